@@ -1,0 +1,42 @@
+#pragma once
+// The filter-text language of data sets: field names, string literals with
+// doubled quotes, numbers in the settings' decimal format, dates as string
+// literals in the short-date format, = <> < > <= >=, AND OR NOT, parentheses,
+// IS NULL / IS NOT NULL, and the partial-compare rule for a trailing '*'.
+// Parsing is done once per filter text; evaluation runs per row.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "dataset.h"
+#include "platform/rtl/format.h"
+
+namespace data {
+
+// What the expression needs from the data set it filters.
+class FilterSchema {
+public:
+  virtual ~FilterSchema() = default;
+  // Field index for a name (case-insensitive), or -1 when unknown.
+  virtual int fieldIndex(std::string_view name) const = 0;
+  virtual TFieldType fieldType(int index) const = 0;
+};
+
+class FilterRow {
+public:
+  virtual ~FilterRow() = default;
+  virtual Variant value(int index) const = 0;
+};
+
+class FilterExpression {
+public:
+  virtual ~FilterExpression() = default;
+  // Throws EDatabaseError with a message naming the problem and its position
+  // for a malformed text or an unknown field. An empty text gives nullptr.
+  static std::unique_ptr<FilterExpression> Parse(std::string_view text, const FilterSchema& schema,
+                                                 TFilterOptions options, const rtl::TFormatSettings& fs);
+  virtual bool Evaluate(const FilterRow& row) const = 0;
+};
+
+}  // namespace data
