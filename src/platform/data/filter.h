@@ -27,6 +27,10 @@ class FilterRow {
 public:
   virtual ~FilterRow() = default;
   virtual Variant value(int index) const = 0;
+  // A row that keeps its values as Variants can hand out a reference, which
+  // spares a copy (and, for long strings, an allocation) per compared value.
+  // nullptr means "ask value()".
+  virtual const Variant* valueRef(int index) const { return nullptr; }
 };
 
 class FilterExpression {
