@@ -190,7 +190,7 @@ using TBookmark = int64_t;
 class TClientDataSet {
 public:
   explicit TClientDataSet(std::string name = {});
-  ~TClientDataSet();
+  virtual ~TClientDataSet();
   TClientDataSet(const TClientDataSet&) = delete;
   TClientDataSet& operator=(const TClientDataSet&) = delete;
 
@@ -213,8 +213,10 @@ public:
   // Creates an empty data set from the field definitions (or the persistent fields).
   void CreateDataSet();
   void EmptyDataSet();  // removes every row, clears the log
-  void Open();
-  void Close();
+  // Virtual so that a query data set (db::TADOIBQuery) runs its SQL when a
+  // data source or a lookup dialog opens it through this class.
+  virtual void Open();
+  virtual void Close();
   bool Active() const;
   void SetActive(bool a);
 
