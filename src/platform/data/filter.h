@@ -4,6 +4,15 @@
 // literals in the short-date format, = <> < > <= >=, AND OR NOT, parentheses,
 // IS NULL / IS NOT NULL, and the partial-compare rule for a trailing '*'.
 // Parsing is done once per filter text; evaluation runs per row.
+//
+// Choices where the language could be read two ways:
+// - only the settings' decimal separator makes a number: "1.5" is an error
+//   under Brazilian Portuguese settings, where '.' separates thousands;
+// - a comparison with a null value is false and NOT simply inverts it, so
+//   NOT (F = 'x') accepts a null F; use IS [NOT] NULL to test nulls;
+// - partial compare ('abc*') applies to = and <>, not to ordering operators;
+// - a string field compared with an unquoted number, or fields of unrelated
+//   types, is a type-mismatch error rather than a silent conversion.
 
 #include <memory>
 #include <string>
