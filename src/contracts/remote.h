@@ -15,6 +15,8 @@ namespace contracts {
 struct CallContext {
   std::string operatorCode;
   std::string clientAddress;
+  // The branch the call works on, as the module reports it for the request log.
+  mutable std::string branch;
 };
 
 // A remote data module ('Pla01000.rdmMediEfetivos'): methods called by name.

@@ -1,0 +1,392 @@
+#include "net/http_server.h"
+
+#include <httplib.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+#include <unordered_map>
+
+#include "contracts/result.h"
+#include "net/sodium_init.h"
+
+namespace net {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const kSessionRefused = "Sessão expirada ou inválida. Entre novamente.";
+const char* const kLoginRefused = "Operador ou senha inválidos.";
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+std::string toHex(const unsigned char* p, size_t n) {
+  std::string hex(n * 2 + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), p, n);
+  hex.pop_back();
+  return hex;
+}
+
+// Sessions are keyed by a hash of the token, so the table never holds a token
+// and a lookup does not compare the secret itself.
+std::string tokenKey(const std::string& token) {
+  unsigned char h[crypto_generichash_BYTES];
+  crypto_generichash(h, sizeof h, reinterpret_cast<const unsigned char*>(token.data()), token.size(), nullptr, 0);
+  return std::string(reinterpret_cast<const char*>(h), sizeof h);
+}
+
+// A refusal on the way, with the HTTP status that goes with it.
+struct Refusal {
+  int status;
+  std::string message;
+};
+
+std::string errorBody(const std::string& message, const char* code = nullptr) {
+  Envelope e;
+  e.texts["error"] = message;
+  if (code) e.texts["code"] = code;
+  return EncodeEnvelope(e);
+}
+
+}  // namespace
+
+std::string FormatRequestLog(const RequestLog& log) {
+  char ms[32];
+  std::snprintf(ms, sizeof ms, "%.1f ms", log.milliseconds);
+  std::string line = log.path;
+  if (!log.method.empty()) line += " " + log.method;
+  line += " operador=" + (log.operatorCode.empty() ? std::string("-") : log.operatorCode);
+  if (!log.branch.empty()) line += " filial=" + log.branch;
+  if (!log.client.empty()) line += " cliente=" + log.client;
+  line += " ";
+  line += ms;
+  line += " " + log.outcome;
+  // One line whatever the message holds.
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  std::replace(line.begin(), line.end(), '\r', ' ');
+  return line;
+}
+
+RequestLogger StderrRequestLogger() {
+  return [](const RequestLog& log) {
+    static std::mutex m;
+    std::string line = FormatRequestLog(log) + "\n";
+    std::lock_guard lock(m);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  };
+}
+
+std::string HashPassword(const std::string& password) {
+  EnsureSodium();
+  char out[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                        crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+    throw rtl::Exception("Memória insuficiente para calcular o hash da senha.");
+  return out;
+}
+
+bool VerifyPassword(const std::string& hash, const std::string& password) {
+  EnsureSodium();
+  if (hash.empty() || hash.size() >= crypto_pwhash_STRBYTES) return false;
+  return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+}
+
+struct HttpServer::Impl {
+  contracts::OperatorStore& operators;
+  HttpServerOptions options;
+  std::unique_ptr<httplib::Server> server;
+  std::thread thread;
+  int boundPort = 0;
+  bool isSecure = false;
+  std::unordered_map<std::string, contracts::RemoteModule*> modules;  // lower-case name
+  std::unordered_map<contracts::RemoteModule*, std::unordered_map<std::string, std::string>> methods;
+
+  struct Session {
+    std::string operatorCode;
+    Clock::time_point expires;
+  };
+  mutable std::mutex sessionsMutex;
+  std::unordered_map<std::string, Session> sessions;
+  std::counting_semaphore<1024> loginSlots;
+  std::once_flag dummyOnce;
+  std::string dummyHash;
+
+  std::mutex stateMutex;
+  std::condition_variable stopped;
+  bool isStopped = true;
+
+  Impl(contracts::OperatorStore& ops, HttpServerOptions opts)
+      : operators(ops), options(std::move(opts)), loginSlots(std::clamp(options.maxConcurrentLogins, 1, 1024)) {
+    if (!options.clock) options.clock = [] { return Clock::now(); };
+    if (!options.logger) options.logger = StderrRequestLogger();
+    options.limits.maxBytes = options.maxBodyBytes;
+  }
+
+  Clock::time_point now() const { return options.clock(); }
+
+  std::string newSession(const std::string& op) {
+    unsigned char raw[32];
+    randombytes_buf(raw, sizeof raw);
+    std::string token = toHex(raw, sizeof raw);
+    sodium_memzero(raw, sizeof raw);
+    std::lock_guard lock(sessionsMutex);
+    if (sessions.size() >= options.maxSessions) {
+      auto t = now();
+      std::erase_if(sessions, [&](const auto& kv) { return kv.second.expires <= t; });
+      if (sessions.size() >= options.maxSessions)
+        throw Refusal{503, "O servidor atingiu o limite de sessões abertas. Tente mais tarde."};
+    }
+    sessions[tokenKey(token)] = Session{op, now() + options.sessionTimeout};
+    return token;
+  }
+
+  // The operator of a live session; each use pushes the expiry forward.
+  std::string checkSession(const std::string& token) {
+    if (token.empty()) throw Refusal{401, kSessionRefused};
+    std::lock_guard lock(sessionsMutex);
+    auto it = sessions.find(tokenKey(token));
+    if (it == sessions.end()) throw Refusal{401, kSessionRefused};
+    auto t = now();
+    if (it->second.expires <= t) {
+      sessions.erase(it);
+      throw Refusal{401, kSessionRefused};
+    }
+    it->second.expires = t + options.sessionTimeout;
+    return it->second.operatorCode;
+  }
+
+  std::string login(const Envelope& e) {
+    std::string op = e.text("operator");
+    std::string password = e.text("password");
+    if (op.empty()) throw Refusal{401, kLoginRefused};
+    std::optional<std::string> hash;
+    try {
+      hash = operators.PasswordHash(op);
+    } catch (const std::exception& ex) {
+      throw Refusal{500, std::string("Falha ao consultar o operador: ") + ex.what()};
+    }
+    loginSlots.acquire();
+    bool ok;
+    if (hash) {
+      ok = VerifyPassword(*hash, password);
+    } else {
+      // Same work for an unknown operator, so timing does not tell which exist.
+      std::call_once(dummyOnce, [&] { dummyHash = HashPassword("-"); });
+      VerifyPassword(dummyHash, password);
+      ok = false;
+    }
+    loginSlots.release();
+    if (!ok) throw Refusal{401, kLoginRefused};
+    return newSession(op);
+  }
+
+  void handleLogin(const httplib::Request& req, httplib::Response& res, RequestLog& log) {
+    Envelope in = DecodeEnvelope(req.body, options.limits);
+    log.operatorCode = in.text("operator").substr(0, 60);
+    std::string token = login(in);
+    Envelope out;
+    out.texts["token"] = token;
+    out.texts["operator"] = in.text("operator");
+    res.set_content(EncodeEnvelope(out), "application/json");
+    log.ok = true;
+    log.outcome = "ok";
+  }
+
+  void handleLogout(const httplib::Request& req, httplib::Response& res, RequestLog& log) {
+    Envelope in = DecodeEnvelope(req.body, options.limits);
+    std::string token = in.text("token");
+    {
+      std::lock_guard lock(sessionsMutex);
+      auto it = sessions.find(tokenKey(token));
+      if (it != sessions.end()) {
+        log.operatorCode = it->second.operatorCode;
+        sessions.erase(it);
+      }
+    }
+    res.set_content("{}", "application/json");
+    log.ok = true;
+    log.outcome = "ok";
+  }
+
+  void handleCall(const httplib::Request& req, httplib::Response& res, RequestLog& log) {
+    Envelope in = DecodeEnvelope(req.body, options.limits);
+    log.server = in.text("server");
+    log.method = in.text("method").substr(0, 60);
+    contracts::CallContext ctx;
+    ctx.operatorCode = checkSession(in.text("token"));
+    ctx.clientAddress = log.client;
+    log.operatorCode = ctx.operatorCode;
+
+    auto mod = modules.find(lower(log.server));
+    if (mod == modules.end())
+      throw Refusal{404, "Servidor de aplicação desconhecido: '" + log.server.substr(0, 60) + "'."};
+    const auto& names = methods[mod->second];
+    auto m = names.find(lower(in.text("method")));
+    if (m == names.end())
+      throw Refusal{404, "Método desconhecido no servidor " + mod->second->ServerName() + ": '" + log.method + "'."};
+    log.method = m->second;
+
+    rtl::VariantArray args = in.args ? std::move(*in.args) : rtl::VariantArray{};
+    Envelope out;
+    try {
+      out.result = mod->second->Call(m->second, args, ctx);
+      out.args = std::move(args);
+    } catch (const std::exception& ex) {
+      out.result = contracts::ResultFail(ex.what());
+    } catch (...) {
+      out.result = contracts::ResultFail("Erro desconhecido no servidor de aplicação.");
+    }
+    log.branch = ctx.branch;
+    const rtl::Variant& r = *out.result;
+    log.ok = !(contracts::IsResultArray(r) && !r[0].toBool());
+    log.outcome = log.ok ? "ok" : "falha: " + contracts::ResultMessage(r);
+    res.set_content(EncodeEnvelope(out), "application/json");
+  }
+
+  using Handler = void (Impl::*)(const httplib::Request&, httplib::Response&, RequestLog&);
+
+  httplib::Server::Handler wrap(const char* path, Handler h) {
+    return [this, path, h](const httplib::Request& req, httplib::Response& res) {
+      auto started = Clock::now();
+      RequestLog log;
+      log.path = path;
+      log.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+      try {
+        (this->*h)(req, res, log);
+      } catch (const Refusal& r) {
+        res.status = r.status;
+        res.set_content(errorBody(r.message, r.status == 401 ? "session" : nullptr), "application/json");
+        log.outcome = "recusada: " + r.message;
+      } catch (const WireError& e) {
+        res.status = 400;
+        res.set_content(errorBody(e.Message()), "application/json");
+        log.outcome = "recusada: " + e.Message();
+      } catch (const std::exception& e) {
+        res.status = 500;
+        res.set_content(errorBody(std::string("Erro no servidor de aplicação: ") + e.what()), "application/json");
+        log.outcome = std::string("erro: ") + e.what();
+      }
+      log.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+      options.logger(log);
+    };
+  }
+};
+
+HttpServer::HttpServer(contracts::OperatorStore& operators, HttpServerOptions options)
+    : impl_(std::make_unique<Impl>(operators, std::move(options))) {
+  EnsureSodium();
+}
+
+HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::addModule(contracts::RemoteModule& module) {
+  impl_->modules[lower(module.ServerName())] = &module;
+  auto& names = impl_->methods[&module];
+  for (const std::string& m : module.Methods()) names[lower(m)] = m;
+}
+
+void HttpServer::start() {
+  Impl& d = *impl_;
+  if (d.server) return;
+  const auto& o = d.options;
+  if (!o.certFile.empty() || !o.keyFile.empty()) {
+    if (o.certFile.empty() || o.keyFile.empty())
+      throw rtl::Exception("HTTPS precisa do certificado e da chave privada.");
+    auto ssl = std::make_unique<httplib::SSLServer>(o.certFile.c_str(), o.keyFile.c_str());
+    if (!ssl->is_valid())
+      throw rtl::Exception("Não foi possível carregar o certificado '" + o.certFile + "' ou a chave '" + o.keyFile +
+                           "'.");
+    d.server = std::move(ssl);
+    d.isSecure = true;
+  } else {
+    d.server = std::make_unique<httplib::Server>();
+    d.isSecure = false;
+  }
+  httplib::Server& s = *d.server;
+  size_t threads = std::max<size_t>(1, o.threads);
+  s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  s.set_tcp_nodelay(true);
+  s.set_keep_alive_max_count(o.keepAliveMaxCount);
+  s.set_keep_alive_timeout(o.keepAliveTimeoutSeconds);
+  s.set_read_timeout(o.readTimeoutSeconds, 0);
+  s.set_write_timeout(o.writeTimeoutSeconds, 0);
+  s.set_payload_max_length(o.maxBodyBytes);
+  s.Post("/login", d.wrap("/login", &Impl::handleLogin));
+  s.Post("/call", d.wrap("/call", &Impl::handleCall));
+  s.Post("/logout", d.wrap("/logout", &Impl::handleLogout));
+  // Whatever the library refuses by itself (unknown path, body too large,
+  // malformed request) still answers in the envelope the client reads.
+  s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    if (!res.body.empty()) return;
+    std::string message;
+    switch (res.status) {
+      case 404: message = "Recurso desconhecido no servidor de aplicação."; break;
+      case 413: message = "A requisição excede o tamanho máximo aceito pelo servidor de aplicação."; break;
+      default: message = "Requisição recusada pelo servidor de aplicação (HTTP " + std::to_string(res.status) + ").";
+    }
+    res.set_content(errorBody(message), "application/json");
+  });
+
+  int port = o.port;
+  if (port == 0) {
+    port = s.bind_to_any_port(o.address);
+  } else if (!s.bind_to_port(o.address, port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    d.server.reset();
+    throw rtl::Exception("Não foi possível escutar em " + o.address + ":" + std::to_string(o.port) + ".");
+  }
+  d.boundPort = port;
+  {
+    std::lock_guard lock(d.stateMutex);
+    d.isStopped = false;
+  }
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  d.thread = std::thread([&s, ended] {
+    s.listen_after_bind();
+    *ended = true;
+  });
+  // stop() only takes effect once the loop runs.
+  while (!s.is_running() && !*ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void HttpServer::stop() {
+  Impl& d = *impl_;
+  if (!d.server) return;
+  d.server->stop();
+  if (d.thread.joinable()) d.thread.join();
+  d.server.reset();
+  {
+    std::lock_guard lock(d.stateMutex);
+    d.isStopped = true;
+  }
+  d.stopped.notify_all();
+}
+
+void HttpServer::wait() {
+  std::unique_lock lock(impl_->stateMutex);
+  impl_->stopped.wait(lock, [&] { return impl_->isStopped; });
+}
+
+bool HttpServer::running() const { return impl_->server && impl_->server->is_running(); }
+int HttpServer::port() const { return impl_->boundPort; }
+const std::string& HttpServer::address() const { return impl_->options.address; }
+bool HttpServer::secure() const { return impl_->isSecure; }
+
+size_t HttpServer::sessionCount() const {
+  std::lock_guard lock(impl_->sessionsMutex);
+  return impl_->sessions.size();
+}
+
+}  // namespace net
