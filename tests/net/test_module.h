@@ -1,0 +1,56 @@
+#pragma once
+// A small remote module and operator store of the transport tests: enough
+// methods to exercise the way there and back, nothing of the real server.
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "contracts/remote.h"
+#include "contracts/result.h"
+#include "net/http_server.h"
+
+namespace nettest {
+
+inline const char* kModuleName = "Teste.rdmEco";
+
+class EchoModule : public contracts::RemoteModule {
+public:
+  std::string ServerName() const override { return kModuleName; }
+  std::vector<std::string> Methods() const override {
+    return {"Echo", "Increment", "Throws", "Fail", "WhoAmI", "Sleep"};
+  }
+  rtl::Variant Call(const std::string& method, rtl::VariantArray& args, const contracts::CallContext& ctx) override {
+    if (!args.empty() && args[0].isString()) ctx.branch = args[0].toString();
+    if (method == "Echo") return contracts::ResultOk(rtl::Variant(args));
+    if (method == "Increment") {
+      // Every argument is by reference here: each integer goes up by one.
+      for (auto& a : args)
+        if (a.type() == rtl::VarType::Integer) a = rtl::Variant(static_cast<long long>(a.toInt() + 1));
+      return contracts::ResultOk(static_cast<long long>(args.size()));
+    }
+    if (method == "Throws") throw rtl::Exception("Falha proposital no método.");
+    if (method == "Fail") return contracts::ResultFail("Motivo da falha.");
+    if (method == "WhoAmI") return contracts::ResultOk(rtl::VarArrayOf({ctx.operatorCode, ctx.clientAddress}));
+    if (method == "Sleep") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(args.at(0).toInt()));
+      return contracts::ResultOk(true);
+    }
+    return contracts::ResultFail("?");
+  }
+};
+
+class Operators : public contracts::OperatorStore {
+public:
+  void Add(const std::string& op, const std::string& password) { hashes_[op] = net::HashPassword(password); }
+  std::optional<std::string> PasswordHash(const std::string& op) override {
+    auto it = hashes_.find(op);
+    if (it == hashes_.end()) return std::nullopt;
+    return it->second;
+  }
+
+private:
+  std::map<std::string, std::string> hashes_;
+};
+
+}  // namespace nettest
