@@ -6,7 +6,7 @@
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/exceptions.h"
 #include "server/schema.h"
-#include "sqlite_temp.h"
+#include "support/sqlite_temp.h"
 
 namespace {
 
