@@ -22,6 +22,16 @@ struct TFormatSettings {
   std::string ShortTimeFormat = "hh:nn";
   std::string LongTimeFormat = "hh:nn:ss";
   std::string CurrencyString = "R$";
+  // Additions beyond the first contract (same meaning as the platform's fields).
+  // CurrencyFormat 2 = "R$ 1", NegCurrFormat 9 = "-R$ 1" (Windows' pt-BR values).
+  unsigned char CurrencyFormat = 2;
+  unsigned char NegCurrFormat = 9;
+  unsigned char CurrencyDecimals = 2;
+  std::string TimeAMString = "AM";
+  std::string TimePMString = "PM";
+  // A two-digit year is placed in the 100 years starting this many years before
+  // the current year (the platform's default, 50).
+  int TwoDigitYearCenturyWindow = 50;
   // Index 0 is Sunday.
   std::array<std::string, 7> ShortDayNames{"dom", "seg", "ter", "qua", "qui", "sex", "sáb"};
   std::array<std::string, 7> LongDayNames{"domingo", "segunda-feira", "terça-feira", "quarta-feira",

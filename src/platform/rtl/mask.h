@@ -47,6 +47,10 @@ public:
   // Third field: the character shown for an unfilled position; default '_'.
   const std::string& blank() const { return blank_; }
   const std::string& source() const { return source_; }
+  // "!" in the mask: the value is right-aligned and leading blanks are dropped.
+  bool reverse() const { return reverse_; }
+  // The number of characters of the displayed text (literals included).
+  size_t displayLength() const { return positions_.size(); }
 
   // Whether character c (one UTF-8 character) may stand at position pos.
   bool accepts(size_t pos, std::string_view c) const;
@@ -67,6 +71,7 @@ private:
   std::vector<MaskPosition> positions_;
   bool saveLiterals_ = true;
   std::string blank_ = "_";
+  bool reverse_ = false;
 };
 
 // The platform's FormatMaskText(mask, value): the value laid into the mask.
