@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "contracts/net_connection.h"
+#include "contracts/result.h"
+#include "net/http_server.h"
+#include "net/http_transport.h"
+#include "test_module.h"
+
+extern char** environ;
+
+using contracts::TNetConnection;
+using contracts::TransportError;
+using rtl::Variant;
+
+namespace {
+
+const char* const kSessionRefused = "Sessão expirada ou inválida. Entre novamente.";
+
+class HttpTransportTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    operators_ = new nettest::Operators;
+    operators_->Add("ADMIN", "senha");
+    operators_->Add("CAIXA", "outra senha");
+  }
+  static void TearDownTestSuite() { delete operators_; }
+
+  void SetUp() override {
+    net::RegisterHttpTransport();
+    contracts::ClearSession();
+    options_.logger = [this](const net::RequestLog& log) {
+      std::lock_guard lock(logMutex_);
+      logs_.push_back(log);
+    };
+    options_.clock = [this] { return start_ + std::chrono::seconds(offsetSeconds_.load()); };
+  }
+  void TearDown() override {
+    if (server_) server_->stop();
+    contracts::ClearSession();
+  }
+
+  void StartServer() {
+    server_ = std::make_unique<net::HttpServer>(*operators_, options_);
+    server_->addModule(module_);
+    server_->start();
+  }
+
+  std::unique_ptr<TNetConnection> Connection(int port = -1) {
+    auto c = std::make_unique<TNetConnection>(nettest::kModuleName);
+    int p = port < 0 ? server_->port() : port;
+    c->BeforeConnect = [p](TNetConnection& sender) {
+      sender.SetHost("127.0.0.1");
+      sender.SetPort(p);
+    };
+    return c;
+  }
+
+  void LoginAdmin() { net::Login("127.0.0.1", server_->port(), "ADMIN", "senha"); }
+
+  std::vector<net::RequestLog> Logs() {
+    std::lock_guard lock(logMutex_);
+    return logs_;
+  }
+
+  static nettest::Operators* operators_;
+  nettest::EchoModule module_;
+  net::HttpServerOptions options_;
+  std::unique_ptr<net::HttpServer> server_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::atomic<long> offsetSeconds_{0};
+  std::mutex logMutex_;
+  std::vector<net::RequestLog> logs_;
+};
+nettest::Operators* HttpTransportTest::operators_ = nullptr;
+
+bool IsFailure(const Variant& r, const std::string& message) {
+  return contracts::IsResultArray(r) && !r[0].toBool() && r[1].toString() == message;
+}
+bool FailureContains(const Variant& r, const std::string& part) {
+  return contracts::IsResultArray(r) && !r[0].toBool() && r[1].toString().find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(HttpTransportTest, CallsCarryValuesAndByReferenceArguments) {
+  StartServer();
+  std::string token = net::Login("127.0.0.1", server_->port(), "ADMIN", "senha");
+  EXPECT_EQ(token.size(), 64u);
+  EXPECT_EQ(contracts::CurrentSession().token, token);
+  EXPECT_EQ(contracts::CurrentSession().operatorCode, "ADMIN");
+
+  auto conn = Connection();
+  EXPECT_FALSE(conn->Connected());
+  rtl::VariantArray sent = {"0001",  Variant::FromDate(45000.25), Variant(), Variant::Null(), 0.1,
+                            1.0,     rtl::DataPacket(R"({"rows":[[1,"a"]]})"), rtl::VarArrayOf({1, "x"})};
+  rtl::VariantArray args = sent;
+  Variant r = conn->AppServer("Echo", args);
+  EXPECT_TRUE(conn->Connected());
+  ASSERT_TRUE(contracts::ResultSucceeded(r)) << r.debugString();
+  EXPECT_EQ(r[1], Variant(sent));
+  EXPECT_EQ(r[1][1].type(), rtl::VarType::DateTime);
+  EXPECT_EQ(r[1][2].type(), rtl::VarType::Empty);
+  EXPECT_EQ(r[1][5].type(), rtl::VarType::Double);
+
+  rtl::VariantArray counters = {1, "x", 41};
+  r = conn->Call("Increment", counters);
+  EXPECT_EQ(r, rtl::VarArrayOf({true, 3}));
+  EXPECT_EQ(Variant(counters), rtl::VarArrayOf({2, "x", 42}));
+
+  EXPECT_EQ(conn->Call("WhoAmI")[1][0], Variant("ADMIN"));
+  EXPECT_TRUE(IsFailure(conn->Call("Fail"), "Motivo da falha."));
+  EXPECT_TRUE(IsFailure(conn->Call("Throws", {"0002"}), "Falha proposital no método."));
+  EXPECT_EQ(conn->LastError(), "");  // both reached the server
+
+  auto logs = Logs();
+  auto echo = std::find_if(logs.begin(), logs.end(), [](auto& l) { return l.method == "Echo"; });
+  ASSERT_NE(echo, logs.end());
+  EXPECT_EQ(echo->operatorCode, "ADMIN");
+  EXPECT_EQ(echo->branch, "0001");
+  EXPECT_TRUE(echo->ok);
+  EXPECT_NE(net::FormatRequestLog(*echo).find("/call Echo operador=ADMIN filial=0001"), std::string::npos);
+  EXPECT_EQ(logs.back().method, "Throws");
+  EXPECT_FALSE(logs.back().ok);
+  EXPECT_EQ(logs.back().outcome, "falha: Falha proposital no método.");
+}
+
+TEST_F(HttpTransportTest, LoginRefusesWrongPasswordsAndUnknownOperators) {
+  StartServer();
+  std::string hash = net::HashPassword("senha");
+  EXPECT_EQ(hash.rfind("$argon2id$", 0), 0u);
+  EXPECT_TRUE(net::VerifyPassword(hash, "senha"));
+  EXPECT_FALSE(net::VerifyPassword(hash, "Senha"));
+  EXPECT_FALSE(net::VerifyPassword("lixo", "senha"));
+
+  for (auto [op, pw] : {std::pair{"ADMIN", "errada"}, {"ADMIN", ""}, {"NINGUEM", "senha"}, {"", ""},
+                        {"CAIXA", "senha"}}) {
+    try {
+      net::Login("127.0.0.1", server_->port(), op, pw);
+      ADD_FAILURE() << op << " logged in with " << pw;
+    } catch (const TransportError& e) {
+      EXPECT_EQ(e.Message(), "Operador ou senha inválidos.") << op;
+    }
+  }
+  EXPECT_EQ(contracts::CurrentSession().token, "");
+  EXPECT_EQ(server_->sessionCount(), 0u);
+  net::Login("127.0.0.1", server_->port(), "CAIXA", "outra senha");
+  EXPECT_EQ(Connection()->Call("WhoAmI")[1][0], Variant("CAIXA"));
+}
+
+TEST_F(HttpTransportTest, ForgedLoggedOutAndExpiredSessionsAreRefused) {
+  options_.sessionTimeout = std::chrono::hours(12);
+  StartServer();
+  auto conn = Connection();
+
+  EXPECT_TRUE(IsFailure(conn->Call("Echo"), kSessionRefused));  // never logged in
+  contracts::SetSession({std::string(64, 'a'), "ADMIN"});
+  EXPECT_TRUE(IsFailure(conn->Call("Echo"), kSessionRefused));
+  EXPECT_EQ(conn->LastError(), kSessionRefused);
+
+  LoginAdmin();
+  std::string token = contracts::CurrentSession().token;
+  contracts::SetSession({token.substr(0, 63) + (token.back() == '0' ? "1" : "0"), "ADMIN"});
+  EXPECT_TRUE(IsFailure(conn->Call("Echo"), kSessionRefused));
+  contracts::SetSession({token, "ADMIN"});
+  EXPECT_TRUE(contracts::ResultSucceeded(conn->Call("Echo")));
+
+  // The expiry slides with each use.
+  offsetSeconds_ = 11 * 3600;
+  EXPECT_TRUE(contracts::ResultSucceeded(conn->Call("Echo")));
+  offsetSeconds_ = 22 * 3600;
+  EXPECT_TRUE(contracts::ResultSucceeded(conn->Call("Echo")));
+  offsetSeconds_ = 34 * 3600 + 1;
+  EXPECT_TRUE(IsFailure(conn->Call("Echo"), kSessionRefused));
+  EXPECT_EQ(server_->sessionCount(), 0u);
+
+  LoginAdmin();
+  EXPECT_EQ(server_->sessionCount(), 1u);
+  token = contracts::CurrentSession().token;
+  net::Logout("127.0.0.1", server_->port());
+  EXPECT_EQ(server_->sessionCount(), 0u);
+  contracts::SetSession({token, "ADMIN"});
+  EXPECT_TRUE(IsFailure(conn->Call("Echo"), kSessionRefused));
+}
+
+TEST_F(HttpTransportTest, UnknownServersAndMethodsAreRefused) {
+  StartServer();
+  LoginAdmin();
+  auto conn = Connection();
+  EXPECT_TRUE(FailureContains(conn->Call("NaoExiste"), "Método desconhecido"));
+  // Late-bound names match without regard to case, as the platform's do.
+  EXPECT_TRUE(contracts::ResultSucceeded(conn->Call("echo")));
+  conn->SetServerName("Outro.rdmQualquer");
+  EXPECT_TRUE(FailureContains(conn->Call("Echo"), "Servidor de aplicação desconhecido"));
+}
+
+TEST_F(HttpTransportTest, HostileBodiesGetAClearRefusalAndTheServerCarriesOn) {
+  options_.maxBodyBytes = 16 * 1024;
+  StartServer();
+  LoginAdmin();
+  std::string token = contracts::CurrentSession().token;
+  httplib::Client raw("127.0.0.1", server_->port());
+  auto errorOf = [](const httplib::Result& res) {
+    return res ? net::DecodeEnvelope(res->body).text("error") : std::string("(no reply)");
+  };
+
+  auto res = raw.Post("/call", "{isto não é json", "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_NE(errorOf(res).find("Mensagem mal formada"), std::string::npos);
+
+  res = raw.Post("/call", "{\"token\":\"" + token + "\",\"server\":\"Teste.rdmEco\",\"method\":\"Echo\",\"args\":\"x\"}",
+                 "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_NE(errorOf(res).find("'args' deve ser uma lista"), std::string::npos);
+
+  std::string deep = "{\"args\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
+  res = raw.Post("/call", deep, "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_NE(errorOf(res).find("aninhamento"), std::string::npos);
+
+  res = raw.Post("/call", std::string(64 * 1024, ' '), "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 413);
+  EXPECT_NE(errorOf(res).find("tamanho máximo"), std::string::npos);
+
+  res = raw.Get("/call");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 404);
+  EXPECT_FALSE(errorOf(res).empty());
+
+  // The same limit reaches the screens as a failed result.
+  auto conn = Connection();
+  EXPECT_TRUE(FailureContains(conn->Call("Echo", {std::string(20000, 'x')}), "tamanho máximo"));
+  EXPECT_TRUE(contracts::ResultSucceeded(conn->Call("Echo", {"ainda aqui"})));
+}
+
+TEST_F(HttpTransportTest, ADownOrSlowServerGivesAFailedResult) {
+  StartServer();
+  LoginAdmin();
+  int port = server_->port();
+  server_->stop();
+
+  auto conn = Connection(port);
+  Variant r = conn->Call("Echo");
+  EXPECT_TRUE(FailureContains(r, "Não foi possível conectar ao servidor de aplicação em 127.0.0.1:" +
+                                     std::to_string(port)))
+      << r.debugString();
+  conn->SetThrowException(true);
+  EXPECT_THROW(conn->Call("Echo"), TransportError);
+
+  server_->start();  // a fresh port
+  LoginAdmin();
+  net::HttpTransportOptions quick;
+  quick.readTimeoutMs = 300;
+  net::RegisterHttpTransport(quick);
+  auto slow = Connection();
+  EXPECT_TRUE(FailureContains(slow->Call("Sleep", {1500}), "não respondeu a tempo"));
+  EXPECT_TRUE(contracts::ResultSucceeded(slow->Call("Sleep", {10})));
+}
+
+TEST_F(HttpTransportTest, AServerThatDiesMidCallGivesAFailedResult) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>(NET_TEST_SERVER), nullptr};
+  ASSERT_EQ(posix_spawn(&pid, NET_TEST_SERVER, &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string line;
+  char ch;
+  while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
+  close(out[0]);
+  int port = std::atoi(line.c_str());
+  ASSERT_GT(port, 0) << "the test server printed '" << line << "'";
+
+  net::Login("127.0.0.1", port, "ADMIN", "senha");
+  auto conn = Connection(port);
+  ASSERT_TRUE(contracts::ResultSucceeded(conn->Call("Echo")));
+  std::thread killer([pid] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, SIGKILL);
+  });
+  Variant r = conn->Call("Sleep", {20000});
+  killer.join();
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(FailureContains(r, "encerrou a conexão")) << r.debugString();
+  EXPECT_TRUE(FailureContains(conn->Call("Echo"), "Não foi possível conectar"));
+}
+
+TEST_F(HttpTransportTest, OneConnectionIsKeptAliveAcrossCalls) {
+  StartServer();
+  LoginAdmin();
+  auto conn = Connection();
+  std::string first = conn->Call("WhoAmI")[1][1].toString();
+  EXPECT_EQ(first.rfind("127.0.0.1:", 0), 0u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(conn->Call("WhoAmI")[1][1].toString(), first);
+  conn->Disconnect();
+  EXPECT_FALSE(conn->Connected());
+  EXPECT_NE(conn->Call("WhoAmI")[1][1].toString(), first);
+}
+
+TEST_F(HttpTransportTest, ConcurrentConnectionsEachGetTheirOwnAnswers) {
+  options_.threads = 4;
+  StartServer();
+  LoginAdmin();
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t)
+    threads.emplace_back([&, t] {
+      auto conn = Connection();
+      for (int i = 0; i < 40; ++i) {
+        rtl::VariantArray args = {t * 1000 + i};
+        conn->Call("Increment", args);
+        if (args[0].toInt() != t * 1000 + i + 1) ++wrong;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong, 0);
+}
