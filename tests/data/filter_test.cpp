@@ -122,6 +122,7 @@ TEST_F(FilterTest, DatesAreReadWithTheShortDateFormat) {
   EXPECT_EQ(match("DTCARDAPIO > '15/03/2024'"), (V{1}));
   EXPECT_EQ(match("DTCARDAPIO <= '15/03/2024'"), (V{0, 2, 4}));
   EXPECT_EQ(match("'15/03/2024' < DTCARDAPIO"), (V{1})) << "literal on the left";
+  EXPECT_EQ(match("DTCARDAPIO < '15/03/2024 12:00'"), (V{0, 2, 4})) << "a time may follow";
   EXPECT_NE(error("DTCARDAPIO = '31/02/2024'").find("not a valid date"), std::string::npos);
 
   rtl::TFormatSettings us = fs;
