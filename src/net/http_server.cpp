@@ -230,7 +230,7 @@ struct HttpServer::Impl {
     auto mod = modules.find(lower(log.server));
     if (mod == modules.end())
       throw Refusal{404, "Servidor de aplicação desconhecido: '" + log.server.substr(0, 60) + "'."};
-    const auto& names = methods[mod->second];
+    const auto& names = methods.at(mod->second);
     auto m = names.find(lower(in.text("method")));
     if (m == names.end())
       throw Refusal{404, "Método desconhecido no servidor " + mod->second->ServerName() + ": '" + log.method + "'."};
@@ -326,8 +326,8 @@ void HttpServer::start() {
   s.Post("/logout", d.wrap("/logout", &Impl::handleLogout));
   // Whatever the library refuses by itself (unknown path, body too large,
   // malformed request) still answers in the envelope the client reads.
-  s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-    if (!res.body.empty()) return;
+  s.set_error_handler([&d](const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty()) return;  // our own refusals, logged already
     std::string message;
     switch (res.status) {
       case 404: message = "Recurso desconhecido no servidor de aplicação."; break;
@@ -335,6 +335,11 @@ void HttpServer::start() {
       default: message = "Requisição recusada pelo servidor de aplicação (HTTP " + std::to_string(res.status) + ").";
     }
     res.set_content(errorBody(message), "application/json");
+    RequestLog log;
+    log.path = req.path.substr(0, 60);
+    log.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+    log.outcome = "recusada: " + message;
+    d.options.logger(log);
   });
 
   int port = o.port;

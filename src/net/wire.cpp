@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include <simdjson.h>
 
@@ -294,13 +295,29 @@ private:
   size_t count_ = 0;
 };
 
-od::parser& threadParser(size_t size, size_t maxDepth) {
-  thread_local od::parser parser;
-  size_t depth = kPacketMaxDepth + maxDepth + 8;
-  if (parser.capacity() < size || parser.max_depth() < depth)
-    check(parser.allocate(std::max(size, parser.capacity()), depth));
-  return parser;
-}
+// One parser per thread, reused; one that grew for a huge body is dropped
+// afterwards so that a worker does not keep that memory.
+class ThreadParser {
+public:
+  ThreadParser(size_t size, size_t maxDepth) {
+    auto& p = slot();
+    size_t depth = kPacketMaxDepth + maxDepth + 8;
+    if (!p) p = std::make_unique<od::parser>();
+    if (p->capacity() < size || p->max_depth() < depth) check(p->allocate(std::max(size, p->capacity()), depth));
+  }
+  ~ThreadParser() {
+    auto& p = slot();
+    if (p && p->capacity() > kKeepCapacity) p.reset();
+  }
+  od::parser& operator*() { return *slot(); }
+
+private:
+  static constexpr size_t kKeepCapacity = 8u << 20;
+  static std::unique_ptr<od::parser>& slot() {
+    thread_local std::unique_ptr<od::parser> p;
+    return p;
+  }
+};
 
 void checkEnd(od::document& doc) {
   const char* where = nullptr;
@@ -331,7 +348,8 @@ Variant DecodeVariant(std::string_view json, const WireLimits& limits) {
   std::memcpy(text.data() + 1, json.data(), json.size());
   text.data()[json.size() + 1] = ']';
   try {
-    od::document doc = get(threadParser(text.size(), limits.maxDepth).iterate(text));
+    ThreadParser parser(text.size(), limits.maxDepth);
+    od::document doc = get((*parser).iterate(text));
     Decoder d(limits);
     std::optional<Variant> result;
     for (auto item : get(doc.get_array())) {
@@ -385,7 +403,8 @@ Envelope DecodeEnvelope(std::string_view body, const WireLimits& limits) {
   checkSize(body, limits);
   simdjson::padded_string text(body);
   try {
-    od::document doc = get(threadParser(text.size(), limits.maxDepth).iterate(text));
+    ThreadParser parser(text.size(), limits.maxDepth);
+    od::document doc = get((*parser).iterate(text));
     if (get(doc.type()) != od::json_type::object) fail("era esperado um objeto");
     Envelope e;
     Decoder d(limits);
