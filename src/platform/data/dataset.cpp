@@ -1,0 +1,1802 @@
+#include "dataset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "filter.h"
+#include "packet.h"
+#include "packet_internal.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/mask.h"
+#include "storage.h"
+
+namespace data {
+
+using detail::Column;
+using rtl::EDatabaseError;
+
+namespace {
+
+enum Event { evUpdateState, evFieldChange, evRecordChange, evDataSetChange, evDataSetScroll, evLayoutChange, evUpdateRecord };
+
+// Row states in storage. Orig rows hold the original values of a modified row;
+// they are never in a view.
+enum : uint8_t { RowDead = 0, RowLive = 1, RowOrig = 2, RowDeleted = 3 };
+
+struct LogEntry {
+  TUpdateStatus status;
+  int32_t orig;  // row holding the original values, or -1 when the row itself holds them
+};
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (static_cast<unsigned>(x - 'a') < 26u) x = static_cast<unsigned char>(x - 32);
+    if (static_cast<unsigned>(y - 'a') < 26u) y = static_cast<unsigned char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> splitNames(std::string_view text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(';', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string name = rtl::Trim(text.substr(start, end - start));
+    if (!name.empty()) out.push_back(std::move(name));
+    start = end + 1;
+  }
+  return out;
+}
+
+// Cuts a UTF-8 text to at most n characters.
+std::string_view utf8Prefix(std::string_view s, size_t n) {
+  if (s.size() <= n) return s;
+  size_t chars = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+      if (chars == n) return s.substr(0, i);
+      ++chars;
+    }
+  }
+  return s;
+}
+
+const char* typeText(TFieldType t) {
+  switch (t) {
+    case TFieldType::String: return "String";
+    case TFieldType::Float: return "Float";
+    case TFieldType::DateTime: return "DateTime";
+    case TFieldType::Integer: return "Integer";
+    case TFieldType::Boolean: return "Boolean";
+  }
+  return "?";
+}
+
+bool isAscii(std::string_view s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+// ====================================================================== Impl
+
+struct TClientDataSet::Impl {
+  TClientDataSet& ds;
+  explicit Impl(TClientDataSet& d) : ds(d) {}
+
+  // ---- fields
+  std::vector<std::unique_ptr<TField>> fields;
+  std::vector<std::unique_ptr<TField>> retired;  // dynamic fields of an earlier structure
+  bool persistentData = false;
+  std::vector<TFieldDef> fieldDefs;
+  std::vector<int> fieldCol;   // per field: its column, -1 for calculated
+  std::vector<int> calcSlot;   // per field: its calculated slot, -1 for data
+  int calcCount = 0;
+
+  // ---- storage
+  std::vector<TFieldDef> colDefs;
+  std::vector<Column> cols;
+  std::vector<uint8_t> rowState;
+  std::unordered_map<int32_t, LogEntry> log;
+  bool hasStorage = false;
+
+  // ---- view: the rows the filter lets through, in index order
+  std::vector<int32_t> view;
+  std::vector<int32_t> order;  // natural order (live and deleted rows), kept while derived
+  bool derived = false;        // view differs from the natural order
+  int cur = 0;
+  bool bof = true, eof = true;
+
+  // ---- state
+  TDataSetState state = TDataSetState::Inactive;
+  int inCalc = 0;
+  int inFilter = 0;
+  std::vector<Variant> editBuf;  // per column
+  bool modified = false;
+  int32_t editRow = -1;
+  int insPos = 0;
+  int prevCur = 0;
+
+  // ---- calculated fields
+  std::vector<Variant> calcBuf;
+  bool calcValid = false;
+  int32_t ctxRow = -1;                  // reading another row (filters, lookups, grids)
+  std::vector<Variant>* ctxCalc = nullptr;  // calculated values being computed or read
+
+  // ---- filter
+  std::string filterText;
+  bool filtered = false;
+  std::unique_ptr<FilterExpression> expr;
+
+  // ---- indexes
+  struct IndexDef {
+    std::string name, fields;
+    bool descending = false, caseInsensitive = false;
+  };
+  std::vector<IndexDef> indexes;
+  std::string indexFieldNames, indexName;
+  std::vector<int> sortCols;
+  bool sortDesc = false, sortCI = false;
+
+  // ---- controls
+  std::vector<TDataSource*> sources;
+  int disableCount = 0;
+  TDataSetState disableState = TDataSetState::Inactive;
+  Event enableEvent = evDataSetChange;
+
+  // ================================================================ helpers
+  std::string prefix() const { return ds.Name.empty() ? std::string() : ds.Name + ": "; }
+  [[noreturn]] void fail(const std::string& what) const { throw EDatabaseError(prefix() + what); }
+  void checkActive() const {
+    if (state == TDataSetState::Inactive) fail("Cannot perform this operation on a closed dataset");
+  }
+  bool editing() const { return state == TDataSetState::Edit || state == TDataSetState::Insert; }
+  void fire(const TDataSetNotifyEvent& e) {
+    if (e) e(ds);
+  }
+  int32_t curRow() const { return view.empty() ? -1 : view[static_cast<size_t>(cur)]; }
+
+  void dataEvent(Event ev, TField* field = nullptr, int info = 0) {
+    if (disableCount > 0) {
+      if ((ev == evUpdateState && state == TDataSetState::Inactive) || ev == evLayoutChange) enableEvent = evLayoutChange;
+      return;
+    }
+    auto copy = sources;
+    for (auto* s : copy)
+      if (std::find(sources.begin(), sources.end(), s) != sources.end()) s->notify(ev, field, info);
+  }
+  void setState(TDataSetState s) {
+    if (state == s) return;
+    state = s;
+    dataEvent(evUpdateState);
+  }
+
+  // ---- storage
+  int32_t newRow(uint8_t st) {
+    for (auto& c : cols) c.pushNull();
+    rowState.push_back(st);
+    return static_cast<int32_t>(rowState.size() - 1);
+  }
+  int32_t copyRow(int32_t from, uint8_t st) {
+    for (auto& c : cols) c.pushCopy(static_cast<size_t>(from));
+    rowState.push_back(st);
+    return static_cast<int32_t>(rowState.size() - 1);
+  }
+  void copyValues(int32_t from, int32_t to) {
+    for (auto& c : cols) c.copyCell(static_cast<size_t>(from), static_cast<size_t>(to));
+  }
+  bool sameRow(int32_t a, int32_t b) const {
+    for (auto& c : cols)
+      if (!c.sameCell(static_cast<size_t>(a), static_cast<size_t>(b))) return false;
+    return true;
+  }
+  void resetStorage(const std::vector<TFieldDef>& defs) {
+    colDefs = defs;
+    cols.clear();
+    for (auto& d : colDefs) {
+      if (d.DataType == TFieldType::String && d.Size <= 0) d.Size = 20;
+      cols.emplace_back(d.DataType);
+    }
+    rowState.clear();
+    rowState.shrink_to_fit();
+    log.clear();
+    view.clear();
+    view.shrink_to_fit();
+    order.clear();
+    derived = false;
+    hasStorage = true;
+  }
+
+  // ---- fields
+  void reindexFields() {
+    fieldCol.assign(fields.size(), -1);
+    calcSlot.assign(fields.size(), -1);
+    calcCount = 0;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      fields[i]->index_ = static_cast<int>(i);
+      if (fields[i]->Calculated()) calcSlot[i] = calcCount++;
+    }
+  }
+  int colIndex(const std::vector<TFieldDef>& defs, std::string_view name) const {
+    for (size_t i = 0; i < defs.size(); ++i)
+      if (iequals(defs[i].Name, name)) return static_cast<int>(i);
+    return -1;
+  }
+  // Checks that the persistent fields find their columns in defs.
+  void checkBinding(const std::vector<TFieldDef>& defs) const {
+    if (!persistentData) return;
+    for (auto& f : fields) {
+      if (f->Calculated()) continue;
+      int c = colIndex(defs, f->FieldName());
+      if (c < 0) fail("Field '" + f->FieldName() + "' not found");
+      if (defs[static_cast<size_t>(c)].DataType != f->DataType())
+        fail("Type mismatch for field '" + f->FieldName() + "', expecting: " + typeText(f->DataType()) +
+             " actual: " + typeText(defs[static_cast<size_t>(c)].DataType));
+    }
+  }
+  // Binds the fields to the columns, creating dynamic fields when no persistent ones exist.
+  void bindFields() {
+    checkBinding(colDefs);
+    if (!persistentData) {
+      bool same = true;
+      size_t k = 0;
+      for (auto& f : fields) {
+        if (f->Calculated()) continue;
+        if (k >= colDefs.size() || f->FieldName() != colDefs[k].Name || f->DataType() != colDefs[k].DataType ||
+            f->Size() != colDefs[k].Size || f->FixedChar() != colDefs[k].FixedChar)
+          same = false;
+        ++k;
+      }
+      if (k != colDefs.size()) same = false;
+      if (!same) {
+        std::vector<std::unique_ptr<TField>> calc;
+        for (auto& f : fields) {
+          if (f->Calculated()) calc.push_back(std::move(f));
+          else retired.push_back(std::move(f));
+        }
+        fields.clear();
+        for (auto& d : colDefs) {
+          fields.push_back(std::make_unique<TField>(ds, d, TFieldKind::Data));
+          fields.back()->Required = d.Required;
+        }
+        for (auto& c : calc) fields.push_back(std::move(c));
+      }
+    }
+    reindexFields();
+    for (size_t i = 0; i < fields.size(); ++i)
+      if (!fields[i]->Calculated()) fieldCol[i] = colIndex(colDefs, fields[i]->FieldName());
+    fieldDefs = colDefs;
+  }
+  TField* findField(std::string_view name) const {
+    for (auto& f : fields)
+      if (iequals(f->FieldName(), name)) return f.get();
+    return nullptr;
+  }
+  TField& fieldByName(std::string_view name) const {
+    TField* f = findField(name);
+    if (!f) fail("Field '" + std::string(name) + "' not found");
+    return *f;
+  }
+
+  // ---- values
+  void ensureCalc() {
+    if (calcCount == 0 || calcValid) return;
+    calcValid = true;
+    calcBuf.assign(static_cast<size_t>(calcCount), Variant::Null());
+    if (!ds.OnCalcFields || state == TDataSetState::Inactive || (view.empty() && !editing())) return;
+    runCalc(&calcBuf);
+  }
+  void runCalc(std::vector<Variant>* target) {
+    auto savedCtx = ctxCalc;
+    ctxCalc = target;
+    ++inCalc;
+    try {
+      ds.OnCalcFields(ds);
+    } catch (...) {
+      --inCalc;
+      ctxCalc = savedCtx;
+      throw;
+    }
+    --inCalc;
+    ctxCalc = savedCtx;
+  }
+  Variant calcFor(int32_t row, int slot) {
+    std::vector<Variant> buf(static_cast<size_t>(calcCount), Variant::Null());
+    if (ds.OnCalcFields) {
+      int32_t saved = ctxRow;
+      ctxRow = row;
+      try {
+        runCalc(&buf);
+      } catch (...) {
+        ctxRow = saved;
+        throw;
+      }
+      ctxRow = saved;
+    }
+    return buf[static_cast<size_t>(slot)];
+  }
+  Variant value(const TField& f) {
+    if (state == TDataSetState::Inactive) return Variant::Null();
+    int fi = f.index_;
+    int slot = calcSlot[static_cast<size_t>(fi)];
+    if (slot >= 0) {
+      if (ctxCalc) return (*ctxCalc)[static_cast<size_t>(slot)];
+      if (ctxRow >= 0) return calcFor(ctxRow, slot);
+      ensureCalc();
+      return calcBuf[static_cast<size_t>(slot)];
+    }
+    int c = fieldCol[static_cast<size_t>(fi)];
+    if (ctxRow >= 0) return cols[static_cast<size_t>(c)].get(static_cast<size_t>(ctxRow));
+    if (editing()) return editBuf[static_cast<size_t>(c)];
+    if (view.empty()) return Variant::Null();
+    return cols[static_cast<size_t>(c)].get(static_cast<size_t>(curRow()));
+  }
+  bool isNull(const TField& f) {
+    if (state == TDataSetState::Inactive) return true;
+    int c = fieldCol[static_cast<size_t>(f.index_)];
+    if (c >= 0 && ctxRow < 0 && !editing()) {
+      if (view.empty()) return true;
+      return cols[static_cast<size_t>(c)].isNull(static_cast<size_t>(curRow()));
+    }
+    return value(f).isNullOrEmpty();
+  }
+  Variant oldValue(const TField& f) {
+    if (state == TDataSetState::Inactive || f.Calculated()) return Variant::Null();
+    if (state == TDataSetState::Insert || view.empty()) return Variant::Null();
+    int32_t r = curRow();
+    int c = fieldCol[static_cast<size_t>(f.index_)];
+    auto it = log.find(r);
+    if (it != log.end()) {
+      if (it->second.status == TUpdateStatus::Inserted) return Variant::Null();
+      if (it->second.orig >= 0) return cols[static_cast<size_t>(c)].get(static_cast<size_t>(it->second.orig));
+    }
+    return cols[static_cast<size_t>(c)].get(static_cast<size_t>(r));
+  }
+
+  // The value converted to the field's type (Null stays Null).
+  Variant convert(const TField& f, const Variant& v) const {
+    if (v.isNullOrEmpty()) return Variant::Null();
+    switch (f.DataType()) {
+      case TFieldType::String: {
+        std::string s = v.toString();
+        if (!detail::ValidUtf8(s)) throw rtl::EConvertError("Field '" + f.FieldName() + "': the text is not valid UTF-8");
+        std::string_view cut = utf8Prefix(s, static_cast<size_t>(f.Size()));
+        if (cut.size() != s.size()) s.resize(cut.size());
+        return Variant(std::move(s));
+      }
+      case TFieldType::Float: return Variant(v.toDouble());
+      case TFieldType::DateTime: return Variant::FromDate(v.toDateTime());
+      case TFieldType::Integer: return Variant(static_cast<long long>(v.toInt()));
+      case TFieldType::Boolean: return Variant(v.toBool());
+    }
+    return v;
+  }
+
+  void setValue(TField& f, const Variant& raw) {
+    int fi = f.index_;
+    int slot = calcSlot[static_cast<size_t>(fi)];
+    if (slot >= 0) {
+      if (inCalc == 0 || !ctxCalc) fail("Field '" + f.FieldName() + "' cannot be modified");
+      (*ctxCalc)[static_cast<size_t>(slot)] = convert(f, raw);
+      return;
+    }
+    if (inCalc || inFilter) fail("Field '" + f.FieldName() + "' cannot be modified");
+    if (!editing()) fail("Dataset not in edit or insert mode");
+    Variant v = convert(f, raw);
+    auto& cell = editBuf[static_cast<size_t>(fieldCol[static_cast<size_t>(fi)])];
+    Variant old = std::move(cell);
+    cell = std::move(v);
+    if (f.OnValidate) {
+      try {
+        f.OnValidate(f);
+      } catch (...) {
+        cell = std::move(old);
+        throw;
+      }
+    }
+    modified = true;
+    calcValid = false;
+    if (f.OnChange) f.OnChange(f);
+    dataEvent(evFieldChange, &f);
+  }
+
+  // ---- filter and order
+  struct Schema : FilterSchema {
+    const Impl& im;
+    explicit Schema(const Impl& i) : im(i) {}
+    int fieldIndex(std::string_view name) const override {
+      TField* f = im.findField(name);
+      return f && !f->Calculated() ? f->Index() : -1;
+    }
+    TFieldType fieldType(int index) const override { return im.fields[static_cast<size_t>(index)]->DataType(); }
+  };
+  struct RowAdapter : FilterRow {
+    const Impl& im;
+    int32_t row = -1;
+    explicit RowAdapter(const Impl& i) : im(i) {}
+    Variant value(int index) const override {
+      return im.cols[static_cast<size_t>(im.fieldCol[static_cast<size_t>(index)])].get(static_cast<size_t>(row));
+    }
+  };
+  std::unique_ptr<FilterExpression> parseFilter(const std::string& text) const {
+    if (text.empty()) return nullptr;
+    Schema schema(*this);
+    return FilterExpression::Parse(text, schema, ds.FilterOptions, rtl::FormatSettings());
+  }
+  bool filterActive() const { return filtered && (expr || ds.OnFilterRecord); }
+  bool passes(int32_t r) {
+    if (!filtered) return true;
+    if (expr) {
+      RowAdapter row(*this);
+      row.row = r;
+      if (!expr->Evaluate(row)) return false;
+    }
+    if (ds.OnFilterRecord) {
+      int32_t saved = ctxRow;
+      ctxRow = r;
+      ++inFilter;
+      bool accept = true;
+      try {
+        ds.OnFilterRecord(ds, accept);
+      } catch (...) {
+        --inFilter;
+        ctxRow = saved;
+        throw;
+      }
+      --inFilter;
+      ctxRow = saved;
+      if (!accept) return false;
+    }
+    return true;
+  }
+  bool less(int32_t a, int32_t b) const {
+    for (int c : sortCols) {
+      int r = cols[static_cast<size_t>(c)].compare(static_cast<size_t>(a), static_cast<size_t>(b), sortCI);
+      if (r) return sortDesc ? r > 0 : r < 0;
+    }
+    return a < b;
+  }
+  bool sorted() const { return !sortCols.empty(); }
+
+  void resolveSort() {
+    sortCols.clear();
+    sortDesc = sortCI = false;
+    std::string fieldsText;
+    if (!indexName.empty()) {
+      const IndexDef* def = nullptr;
+      for (auto& ix : indexes)
+        if (iequals(ix.name, indexName)) def = &ix;
+      if (!def) fail("Index '" + indexName + "' not found");
+      fieldsText = def->fields;
+      sortDesc = def->descending;
+      sortCI = def->caseInsensitive;
+    } else {
+      fieldsText = indexFieldNames;
+    }
+    for (auto& n : splitNames(fieldsText)) {
+      TField& f = fieldByName(n);
+      if (f.Calculated()) fail("Field '" + f.FieldName() + "' cannot be used in an index");
+      sortCols.push_back(fieldCol[static_cast<size_t>(f.Index())]);
+    }
+  }
+
+  // Natural order of the rows (live and, where known, deleted), for rebuilding.
+  std::vector<int32_t>& natural() { return derived ? order : view; }
+
+  void updateDerived() {
+    bool want = filtered || sorted();
+    if (want && !derived) {
+      order = view;
+      derived = true;
+    } else if (!want && derived) {
+      std::vector<int32_t> v;
+      v.reserve(order.size());
+      for (int32_t r : order)
+        if (rowState[static_cast<size_t>(r)] == RowLive) v.push_back(r);
+      view = std::move(v);
+      order.clear();
+      order.shrink_to_fit();
+      derived = false;
+    }
+  }
+  void rebuildView() {
+    updateDerived();
+    if (!derived) return;
+    std::vector<int32_t> keep;
+    keep.reserve(order.size());
+    view.clear();
+    for (int32_t r : order) {
+      uint8_t st = rowState[static_cast<size_t>(r)];
+      if (st == RowDead || st == RowOrig) continue;
+      keep.push_back(r);
+      if (st == RowLive && passes(r)) view.push_back(r);
+    }
+    order = std::move(keep);
+    if (sorted()) std::sort(view.begin(), view.end(), [this](int32_t a, int32_t b) { return less(a, b); });
+  }
+  void placeCursor(int32_t row) {
+    cur = 0;
+    if (row >= 0)
+      for (size_t i = 0; i < view.size(); ++i)
+        if (view[i] == row) {
+          cur = static_cast<int>(i);
+          break;
+        }
+    clampCursor();
+  }
+  void clampCursor() {
+    if (cur >= static_cast<int>(view.size())) cur = static_cast<int>(view.size()) - 1;
+    if (cur < 0) cur = 0;
+  }
+  // A row whose values changed at view position pos moves to where the index
+  // puts it, or leaves the view when the filter no longer lets it through.
+  void reposition(int32_t r, int pos) {
+    if (!derived) return;
+    bool inView = pos >= 0 && pos < static_cast<int>(view.size()) && view[static_cast<size_t>(pos)] == r;
+    if (inView) view.erase(view.begin() + pos);
+    if (!passes(r)) {
+      cur = pos < 0 ? cur : pos;
+      clampCursor();
+      return;
+    }
+    size_t at;
+    if (sorted())
+      at = static_cast<size_t>(std::lower_bound(view.begin(), view.end(), r, [this](int32_t a, int32_t b) { return less(a, b); }) - view.begin());
+    else
+      at = static_cast<size_t>(std::clamp(pos, 0, static_cast<int>(view.size())));
+    view.insert(view.begin() + static_cast<std::ptrdiff_t>(at), r);
+    cur = static_cast<int>(at);
+  }
+  // Brings back rows revived by CancelUpdates into the natural order, by row
+  // number among the rows they were loaded with.
+  void mergeRevived(std::vector<int32_t> revived) {
+    auto& nat = natural();
+    std::vector<uint8_t> present(rowState.size(), 0);
+    for (int32_t r : nat) present[static_cast<size_t>(r)] = 1;
+    revived.erase(std::remove_if(revived.begin(), revived.end(), [&](int32_t r) { return present[static_cast<size_t>(r)] != 0; }), revived.end());
+    std::sort(revived.begin(), revived.end());
+    std::vector<int32_t> out;
+    out.reserve(nat.size() + revived.size());
+    size_t k = 0;
+    for (int32_t r : nat) {
+      if (rowState[static_cast<size_t>(r)] == RowDead) continue;
+      while (k < revived.size() && revived[k] < r) out.push_back(revived[k++]);
+      out.push_back(r);
+    }
+    while (k < revived.size()) out.push_back(revived[k++]);
+    nat = std::move(out);
+  }
+
+  // ---- editing
+  void updateRecord() { dataEvent(evUpdateRecord); }
+  void loadEditBuf(int32_t r) {
+    editBuf.resize(cols.size());
+    for (size_t c = 0; c < cols.size(); ++c) editBuf[c] = cols[c].get(static_cast<size_t>(r));
+  }
+  void checkRequired() {
+    for (auto& f : fields) {
+      if (f->Calculated() || !f->Required) continue;
+      if (editBuf[static_cast<size_t>(fieldCol[static_cast<size_t>(f->Index())])].isNullOrEmpty())
+        fail("Field '" + f->DisplayLabel() + "' must have a value");
+    }
+  }
+  void writeEditBuf(int32_t r) {
+    for (size_t c = 0; c < cols.size(); ++c)
+      if (!cols[c].equals(static_cast<size_t>(r), editBuf[c])) cols[c].set(static_cast<size_t>(r), editBuf[c]);
+  }
+  void internalPost() {
+    if (state == TDataSetState::Edit) {
+      int32_t r = editRow;
+      bool differs = false;
+      for (size_t c = 0; c < cols.size() && !differs; ++c)
+        if (!cols[c].equals(static_cast<size_t>(r), editBuf[c])) differs = true;
+      if (differs) {
+        auto it = log.find(r);
+        if (it == log.end() && ds.LogChanges) {
+          int32_t o = copyRow(r, RowOrig);
+          it = log.emplace(r, LogEntry{TUpdateStatus::Modified, o}).first;
+        }
+        writeEditBuf(r);
+        if (it != log.end() && it->second.status == TUpdateStatus::Modified && sameRow(r, it->second.orig)) {
+          rowState[static_cast<size_t>(it->second.orig)] = RowDead;
+          log.erase(it);
+        }
+      }
+      reposition(r, cur);
+    } else {
+      int32_t r = newRow(RowLive);
+      writeEditBuf(r);
+      if (ds.LogChanges) log.emplace(r, LogEntry{TUpdateStatus::Inserted, -1});
+      if (derived) {
+        order.push_back(r);
+        view.insert(view.begin() + std::clamp(insPos, 0, static_cast<int>(view.size())), r);
+        reposition(r, std::clamp(insPos, 0, static_cast<int>(view.size()) - 1));
+      } else {
+        int at = std::clamp(insPos, 0, static_cast<int>(view.size()));
+        view.insert(view.begin() + at, r);
+        cur = at;
+      }
+    }
+  }
+  void endEdit() {
+    editBuf.clear();
+    modified = false;
+    editRow = -1;
+    calcValid = false;
+  }
+  void post() {
+    checkActive();
+    if (!editing()) fail("Dataset not in edit or insert mode");
+    updateRecord();
+    fire(ds.BeforePost);
+    checkRequired();
+    internalPost();
+    endEdit();
+    bof = eof = false;
+    setState(TDataSetState::Browse);
+    dataEvent(evDataSetChange);
+    fire(ds.AfterPost);
+  }
+  void cancel() {
+    if (!editing()) return;
+    fire(ds.BeforeCancel);
+    if (state == TDataSetState::Insert) {
+      cur = prevCur;
+      clampCursor();
+    }
+    endEdit();
+    setState(TDataSetState::Browse);
+    dataEvent(evDataSetChange);
+    fire(ds.AfterCancel);
+  }
+  void checkBrowseMode() {
+    checkActive();
+    if (editing()) {
+      updateRecord();
+      if (modified) post();
+      else cancel();
+    }
+  }
+  void beginInsert(bool append) {
+    checkBrowseMode();
+    fire(ds.BeforeInsert);
+    fire(ds.BeforeScroll);
+    prevCur = cur;
+    insPos = append ? static_cast<int>(view.size()) : (view.empty() ? 0 : cur);
+    editBuf.assign(cols.size(), Variant::Null());
+    editRow = -1;
+    modified = false;
+    calcValid = false;
+    setState(TDataSetState::Insert);
+    if (ds.OnNewRecord) {
+      try {
+        ds.OnNewRecord(ds);
+      } catch (...) {
+        endEdit();
+        cur = prevCur;
+        setState(TDataSetState::Browse);
+        dataEvent(evDataSetChange);
+        throw;
+      }
+    }
+    modified = false;
+    eof = bof = false;
+    dataEvent(evDataSetChange);
+    fire(ds.AfterInsert);
+    fire(ds.AfterScroll);
+  }
+  void edit() {
+    checkActive();
+    if (editing()) return;
+    if (view.empty()) return beginInsert(false);
+    fire(ds.BeforeEdit);
+    editRow = curRow();
+    loadEditBuf(editRow);
+    modified = false;
+    calcValid = false;
+    setState(TDataSetState::Edit);
+    dataEvent(evRecordChange);
+    fire(ds.AfterEdit);
+  }
+  void deleteRecord() {
+    checkActive();
+    if (state == TDataSetState::Insert) return cancel();
+    if (view.empty()) fail("Cannot perform this operation on an empty dataset");
+    fire(ds.BeforeDelete);
+    fire(ds.BeforeScroll);
+    int32_t r = curRow();
+    auto it = log.find(r);
+    if (it != log.end() && it->second.status == TUpdateStatus::Inserted) {
+      rowState[static_cast<size_t>(r)] = RowDead;
+      log.erase(it);
+    } else if (!ds.LogChanges) {
+      if (it != log.end()) {
+        if (it->second.orig >= 0) rowState[static_cast<size_t>(it->second.orig)] = RowDead;
+        log.erase(it);
+      }
+      rowState[static_cast<size_t>(r)] = RowDead;
+    } else if (it != log.end()) {
+      it->second.status = TUpdateStatus::Deleted;
+      rowState[static_cast<size_t>(r)] = RowDeleted;
+    } else {
+      log.emplace(r, LogEntry{TUpdateStatus::Deleted, -1});
+      rowState[static_cast<size_t>(r)] = RowDeleted;
+    }
+    view.erase(view.begin() + cur);
+    clampCursor();
+    eof = view.empty() ? true : eof;
+    bof = view.empty() ? true : bof;
+    endEdit();
+    setState(TDataSetState::Browse);
+    dataEvent(evDataSetChange);
+    fire(ds.AfterDelete);
+    fire(ds.AfterScroll);
+  }
+
+  // ---- navigation
+  void first() {
+    checkBrowseMode();
+    fire(ds.BeforeScroll);
+    cur = 0;
+    bof = true;
+    eof = view.empty();
+    calcValid = false;
+    dataEvent(evDataSetChange);
+    fire(ds.AfterScroll);
+  }
+  void last() {
+    checkBrowseMode();
+    fire(ds.BeforeScroll);
+    cur = std::max(0, static_cast<int>(view.size()) - 1);
+    eof = true;
+    bof = view.empty();
+    calcValid = false;
+    dataEvent(evDataSetChange);
+    fire(ds.AfterScroll);
+  }
+  int moveBy(int d) {
+    checkBrowseMode();
+    fire(ds.BeforeScroll);
+    int moved = 0;
+    if ((d > 0 && !eof) || (d < 0 && !bof)) {
+      bof = eof = false;
+      int n = static_cast<int>(view.size());
+      if (n == 0) {
+        bof = eof = true;
+      } else {
+        long long t = static_cast<long long>(cur) + d;
+        if (t > n - 1) {
+          t = n - 1;
+          eof = true;
+        } else if (t < 0) {
+          t = 0;
+          bof = true;
+        }
+        moved = static_cast<int>(t) - cur;
+        cur = static_cast<int>(t);
+      }
+      calcValid = false;
+      dataEvent(evDataSetScroll, nullptr, moved);
+      fire(ds.AfterScroll);
+    }
+    return moved;
+  }
+  void moveTo(int pos) {
+    fire(ds.BeforeScroll);
+    int moved = pos - cur;
+    cur = pos;
+    bof = eof = false;
+    calcValid = false;
+    dataEvent(evDataSetScroll, nullptr, moved);
+    fire(ds.AfterScroll);
+  }
+
+  // ---- search
+  struct Key {
+    const TField* field = nullptr;
+    int col = -1;  // -1 for a calculated field
+    bool null = false;
+    std::string text;  // folded when case-insensitive
+    double number = 0;
+    bool boolean = false;
+  };
+  std::vector<Key> makeKeys(std::string_view keyFields, const Variant& keyValues, const TLocateOptions& opt) const {
+    auto names = splitNames(keyFields);
+    if (names.empty()) fail("No key fields given");
+    std::vector<Variant> values;
+    if (keyValues.isArray()) values = keyValues.asArray();
+    else values.push_back(keyValues);
+    if (values.size() != names.size())
+      fail(std::to_string(names.size()) + " key fields and " + std::to_string(values.size()) + " key values");
+    std::vector<Key> keys;
+    for (size_t i = 0; i < names.size(); ++i) {
+      TField& f = fieldByName(names[i]);
+      Key k;
+      k.field = &f;
+      k.col = fieldCol[static_cast<size_t>(f.Index())];
+      const Variant& v = values[i];
+      if (v.isNullOrEmpty()) {
+        k.null = true;
+      } else {
+        switch (f.DataType()) {
+          case TFieldType::String:
+            k.text = v.toString();
+            if (opt.CaseInsensitive) k.text = rtl::AnsiUpperCase(k.text);
+            break;
+          case TFieldType::DateTime: k.number = v.toDateTime(); break;
+          case TFieldType::Boolean: k.boolean = v.toBool(); break;
+          default: k.number = v.toDouble(); break;
+        }
+      }
+      keys.push_back(std::move(k));
+    }
+    return keys;
+  }
+  static bool textMatches(std::string_view cell, const Key& k, const TLocateOptions& opt) {
+    if (!opt.CaseInsensitive) {
+      if (opt.PartialKey) return cell.substr(0, std::min(cell.size(), k.text.size())) == k.text && cell.size() >= k.text.size();
+      return cell == k.text;
+    }
+    std::string up;
+    if (isAscii(cell)) {
+      up.assign(cell);
+      for (auto& ch : up)
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+    } else {
+      up = rtl::AnsiUpperCase(cell);
+    }
+    if (opt.PartialKey) return up.size() >= k.text.size() && up.compare(0, k.text.size(), k.text) == 0;
+    return up == k.text;
+  }
+  bool keyMatches(const Key& k, int32_t r, const TLocateOptions& opt) {
+    if (k.col < 0) {  // calculated: computed for the row
+      Variant v = calcFor(r, calcSlot[static_cast<size_t>(k.field->Index())]);
+      if (v.isNullOrEmpty() || k.null) return v.isNullOrEmpty() && k.null;
+      switch (k.field->DataType()) {
+        case TFieldType::String: return textMatches(v.toString(), k, opt);
+        case TFieldType::Boolean: return v.toBool() == k.boolean;
+        default: return v.toDouble() == k.number;
+      }
+    }
+    const Column& c = cols[static_cast<size_t>(k.col)];
+    size_t row = static_cast<size_t>(r);
+    if (c.isNull(row)) return k.null;
+    if (k.null) return false;
+    switch (c.type()) {
+      case TFieldType::String: return textMatches(c.str(row), k, opt);
+      case TFieldType::Boolean: return c.boolean(row) == k.boolean;
+      case TFieldType::Integer: return static_cast<double>(c.integer(row)) == k.number;
+      default: return c.num(row) == k.number;
+    }
+  }
+  int find(const std::vector<Key>& keys, const TLocateOptions& opt) {
+    for (size_t i = 0; i < view.size(); ++i) {
+      int32_t r = view[i];
+      bool ok = true;
+      for (auto& k : keys)
+        if (!keyMatches(k, r, opt)) {
+          ok = false;
+          break;
+        }
+      if (ok) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  // ---- opening
+  void openInternal() {
+    if (state != TDataSetState::Inactive) return;
+    if (!hasStorage) fail("Missing data provider or data packet");
+    fire(ds.BeforeOpen);
+    bindFields();
+    std::unique_ptr<FilterExpression> e;
+    if (filtered) e = parseFilter(filterText);
+    resolveSort();
+    expr = std::move(e);
+    rebuildView();
+    cur = 0;
+    bof = true;
+    eof = view.empty();
+    calcValid = false;
+    endEdit();
+    setState(TDataSetState::Browse);
+    dataEvent(evDataSetChange);
+    fire(ds.AfterOpen);
+    if (!view.empty()) fire(ds.AfterScroll);
+  }
+  void closeInternal() {
+    if (state == TDataSetState::Inactive) return;
+    fire(ds.BeforeClose);
+    endEdit();
+    setState(TDataSetState::Inactive);
+    fire(ds.AfterClose);
+  }
+
+  // ---- packets
+  // Natural order of the rows to encode: live rows as they are shown without
+  // filter or index, deleted rows where they were.
+  std::vector<int32_t> packetOrder() {
+    std::vector<int32_t> seq = natural();
+    std::vector<int32_t> deleted;
+    std::vector<uint8_t> present(rowState.size(), 0);
+    for (int32_t r : seq) present[static_cast<size_t>(r)] = 1;
+    for (auto& [r, e] : log)
+      if (e.status == TUpdateStatus::Deleted && !present[static_cast<size_t>(r)]) deleted.push_back(r);
+    if (deleted.empty()) {
+      seq.erase(std::remove_if(seq.begin(), seq.end(), [&](int32_t r) { return rowState[static_cast<size_t>(r)] == RowDead; }), seq.end());
+      return seq;
+    }
+    std::sort(deleted.begin(), deleted.end());
+    std::vector<int32_t> out;
+    out.reserve(seq.size() + deleted.size());
+    size_t k = 0;
+    for (int32_t r : seq) {
+      if (rowState[static_cast<size_t>(r)] == RowDead) continue;
+      while (k < deleted.size() && deleted[k] < r) out.push_back(deleted[k++]);
+      out.push_back(r);
+    }
+    while (k < deleted.size()) out.push_back(deleted[k++]);
+    return out;
+  }
+  void writeRow(PacketWriter& w, int32_t r) const {
+    for (auto& c : cols) c.write(w, static_cast<size_t>(r));
+  }
+  void writeLogged(PacketWriter& w, int32_t r, const LogEntry* e) const {
+    if (!e) {
+      w.BeginRow(TUpdateStatus::Unmodified);
+      writeRow(w, r);
+    } else if (e->status == TUpdateStatus::Modified) {
+      w.BeginRow(TUpdateStatus::Modified);
+      writeRow(w, r);
+      writeRow(w, e->orig);
+    } else if (e->status == TUpdateStatus::Deleted) {
+      w.BeginRow(TUpdateStatus::Deleted);
+      writeRow(w, e->orig >= 0 ? e->orig : r);
+    } else {
+      w.BeginRow(TUpdateStatus::Inserted);
+      writeRow(w, r);
+    }
+    w.EndRow();
+  }
+  size_t estimateBytes(size_t rows) const {
+    size_t perRow = 4;
+    for (auto& c : cols) perRow += (c.type() == TFieldType::String ? 4 : 20);
+    size_t text = 0;
+    for (auto& c : cols) text += c.bytes();
+    return rows * perRow + text + 256;
+  }
+  rtl::DataPacket encodeData() {
+    PacketWriter w(colDefs, PacketKind::Data);
+    auto seq = packetOrder();
+    w.Reserve(estimateBytes(seq.size()));
+    for (int32_t r : seq) {
+      auto it = log.find(r);
+      writeLogged(w, r, it == log.end() ? nullptr : &it->second);
+    }
+    return w.Finish();
+  }
+  rtl::DataPacket encodeDelta() const {
+    PacketWriter w(colDefs, PacketKind::Delta);
+    std::vector<int32_t> rows;
+    rows.reserve(log.size());
+    for (auto& [r, e] : log) rows.push_back(r);
+    std::sort(rows.begin(), rows.end());
+    for (int32_t r : rows) writeLogged(w, r, &log.at(r));
+    return w.Finish();
+  }
+
+  // Loads a packet into fresh storage of a scratch Impl-like holder.
+  struct Loaded {
+    std::vector<TFieldDef> defs;
+    std::vector<Column> cols;
+    std::vector<uint8_t> rowState;
+    std::unordered_map<int32_t, LogEntry> log;
+    std::vector<int32_t> natural;
+  };
+  class LoadSink : public detail::RowSink {
+  public:
+    explicit LoadSink(Loaded& l) : l_(l) {}
+    void beginRow(TUpdateStatus st) override {
+      status_ = st;
+      row_ = static_cast<int32_t>(l_.rowState.size());
+      orig_ = -1;
+      if (st == TUpdateStatus::Modified) {
+        orig_ = row_ + 1;
+        l_.rowState.push_back(RowLive);
+        l_.rowState.push_back(RowOrig);
+      } else {
+        l_.rowState.push_back(st == TUpdateStatus::Deleted ? RowDeleted : RowLive);
+      }
+    }
+    void null(int, int f) override { l_.cols[static_cast<size_t>(f)].pushNull(); }
+    void str(int, int f, std::string_view t) override { l_.cols[static_cast<size_t>(f)].pushStr(t); }
+    void num(int, int f, double d) override { l_.cols[static_cast<size_t>(f)].pushNum(d); }
+    void integer(int, int f, int64_t v) override { l_.cols[static_cast<size_t>(f)].pushInt(v); }
+    void boolean(int, int f, bool b) override { l_.cols[static_cast<size_t>(f)].pushBool(b); }
+    void endRow() override {
+      if (status_ != TUpdateStatus::Unmodified) l_.log.emplace(row_, LogEntry{status_, orig_});
+      if (status_ == TUpdateStatus::Modified && rowsEqual(row_, orig_)) {
+        // A change put back by hand is no change.
+        l_.rowState[static_cast<size_t>(orig_)] = RowDead;
+        l_.log.erase(row_);
+      }
+      l_.natural.push_back(row_);
+    }
+
+  private:
+    bool rowsEqual(int32_t a, int32_t b) const {
+      for (auto& c : l_.cols)
+        if (!c.sameCell(static_cast<size_t>(a), static_cast<size_t>(b))) return false;
+      return true;
+    }
+    Loaded& l_;
+    TUpdateStatus status_ = TUpdateStatus::Unmodified;
+    int32_t row_ = -1, orig_ = -1;
+  };
+  static Loaded load(const rtl::DataPacket& packet) {
+    detail::PacketParser parser(packet.bytes());
+    if (parser.kind() != PacketKind::Data) throw EDatabaseError("Data packet: a delta cannot be loaded as contents");
+    Loaded l;
+    l.defs = parser.defs();
+    for (auto& d : l.defs) l.cols.emplace_back(d.DataType);
+    LoadSink sink(l);
+    while (parser.next(sink)) {
+    }
+    for (auto& c : l.cols) c.shrink();
+    l.rowState.shrink_to_fit();
+    return l;
+  }
+  void install(Loaded&& l) {
+    resetStorage(l.defs);
+    cols = std::move(l.cols);
+    rowState = std::move(l.rowState);
+    log = std::move(l.log);
+    view.clear();
+    view.reserve(l.natural.size());
+    for (int32_t r : l.natural)
+      if (rowState[static_cast<size_t>(r)] == RowLive) view.push_back(r);
+    // Deleted rows stay out of the natural order; CancelUpdates and Data put
+    // them back by row number.
+  }
+};
+
+// ====================================================================== TField
+
+TField::TField(TClientDataSet& owner, TFieldDef def, TFieldKind kind) : owner_(&owner), def_(std::move(def)), kind_(kind) {
+  if (def_.DataType == TFieldType::String && def_.Size <= 0) def_.Size = 20;
+  Required = def_.Required;
+}
+
+int TField::Size() const { return def_.DataType == TFieldType::String ? (def_.Size > 0 ? def_.Size : 20) : 0; }
+
+Variant TField::Value() const { return owner_->impl().value(*this); }
+void TField::SetValue(const Variant& v) { owner_->impl().setValue(*this, v); }
+bool TField::IsNull() const { return owner_->impl().isNull(*this); }
+void TField::Clear() { SetValue(Variant::Null()); }
+Variant TField::OldValue() const { return owner_->impl().oldValue(*this); }
+
+std::string TField::AsString() const {
+  Variant v = Value();
+  if (v.isNullOrEmpty()) return {};
+  switch (def_.DataType) {
+    case TFieldType::String: return v.asStringRef();
+    case TFieldType::Float: return rtl::FloatToStr(v.toDouble());
+    case TFieldType::DateTime: return rtl::DateTimeToStr(v.toDateTime());
+    case TFieldType::Integer: return rtl::IntToStr(v.toInt());
+    case TFieldType::Boolean: return v.toBool() ? "True" : "False";
+  }
+  return {};
+}
+
+void TField::SetAsString(std::string_view s) {
+  switch (def_.DataType) {
+    case TFieldType::String: SetValue(Variant(s)); return;
+    case TFieldType::Boolean: {
+      if (s.empty()) return Clear();
+      std::string t = rtl::Trim(s);
+      if (rtl::SameText(t, "true") || rtl::SameText(t, "t") || rtl::SameText(t, "yes") || rtl::SameText(t, "y"))
+        return SetValue(Variant(true));
+      if (rtl::SameText(t, "false") || rtl::SameText(t, "f") || rtl::SameText(t, "no") || rtl::SameText(t, "n"))
+        return SetValue(Variant(false));
+      throw rtl::EConvertError("'" + std::string(s) + "' is not a valid boolean value for field '" + def_.Name + "'");
+    }
+    default: break;
+  }
+  if (rtl::Trim(s).empty()) return Clear();
+  switch (def_.DataType) {
+    case TFieldType::Float: {
+      double d;
+      if (!rtl::TryStrToFloat(rtl::Trim(s), d))
+        throw rtl::EConvertError("'" + std::string(s) + "' is not a valid floating point value for field '" + def_.Name + "'");
+      SetValue(Variant(d));
+      return;
+    }
+    case TFieldType::Integer: {
+      long long i;
+      if (!rtl::TryStrToInt(rtl::Trim(s), i))
+        throw rtl::EConvertError("'" + std::string(s) + "' is not a valid integer value for field '" + def_.Name + "'");
+      SetValue(Variant(i));
+      return;
+    }
+    case TFieldType::DateTime: {
+      TDateTime d;
+      if (!rtl::TryStrToDateTime(rtl::Trim(s), d, rtl::FormatSettings()))
+        throw rtl::EConvertError("'" + std::string(s) + "' is not a valid date and time for field '" + def_.Name + "'");
+      SetValue(Variant::FromDate(d));
+      return;
+    }
+    default: return;
+  }
+}
+
+double TField::AsFloat() const {
+  Variant v = Value();
+  return v.isNullOrEmpty() ? 0.0 : v.toDouble();
+}
+void TField::SetAsFloat(double d) {
+  if (def_.DataType == TFieldType::String) return SetValue(Variant(rtl::FloatToStr(d)));
+  if (def_.DataType == TFieldType::DateTime) return SetValue(Variant::FromDate(d));
+  SetValue(Variant(d));
+}
+int64_t TField::AsInteger() const {
+  Variant v = Value();
+  return v.isNullOrEmpty() ? 0 : v.toInt();
+}
+void TField::SetAsInteger(int64_t i) {
+  if (def_.DataType == TFieldType::String) return SetValue(Variant(rtl::IntToStr(i)));
+  SetValue(Variant(static_cast<long long>(i)));
+}
+TDateTime TField::AsDateTime() const {
+  Variant v = Value();
+  return v.isNullOrEmpty() ? 0.0 : v.toDateTime();
+}
+void TField::SetAsDateTime(TDateTime d) {
+  if (def_.DataType == TFieldType::String) return SetValue(Variant(rtl::DateTimeToStr(d)));
+  SetValue(Variant::FromDate(d));
+}
+bool TField::AsBoolean() const {
+  Variant v = Value();
+  return v.isNullOrEmpty() ? false : v.toBool();
+}
+void TField::SetAsBoolean(bool b) {
+  if (def_.DataType == TFieldType::String) return SetValue(Variant(b ? "True" : "False"));
+  SetValue(Variant(b));
+}
+
+namespace {
+std::string defaultText(const TField& f, bool display) {
+  Variant v = f.Value();
+  if (v.isNullOrEmpty()) return {};
+  const std::string& fmt = (display || f.EditFormat.empty()) ? f.DisplayFormat : f.EditFormat;
+  switch (f.DataType()) {
+    case TFieldType::String:
+      if (display && !f.EditMask.empty()) return rtl::FormatMaskText(f.EditMask, v.asStringRef());
+      return v.asStringRef();
+    case TFieldType::Float:
+      return fmt.empty() ? rtl::FloatToStr(v.toDouble()) : rtl::FormatFloat(fmt, v.toDouble());
+    case TFieldType::Integer:
+      return fmt.empty() ? rtl::IntToStr(v.toInt()) : rtl::FormatFloat(fmt, static_cast<double>(v.toInt()));
+    case TFieldType::DateTime:
+      if (display && !f.DisplayFormat.empty()) return rtl::FormatDateTime(f.DisplayFormat, v.toDateTime());
+      return rtl::DateTimeToStr(v.toDateTime());
+    case TFieldType::Boolean: return v.toBool() ? "True" : "False";
+  }
+  return {};
+}
+}  // namespace
+
+std::string TField::DisplayText() const {
+  if (OnGetText) {
+    std::string text;
+    OnGetText(const_cast<TField&>(*this), text, true);
+    return text;
+  }
+  return defaultText(*this, true);
+}
+
+std::string TField::Text() const {
+  if (OnGetText) {
+    std::string text;
+    OnGetText(const_cast<TField&>(*this), text, false);
+    return text;
+  }
+  return defaultText(*this, false);
+}
+
+void TField::SetText(std::string_view text) {
+  if (OnSetText) return OnSetText(*this, text);
+  SetAsString(text);
+}
+
+// ====================================================================== links and sources
+
+TDataLink::~TDataLink() {
+  if (source_) source_->removeLink(this);
+}
+
+void TDataLink::SetDataSource(TDataSource* source) {
+  if (source_ == source) return;
+  if (source_) source_->removeLink(this);
+  source_ = nullptr;
+  if (source) source->addLink(this);
+  else if (active_ || editing_) {
+    bool wasActive = active_, wasEditing = editing_;
+    active_ = editing_ = false;
+    if (wasActive) ActiveChanged();
+    if (wasEditing) EditingChanged();
+  }
+}
+
+TClientDataSet* TDataLink::DataSet() const { return source_ ? source_->DataSet() : nullptr; }
+bool TDataLink::Active() const { return active_; }
+
+TDataSource::TDataSource(std::string name) : Name(std::move(name)) {}
+
+TDataSource::~TDataSource() {
+  if (dataSet_) dataSet_->unregisterSource(this);
+  dataSet_ = nullptr;
+  for (auto* l : links_) {
+    l->source_ = nullptr;
+    l->active_ = l->editing_ = false;
+  }
+}
+
+void TDataSource::SetDataSet(TClientDataSet* ds) {
+  if (ds == dataSet_) return;
+  if (dataSet_) dataSet_->unregisterSource(this);
+  dataSet_ = ds;
+  if (ds) ds->registerSource(this);
+  updateState();
+  if (dataSet_ && lastState_ != TDataSetState::Inactive)
+    for (auto* l : std::vector<TDataLink*>(links_))
+      if (l->active_) l->DataSetChanged();
+}
+
+TDataSetState TDataSource::State() const { return lastState_; }
+
+void TDataSource::Edit() {
+  if (AutoEdit && dataSet_ && lastState_ == TDataSetState::Browse) dataSet_->Edit();
+}
+
+void TDataSource::addLink(TDataLink* l) {
+  links_.push_back(l);
+  l->source_ = this;
+  syncLink(l);
+}
+
+void TDataSource::removeLink(TDataLink* l) {
+  links_.erase(std::remove(links_.begin(), links_.end(), l), links_.end());
+  l->source_ = nullptr;
+}
+
+void TDataSource::syncLink(TDataLink* l) {
+  bool act = lastState_ != TDataSetState::Inactive;
+  bool ed = lastState_ == TDataSetState::Edit || lastState_ == TDataSetState::Insert;
+  if (l->active_ != act) {
+    l->active_ = act;
+    l->ActiveChanged();
+  }
+  if (l->editing_ != ed) {
+    l->editing_ = ed;
+    l->EditingChanged();
+  }
+}
+
+void TDataSource::updateState() {
+  TDataSetState ns = (Enabled && dataSet_) ? dataSet_->State() : TDataSetState::Inactive;
+  if (ns == TDataSetState::CalcFields || ns == TDataSetState::Filter) return;
+  if (ns == lastState_) return;
+  TDataSetState prior = lastState_;
+  lastState_ = ns;
+  for (auto* l : std::vector<TDataLink*>(links_))
+    if (std::find(links_.begin(), links_.end(), l) != links_.end()) syncLink(l);
+  if (OnStateChange) OnStateChange(*this);
+  if (prior == TDataSetState::Inactive && OnDataChange) OnDataChange(*this, nullptr);
+}
+
+void TDataSource::notify(int event, TField* field, int info) {
+  if (event == evUpdateState) return updateState();
+  if (lastState_ == TDataSetState::Inactive || !Enabled) return;
+  for (auto* l : std::vector<TDataLink*>(links_)) {
+    if (std::find(links_.begin(), links_.end(), l) == links_.end() || !l->active_) continue;
+    switch (event) {
+      case evFieldChange:
+      case evRecordChange:
+        if (!l->updating_) l->RecordChanged(field);
+        break;
+      case evDataSetChange: l->DataSetChanged(); break;
+      case evDataSetScroll: l->DataSetScrolled(info); break;
+      case evLayoutChange: l->LayoutChanged(); break;
+      case evUpdateRecord:
+        l->updating_ = true;
+        try {
+          l->UpdateData();
+        } catch (...) {
+          l->updating_ = false;
+          throw;
+        }
+        l->updating_ = false;
+        break;
+      default: break;
+    }
+  }
+  switch (event) {
+    case evFieldChange:
+      if (OnDataChange) OnDataChange(*this, field);
+      break;
+    case evRecordChange:
+    case evDataSetChange:
+    case evDataSetScroll:
+    case evLayoutChange:
+      if (OnDataChange) OnDataChange(*this, nullptr);
+      break;
+    case evUpdateRecord:
+      if (OnUpdateData) OnUpdateData(*this);
+      break;
+    default: break;
+  }
+}
+
+// ====================================================================== TClientDataSet
+
+TClientDataSet::TClientDataSet(std::string name) : Name(std::move(name)), impl_(std::make_unique<Impl>(*this)) {}
+
+TClientDataSet::~TClientDataSet() {
+  auto sources = impl_->sources;
+  for (auto* s : sources) {
+    s->dataSet_ = nullptr;
+    s->updateState();
+  }
+}
+
+void TClientDataSet::registerSource(TDataSource* s) {
+  if (std::find(impl_->sources.begin(), impl_->sources.end(), s) == impl_->sources.end()) impl_->sources.push_back(s);
+}
+void TClientDataSet::unregisterSource(TDataSource* s) {
+  auto& v = impl_->sources;
+  v.erase(std::remove(v.begin(), v.end(), s), v.end());
+}
+
+TField& TClientDataSet::AddField(const TFieldDef& def) {
+  auto& im = *impl_;
+  if (im.state != TDataSetState::Inactive) im.fail("Cannot perform this operation on an open dataset");
+  if (im.findField(def.Name)) im.fail("Duplicate field name '" + def.Name + "'");
+  if (!im.persistentData) {
+    // Dynamic fields of an earlier packet give way to the declared ones.
+    std::vector<std::unique_ptr<TField>> keep;
+    for (auto& f : im.fields) {
+      if (f->Calculated()) keep.push_back(std::move(f));
+      else im.retired.push_back(std::move(f));
+    }
+    im.fields = std::move(keep);
+    im.persistentData = true;
+  }
+  im.fields.push_back(std::make_unique<TField>(*this, def, TFieldKind::Data));
+  im.reindexFields();
+  return *im.fields.back();
+}
+
+TField& TClientDataSet::AddCalcField(const TFieldDef& def) {
+  auto& im = *impl_;
+  if (im.state != TDataSetState::Inactive) im.fail("Cannot perform this operation on an open dataset");
+  if (im.findField(def.Name)) im.fail("Duplicate field name '" + def.Name + "'");
+  im.fields.push_back(std::make_unique<TField>(*this, def, TFieldKind::Calculated));
+  im.reindexFields();
+  return *im.fields.back();
+}
+
+std::vector<TFieldDef>& TClientDataSet::FieldDefs() { return impl_->fieldDefs; }
+size_t TClientDataSet::FieldCount() const { return impl_->fields.size(); }
+TField& TClientDataSet::Fields(size_t i) const {
+  if (i >= impl_->fields.size()) impl_->fail("Field index out of range");
+  return *impl_->fields[i];
+}
+TField* TClientDataSet::FindField(std::string_view name) const { return impl_->findField(name); }
+TField& TClientDataSet::FieldByName(std::string_view name) const { return impl_->fieldByName(name); }
+
+void TClientDataSet::CreateDataSet() {
+  auto& im = *impl_;
+  im.closeInternal();
+  std::vector<TFieldDef> defs;
+  if (im.persistentData) {
+    for (auto& f : im.fields)
+      if (!f->Calculated()) defs.push_back(f->Def());
+  } else {
+    defs = im.fieldDefs;
+  }
+  if (defs.empty()) im.fail("No fields defined; cannot create the dataset");
+  for (size_t i = 0; i < defs.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (iequals(defs[i].Name, defs[j].Name)) im.fail("Duplicate field name '" + defs[i].Name + "'");
+  im.resetStorage(defs);
+  im.openInternal();
+}
+
+void TClientDataSet::EmptyDataSet() {
+  auto& im = *impl_;
+  im.checkBrowseMode();
+  im.resetStorage(im.colDefs);
+  im.rebuildView();
+  im.cur = 0;
+  im.bof = im.eof = true;
+  im.calcValid = false;
+  im.dataEvent(evDataSetChange);
+}
+
+void TClientDataSet::Open() { impl_->openInternal(); }
+void TClientDataSet::Close() { impl_->closeInternal(); }
+bool TClientDataSet::Active() const { return impl_->state != TDataSetState::Inactive; }
+void TClientDataSet::SetActive(bool a) {
+  if (a) Open();
+  else Close();
+}
+
+TDataSetState TClientDataSet::State() const {
+  if (impl_->inCalc) return TDataSetState::CalcFields;
+  if (impl_->inFilter) return TDataSetState::Filter;
+  return impl_->state;
+}
+
+void TClientDataSet::First() { impl_->first(); }
+void TClientDataSet::Last() { impl_->last(); }
+void TClientDataSet::Next() { impl_->moveBy(1); }
+void TClientDataSet::Prior() { impl_->moveBy(-1); }
+int TClientDataSet::MoveBy(int distance) { return impl_->moveBy(distance); }
+bool TClientDataSet::Eof() const { return impl_->state == TDataSetState::Inactive || impl_->eof; }
+bool TClientDataSet::Bof() const { return impl_->state == TDataSetState::Inactive || impl_->bof; }
+
+int TClientDataSet::RecNo() const {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Inactive || im.state == TDataSetState::Insert || im.view.empty()) return -1;
+  return im.cur + 1;
+}
+
+void TClientDataSet::SetRecNo(int recNo) {
+  auto& im = *impl_;
+  im.checkBrowseMode();
+  if (im.view.empty()) return;
+  int pos = std::clamp(recNo, 1, static_cast<int>(im.view.size())) - 1;
+  if (pos != im.cur) im.moveTo(pos);
+}
+
+int TClientDataSet::RecordCount() const {
+  return impl_->state == TDataSetState::Inactive ? 0 : static_cast<int>(impl_->view.size());
+}
+bool TClientDataSet::IsEmpty() const { return RecordCount() == 0 && impl_->state != TDataSetState::Insert; }
+
+void TClientDataSet::Edit() { impl_->edit(); }
+void TClientDataSet::Insert() {
+  impl_->checkActive();
+  impl_->beginInsert(false);
+}
+void TClientDataSet::Append() {
+  impl_->checkActive();
+  impl_->beginInsert(true);
+}
+void TClientDataSet::Post() { impl_->post(); }
+void TClientDataSet::Cancel() { impl_->cancel(); }
+void TClientDataSet::Delete() { impl_->deleteRecord(); }
+void TClientDataSet::CheckBrowseMode() { impl_->checkBrowseMode(); }
+bool TClientDataSet::Modified() const { return impl_->editing() && impl_->modified; }
+
+TUpdateStatus TClientDataSet::UpdateStatus() const {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Insert) return TUpdateStatus::Inserted;
+  int32_t r = im.curRow();
+  if (r < 0) return TUpdateStatus::Unmodified;
+  auto it = im.log.find(r);
+  return it == im.log.end() ? TUpdateStatus::Unmodified : it->second.status;
+}
+
+int TClientDataSet::ChangeCount() const { return static_cast<int>(impl_->log.size()); }
+
+rtl::DataPacket TClientDataSet::Delta() const {
+  if (!impl_->hasStorage) return {};
+  return impl_->encodeDelta();
+}
+
+void TClientDataSet::MergeChangeLog() {
+  auto& im = *impl_;
+  if (im.state != TDataSetState::Inactive) im.checkBrowseMode();
+  for (auto& [r, e] : im.log) {
+    if (e.orig >= 0) im.rowState[static_cast<size_t>(e.orig)] = RowDead;
+    if (e.status == TUpdateStatus::Deleted) im.rowState[static_cast<size_t>(r)] = RowDead;
+  }
+  im.log.clear();
+}
+
+void TClientDataSet::CancelUpdates() {
+  auto& im = *impl_;
+  im.checkActive();
+  im.cancel();
+  int32_t keep = im.curRow();
+  std::vector<int32_t> revived;
+  for (auto& [r, e] : im.log) {
+    auto row = static_cast<size_t>(r);
+    switch (e.status) {
+      case TUpdateStatus::Inserted: im.rowState[row] = RowDead; break;
+      case TUpdateStatus::Modified:
+      case TUpdateStatus::Deleted:
+        if (e.orig >= 0) {
+          im.copyValues(e.orig, r);
+          im.rowState[static_cast<size_t>(e.orig)] = RowDead;
+        }
+        if (e.status == TUpdateStatus::Deleted) revived.push_back(r);
+        im.rowState[row] = RowLive;
+        break;
+      default: break;
+    }
+  }
+  im.log.clear();
+  im.mergeRevived(std::move(revived));
+  im.rebuildView();
+  if (keep >= 0 && im.rowState[static_cast<size_t>(keep)] != RowLive) keep = -1;
+  im.placeCursor(keep);
+  im.bof = im.eof = im.view.empty();
+  im.calcValid = false;
+  im.dataEvent(evDataSetChange);
+}
+
+void TClientDataSet::RevertRecord() {
+  auto& im = *impl_;
+  im.checkActive();
+  im.cancel();
+  int32_t r = im.curRow();
+  if (r < 0) return;
+  auto it = im.log.find(r);
+  if (it == im.log.end()) return;
+  if (it->second.status == TUpdateStatus::Inserted) {
+    im.rowState[static_cast<size_t>(r)] = RowDead;
+    im.view.erase(im.view.begin() + im.cur);
+    im.clampCursor();
+  } else if (it->second.orig >= 0) {
+    im.copyValues(it->second.orig, r);
+    im.rowState[static_cast<size_t>(it->second.orig)] = RowDead;
+  }
+  im.log.erase(r);
+  if (im.rowState[static_cast<size_t>(r)] == RowLive) im.reposition(r, im.cur);
+  im.calcValid = false;
+  im.dataEvent(evDataSetChange);
+}
+
+rtl::DataPacket TClientDataSet::Data() {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Inactive) return {};
+  im.checkBrowseMode();
+  return im.encodeData();
+}
+
+void TClientDataSet::SetData(const rtl::DataPacket& packet) {
+  auto& im = *impl_;
+  if (packet.empty()) {
+    im.closeInternal();
+    im.resetStorage(im.colDefs);
+    im.hasStorage = false;
+    return;
+  }
+  // Everything that can refuse the packet happens before the current contents go.
+  Impl::Loaded loaded = Impl::load(packet);
+  im.checkBinding(loaded.defs);
+  im.closeInternal();
+  im.install(std::move(loaded));
+  im.openInternal();
+}
+
+void TClientDataSet::SetData(const Variant& packet) {
+  if (packet.isNullOrEmpty()) return SetData(rtl::DataPacket());
+  if (!packet.isPacket()) impl_->fail("Invalid data packet");
+  SetData(packet.asPacket());
+}
+
+void TClientDataSet::CopyDataFrom(TClientDataSet& other) { SetData(other.Data()); }
+
+const std::string& TClientDataSet::Filter() const { return impl_->filterText; }
+
+void TClientDataSet::SetFilter(std::string text) {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Inactive || !im.filtered) {
+    im.filterText = std::move(text);
+    return;
+  }
+  im.checkBrowseMode();
+  auto e = im.parseFilter(text);  // a bad text leaves the filter as it was
+  im.filterText = std::move(text);
+  im.expr = std::move(e);
+  im.rebuildView();
+  im.first();
+}
+
+bool TClientDataSet::Filtered() const { return impl_->filtered; }
+
+void TClientDataSet::SetFiltered(bool on) {
+  auto& im = *impl_;
+  if (on == im.filtered) return;
+  if (im.state == TDataSetState::Inactive) {
+    im.filtered = on;
+    return;
+  }
+  im.checkBrowseMode();
+  std::unique_ptr<FilterExpression> e;
+  if (on) e = im.parseFilter(im.filterText);
+  im.expr = std::move(e);
+  im.filtered = on;
+  im.rebuildView();
+  im.first();
+}
+
+void TClientDataSet::Refilter() {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Inactive) return;
+  im.checkBrowseMode();
+  if (im.filtered) im.expr = im.parseFilter(im.filterText);
+  im.rebuildView();
+  im.first();
+}
+
+bool TClientDataSet::Locate(std::string_view keyFields, const Variant& keyValues, TLocateOptions options) {
+  auto& im = *impl_;
+  im.checkBrowseMode();
+  auto keys = im.makeKeys(keyFields, keyValues, options);
+  im.fire(BeforeScroll);
+  int pos = im.find(keys, options);
+  if (pos < 0) return false;
+  im.cur = pos;
+  im.bof = im.eof = false;
+  im.calcValid = false;
+  im.dataEvent(evDataSetChange);
+  im.fire(AfterScroll);
+  return true;
+}
+
+Variant TClientDataSet::Lookup(std::string_view keyFields, const Variant& keyValues, std::string_view resultFields) {
+  auto& im = *impl_;
+  im.checkBrowseMode();
+  auto keys = im.makeKeys(keyFields, keyValues, {});
+  auto names = splitNames(resultFields);
+  std::vector<TField*> result;
+  for (auto& n : names) result.push_back(&im.fieldByName(n));
+  int pos = im.find(keys, {});
+  if (pos < 0) return Variant::Null();
+  int32_t saved = im.ctxRow;
+  im.ctxRow = im.view[static_cast<size_t>(pos)];
+  rtl::VariantArray values;
+  try {
+    for (auto* f : result) values.push_back(im.value(*f));
+  } catch (...) {
+    im.ctxRow = saved;
+    throw;
+  }
+  im.ctxRow = saved;
+  if (values.size() == 1) return values[0];
+  return Variant(std::move(values));
+}
+
+const std::string& TClientDataSet::IndexFieldNames() const { return impl_->indexFieldNames; }
+
+namespace {
+void applyIndex(TClientDataSet::Impl& im) {
+  if (im.state == TDataSetState::Inactive) return;
+  int32_t keep = im.curRow();
+  im.resolveSort();
+  im.rebuildView();
+  im.placeCursor(keep);
+  im.calcValid = false;
+  im.dataEvent(evDataSetChange);
+}
+}  // namespace
+
+void TClientDataSet::SetIndexFieldNames(std::string fields) {
+  auto& im = *impl_;
+  if (im.state != TDataSetState::Inactive) {
+    im.checkBrowseMode();
+    for (auto& n : splitNames(fields)) im.fieldByName(n);  // unknown names refused before anything changes
+  }
+  im.indexFieldNames = std::move(fields);
+  im.indexName.clear();
+  applyIndex(im);
+}
+
+void TClientDataSet::AddIndex(std::string name, std::string fields, bool descending, bool caseInsensitive) {
+  auto& im = *impl_;
+  if (name.empty()) im.fail("An index needs a name");
+  for (auto& ix : im.indexes)
+    if (iequals(ix.name, name)) im.fail("Index '" + name + "' already exists");
+  im.indexes.push_back({std::move(name), std::move(fields), descending, caseInsensitive});
+}
+
+const std::string& TClientDataSet::IndexName() const { return impl_->indexName; }
+
+void TClientDataSet::SetIndexName(std::string name) {
+  auto& im = *impl_;
+  if (!name.empty()) {
+    bool found = false;
+    for (auto& ix : im.indexes)
+      if (iequals(ix.name, name)) found = true;
+    if (!found) im.fail("Index '" + name + "' not found");
+  }
+  if (im.state != TDataSetState::Inactive) im.checkBrowseMode();
+  im.indexName = std::move(name);
+  im.indexFieldNames.clear();
+  applyIndex(im);
+}
+
+void TClientDataSet::DisableControls() {
+  auto& im = *impl_;
+  if (im.disableCount++ == 0) {
+    im.disableState = im.state;
+    im.enableEvent = evDataSetChange;
+  }
+}
+
+void TClientDataSet::EnableControls() {
+  auto& im = *impl_;
+  if (im.disableCount == 0) return;
+  if (--im.disableCount == 0) {
+    if (im.disableState != im.state) im.dataEvent(evUpdateState);
+    if (im.disableState != TDataSetState::Inactive && im.state != TDataSetState::Inactive) im.dataEvent(im.enableEvent);
+  }
+}
+
+bool TClientDataSet::ControlsDisabled() const { return impl_->disableCount > 0; }
+
+TBookmark TClientDataSet::GetBookmark() const { return impl_->curRow(); }
+
+bool TClientDataSet::BookmarkValid(TBookmark b) const {
+  auto& im = *impl_;
+  if (b < 0 || static_cast<size_t>(b) >= im.rowState.size() || im.rowState[static_cast<size_t>(b)] != RowLive) return false;
+  return std::find(im.view.begin(), im.view.end(), static_cast<int32_t>(b)) != im.view.end();
+}
+
+void TClientDataSet::GotoBookmark(TBookmark b) {
+  auto& im = *impl_;
+  im.checkBrowseMode();
+  auto it = std::find(im.view.begin(), im.view.end(), static_cast<int32_t>(b));
+  if (b < 0 || it == im.view.end()) im.fail("Record not found");
+  im.fire(BeforeScroll);
+  im.cur = static_cast<int>(it - im.view.begin());
+  im.bof = im.eof = false;
+  im.calcValid = false;
+  im.dataEvent(evDataSetChange);
+  im.fire(AfterScroll);
+}
+
+Variant TClientDataSet::RecordValue(int recNo, const TField& field) {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Inactive || recNo < 1 || recNo > static_cast<int>(im.view.size())) return Variant::Null();
+  if (im.editing() && recNo == im.cur + 1 && im.state == TDataSetState::Edit) return im.value(field);
+  int32_t saved = im.ctxRow;
+  im.ctxRow = im.view[static_cast<size_t>(recNo - 1)];
+  try {
+    Variant v = im.value(field);
+    im.ctxRow = saved;
+    return v;
+  } catch (...) {
+    im.ctxRow = saved;
+    throw;
+  }
+}
+
+std::string TClientDataSet::RecordDisplayText(int recNo, const TField& field) {
+  auto& im = *impl_;
+  if (im.state == TDataSetState::Inactive || recNo < 1 || recNo > static_cast<int>(im.view.size())) return {};
+  if (im.editing() && recNo == im.cur + 1 && im.state == TDataSetState::Edit) return field.DisplayText();
+  int32_t saved = im.ctxRow;
+  im.ctxRow = im.view[static_cast<size_t>(recNo - 1)];
+  try {
+    std::string s = field.DisplayText();
+    im.ctxRow = saved;
+    return s;
+  } catch (...) {
+    im.ctxRow = saved;
+    throw;
+  }
+}
+
+}  // namespace data

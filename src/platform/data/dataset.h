@@ -147,6 +147,9 @@ public:
 private:
   friend class TDataSource;
   TDataSource* source_ = nullptr;
+  bool active_ = false;    // last state told through ActiveChanged
+  bool editing_ = false;   // last state told through EditingChanged
+  bool updating_ = false;  // inside UpdateData: its own field change is not echoed
 };
 
 using TDataChangeEvent = std::function<void(TDataSource&, TField* field)>;
@@ -179,6 +182,9 @@ private:
   friend class TClientDataSet;
   void addLink(TDataLink* l);
   void removeLink(TDataLink* l);
+  void syncLink(TDataLink* l);
+  void updateState();
+  void notify(int event, TField* field, int info);
   TClientDataSet* dataSet_ = nullptr;
   std::vector<TDataLink*> links_;
   TDataSetState lastState_ = TDataSetState::Inactive;
@@ -300,6 +306,12 @@ public:
   TDataSetNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
   TDataSetNotifyEvent BeforeDelete, AfterDelete, BeforeScroll, AfterScroll;
   TDataSetNotifyEvent OnNewRecord, OnCalcFields;
+
+  // ---- Rows other than the current one (grids drawing their visible rows).
+  // recNo is 1-based in the current view; the cursor does not move and no
+  // event fires (calculated fields are computed for that row).
+  Variant RecordValue(int recNo, const TField& field);
+  std::string RecordDisplayText(int recNo, const TField& field);
 
   // ---- Internal, for TField, TDataSource and the packet codec.
   struct Impl;

@@ -1,0 +1,643 @@
+#include "packet.h"
+
+#include <simdjson.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "packet_internal.h"
+
+namespace data {
+
+using rtl::EDatabaseError;
+
+namespace {
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (static_cast<unsigned>(x - 'a') < 26u) x = static_cast<unsigned char>(x - 32);
+    if (static_cast<unsigned>(y - 'a') < 26u) y = static_cast<unsigned char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+constexpr std::string_view kTypeNames[] = {"string", "float", "datetime", "integer", "boolean"};
+
+[[noreturn]] void packetError(const std::string& what) { throw EDatabaseError("Data packet: " + what); }
+
+std::string fieldLabel(const std::vector<TFieldDef>& defs, int field) {
+  return "field '" + defs[static_cast<size_t>(field)].Name + "' (" +
+         std::string(kTypeNames[static_cast<int>(defs[static_cast<size_t>(field)].DataType)]) + ")";
+}
+
+}  // namespace
+
+std::string_view FieldTypeName(TFieldType type) { return kTypeNames[static_cast<int>(type)]; }
+
+TFieldType FieldTypeFromName(std::string_view name) {
+  for (int i = 0; i < 5; ++i)
+    if (kTypeNames[i] == name) return static_cast<TFieldType>(i);
+  packetError("unknown field type '" + std::string(name) + "'");
+}
+
+namespace detail {
+
+bool ValidUtf8(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return simdjson::validate_utf8(text.data(), text.size());
+  return true;
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  static const char hex[] = "0123456789abcdef";
+  out.push_back('"');
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + start, i - start);
+    start = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out.push_back(hex[c >> 4]);
+        out.push_back(hex[c & 15]);
+    }
+  }
+  out.append(text.data() + start, text.size() - start);
+  out.push_back('"');
+}
+
+void AppendJsonDouble(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "\"NaN\"";
+    return;
+  }
+  if (std::isinf(value)) {
+    out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+    return;
+  }
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, r.ptr);
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------- writer
+
+struct PacketWriter::State {
+  std::vector<TFieldDef> defs;
+  PacketKind kind;
+  std::string out;
+  size_t rows = 0;
+  bool inRow = false;
+  TUpdateStatus status = TUpdateStatus::Unmodified;
+  size_t expected = 0;
+  size_t index = 0;
+  std::vector<std::pair<size_t, size_t>> spans;  // text of each value, modified rows only
+
+  [[noreturn]] void rowError(const std::string& what) const {
+    packetError("row " + std::to_string(rows + 1) + ": " + what);
+  }
+  int nextField(const char* what) {
+    if (!inRow) packetError("a value written outside a row");
+    if (index >= expected)
+      rowError("too many values (" + std::to_string(expected) + " expected)");
+    return static_cast<int>(index % defs.size());
+  }
+  void sep() {
+    out.push_back(',');
+    if (status == TUpdateStatus::Modified) spans.emplace_back(out.size(), 0);
+  }
+  void done() {
+    if (status == TUpdateStatus::Modified) spans.back().second = out.size() - spans.back().first;
+    ++index;
+  }
+  [[noreturn]] void typeError(int f, const char* what) const {
+    rowError(fieldLabel(defs, f) + " cannot hold " + what);
+  }
+};
+
+PacketWriter::PacketWriter(std::vector<TFieldDef> defs, PacketKind kind) : s_(std::make_unique<State>()) {
+  s_->defs = std::move(defs);
+  s_->kind = kind;
+  if (s_->defs.empty()) packetError("no fields");
+  auto& o = s_->out;
+  o.reserve(256 + 64 * s_->defs.size());
+  o += R"({"packet":"efet","version":1,"kind":")";
+  o += kind == PacketKind::Data ? "data" : "delta";
+  o += R"(","fields":[)";
+  for (size_t i = 0; i < s_->defs.size(); ++i) {
+    auto& d = s_->defs[i];
+    if (d.DataType == TFieldType::String && d.Size <= 0) d.Size = 20;
+    if (d.Name.empty()) packetError("a field without a name");
+    if (i) o.push_back(',');
+    o += R"({"name":)";
+    detail::AppendJsonString(o, d.Name);
+    o += R"(,"type":")";
+    o += FieldTypeName(d.DataType);
+    o += '"';
+    if (d.DataType == TFieldType::String) {
+      o += R"(,"size":)";
+      o += std::to_string(d.Size);
+      if (d.FixedChar) o += R"(,"fixed":true)";
+    }
+    if (d.Required) o += R"(,"required":true)";
+    o.push_back('}');
+  }
+  o += R"(],"rows":[)";
+}
+
+PacketWriter::~PacketWriter() = default;
+PacketWriter::PacketWriter(PacketWriter&&) noexcept = default;
+PacketWriter& PacketWriter::operator=(PacketWriter&&) noexcept = default;
+
+const std::vector<TFieldDef>& PacketWriter::FieldDefs() const { return s_->defs; }
+PacketKind PacketWriter::Kind() const { return s_->kind; }
+size_t PacketWriter::RowCount() const { return s_->rows; }
+void PacketWriter::Reserve(size_t bytes) { s_->out.reserve(bytes + simdjson::SIMDJSON_PADDING); }
+
+void PacketWriter::BeginRow(TUpdateStatus status) {
+  auto& s = *s_;
+  if (s.inRow) s.rowError("the previous row was not ended");
+  if (status == TUpdateStatus::Unmodified && s.kind == PacketKind::Delta)
+    s.rowError("a delta holds only changed rows");
+  s.inRow = true;
+  s.status = status;
+  s.index = 0;
+  s.expected = s.defs.size() * (status == TUpdateStatus::Modified ? 2 : 1);
+  s.spans.clear();
+  if (s.rows) s.out.push_back(',');
+  s.out.push_back('[');
+  s.out.push_back(static_cast<char>('0' + static_cast<int>(status)));
+}
+
+void PacketWriter::Null() {
+  s_->nextField("null");
+  s_->sep();
+  s_->out += "null";
+  s_->done();
+}
+
+void PacketWriter::String(std::string_view text) {
+  auto& s = *s_;
+  int f = s.nextField("string");
+  if (s.defs[f].DataType != TFieldType::String) s.typeError(f, "a text");
+  if (!detail::ValidUtf8(text)) s.rowError(fieldLabel(s.defs, f) + ": the text is not valid UTF-8");
+  s.sep();
+  detail::AppendJsonString(s.out, text);
+  s.done();
+}
+
+void PacketWriter::Float(double value) {
+  auto& s = *s_;
+  int f = s.nextField("number");
+  auto t = s.defs[f].DataType;
+  if (t == TFieldType::Integer) {
+    if (!(std::nearbyint(value) == value && std::fabs(value) < 9.2e18)) s.typeError(f, "a fractional number");
+    s.sep();
+    s.out += std::to_string(static_cast<int64_t>(value));
+    s.done();
+    return;
+  }
+  if (t != TFieldType::Float && t != TFieldType::DateTime) s.typeError(f, "a number");
+  s.sep();
+  detail::AppendJsonDouble(s.out, value);
+  s.done();
+}
+
+void PacketWriter::DateTime(TDateTime value) { Float(value); }
+
+void PacketWriter::Integer(int64_t value) {
+  auto& s = *s_;
+  int f = s.nextField("integer");
+  auto t = s.defs[f].DataType;
+  if (t == TFieldType::Float || t == TFieldType::DateTime) {
+    s.sep();
+    detail::AppendJsonDouble(s.out, static_cast<double>(value));
+    s.done();
+    return;
+  }
+  if (t != TFieldType::Integer) s.typeError(f, "a number");
+  s.sep();
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  s.out.append(buf, r.ptr);
+  s.done();
+}
+
+void PacketWriter::Boolean(bool value) {
+  auto& s = *s_;
+  int f = s.nextField("boolean");
+  if (s.defs[f].DataType != TFieldType::Boolean) s.typeError(f, "a boolean");
+  s.sep();
+  s.out += value ? "true" : "false";
+  s.done();
+}
+
+void PacketWriter::Value(const Variant& v) {
+  switch (v.type()) {
+    case rtl::VarType::Empty:
+    case rtl::VarType::Null: Null(); return;
+    case rtl::VarType::String: String(v.asStringRef()); return;
+    case rtl::VarType::Integer: Integer(v.toInt()); return;
+    case rtl::VarType::Double:
+    case rtl::VarType::DateTime: Float(v.toDouble()); return;
+    case rtl::VarType::Boolean: Boolean(v.toBool()); return;
+    default: {
+      int f = s_->nextField("value");
+      s_->typeError(f, "an array or a packet");
+    }
+  }
+}
+
+void PacketWriter::EndRow() {
+  auto& s = *s_;
+  if (!s.inRow) packetError("EndRow without BeginRow");
+  if (s.index != s.expected)
+    s.rowError(std::to_string(s.index) + " values written, " + std::to_string(s.expected) + " expected");
+  if (s.status == TUpdateStatus::Modified) {
+    size_t n = s.defs.size();
+    s.out += ",\"";
+    for (size_t i = 0; i < n; ++i) {
+      auto a = s.spans[i], b = s.spans[n + i];
+      bool same = a.second == b.second && std::memcmp(s.out.data() + a.first, s.out.data() + b.first, a.second) == 0;
+      s.out.push_back(same ? '0' : '1');
+    }
+    s.out.push_back('"');
+  }
+  s.out.push_back(']');
+  s.inRow = false;
+  ++s.rows;
+}
+
+namespace {
+void addRow(PacketWriter& w, TUpdateStatus st, const std::vector<Variant>& a, const std::vector<Variant>* b) {
+  size_t n = w.FieldDefs().size();
+  if (a.size() != n || (b && b->size() != n))
+    packetError("row " + std::to_string(w.RowCount() + 1) + ": " +
+                std::to_string(b && b->size() != n ? b->size() : a.size()) + " values for " + std::to_string(n) +
+                " fields");
+  w.BeginRow(st);
+  for (auto& v : a) w.Value(v);
+  if (b)
+    for (auto& v : *b) w.Value(v);
+  w.EndRow();
+}
+}  // namespace
+
+void PacketWriter::AddRow(const std::vector<Variant>& values) { addRow(*this, TUpdateStatus::Unmodified, values, nullptr); }
+void PacketWriter::AddInserted(const std::vector<Variant>& values) { addRow(*this, TUpdateStatus::Inserted, values, nullptr); }
+void PacketWriter::AddDeleted(const std::vector<Variant>& values) { addRow(*this, TUpdateStatus::Deleted, values, nullptr); }
+void PacketWriter::AddModified(const std::vector<Variant>& newValues, const std::vector<Variant>& originalValues) {
+  addRow(*this, TUpdateStatus::Modified, newValues, &originalValues);
+}
+
+rtl::DataPacket PacketWriter::Finish() {
+  auto& s = *s_;
+  if (s.inRow) packetError("the last row was not ended");
+  s.out += "]}";
+  // Room for the parser's padding, so reading the packet back needs no copy.
+  s.out.reserve(s.out.size() + simdjson::SIMDJSON_PADDING);
+  rtl::DataPacket p(std::move(s.out));
+  s.out.clear();
+  s.rows = 0;
+  return p;
+}
+
+// ---------------------------------------------------------------- parser
+
+namespace detail {
+
+namespace od = simdjson::ondemand;
+
+struct PacketParser::State {
+  simdjson::padded_string copy;
+  od::parser parser;
+  od::document doc;
+  od::object root;
+  od::object_iterator oit, oend;
+  od::array rows;
+  od::array_iterator rit, rend;
+  bool inRows = false;
+  bool finished = false;
+  bool sawFields = false;
+  bool sawRows = false;
+  PacketKind kind = PacketKind::Data;
+  std::vector<TFieldDef> defs;
+  std::vector<bool> mask;
+  size_t row = 0;
+
+  [[noreturn]] void rowError(const std::string& what) const { packetError("row " + std::to_string(row) + ": " + what); }
+
+  void readFields(od::value v);
+  // Walks the root object until the rows array or the end.
+  void advance();
+  void readValue(od::value v, int part, int field, RowSink& sink);
+};
+
+namespace {
+void check(simdjson::error_code e, const char* where) {
+  if (e) packetError(std::string("malformed JSON at ") + where + " (" + simdjson::error_message(e) + ")");
+}
+}  // namespace
+
+void PacketParser::State::readFields(od::value v) {
+  od::array arr;
+  check(v.get_array().get(arr), "fields");
+  for (auto item : arr) {
+    od::object fo;
+    check(item.get_object().get(fo), "fields");
+    TFieldDef d;
+    bool named = false, typed = false;
+    for (auto kv : fo) {
+      std::string_view key;
+      check(kv.unescaped_key().get(key), "fields");
+      od::value fv;
+      check(kv.value().get(fv), "fields");
+      if (key == "name") {
+        std::string_view n;
+        if (fv.get_string().get(n)) packetError("a field name is not a text");
+        d.Name = std::string(n);
+        named = true;
+      } else if (key == "type") {
+        std::string_view t;
+        if (fv.get_string().get(t)) packetError("a field type is not a text");
+        d.DataType = FieldTypeFromName(t);
+        typed = true;
+      } else if (key == "size") {
+        int64_t sz;
+        if (fv.get_int64().get(sz) || sz < 0 || sz > 1'000'000) packetError("bad size of field '" + d.Name + "'");
+        d.Size = static_cast<int>(sz);
+      } else if (key == "fixed") {
+        if (fv.get_bool().get(d.FixedChar)) packetError("bad fixed flag of field '" + d.Name + "'");
+      } else if (key == "required") {
+        if (fv.get_bool().get(d.Required)) packetError("bad required flag of field '" + d.Name + "'");
+      }
+    }
+    if (!named || d.Name.empty()) packetError("a field without a name");
+    if (!typed) packetError("field '" + d.Name + "' has no type");
+    if (d.DataType == TFieldType::String && d.Size <= 0) d.Size = 20;
+    for (auto& o : defs)
+      if (iequals(o.Name, d.Name)) packetError("field '" + d.Name + "' appears twice");
+    defs.push_back(std::move(d));
+  }
+  if (defs.empty()) packetError("no fields");
+  sawFields = true;
+}
+
+void PacketParser::State::advance() {
+  while (oit != oend) {
+    auto kv = *oit;
+    std::string_view key;
+    check(kv.unescaped_key().get(key), "the top level");
+    od::value v;
+    check(kv.value().get(v), "the top level");
+    if (key == "packet") {
+      std::string_view p;
+      if (v.get_string().get(p) || p != "efet") packetError("not a data packet");
+    } else if (key == "kind") {
+      std::string_view k;
+      if (v.get_string().get(k)) packetError("bad kind");
+      if (k == "data") kind = PacketKind::Data;
+      else if (k == "delta") kind = PacketKind::Delta;
+      else packetError("unknown kind '" + std::string(k) + "'");
+    } else if (key == "version") {
+      int64_t ver;
+      if (v.get_int64().get(ver) || ver != 1) packetError("unsupported version");
+    } else if (key == "fields") {
+      readFields(v);
+    } else if (key == "rows") {
+      if (!sawFields) packetError("rows before fields");
+      check(v.get_array().get(rows), "rows");
+      check(rows.begin().get(rit), "rows");
+      check(rows.end().get(rend), "rows");
+      sawRows = true;
+      inRows = true;
+      return;  // the iterator moves on when the rows are done
+    }
+    ++oit;
+  }
+  finished = true;
+}
+
+PacketParser::PacketParser(const std::string& bytes) : s_(std::make_unique<State>()) {
+  auto& s = *s_;
+  if (bytes.empty()) packetError("empty");
+  simdjson::padded_string_view view;
+  if (bytes.capacity() >= bytes.size() + simdjson::SIMDJSON_PADDING) {
+    view = simdjson::padded_string_view(bytes.data(), bytes.size(), bytes.capacity());
+  } else {
+    s.copy = simdjson::padded_string(bytes);
+    view = s.copy;
+  }
+  check(s.parser.iterate(view).get(s.doc), "the start");
+  check(s.doc.get_object().get(s.root), "the start");
+  check(s.root.begin().get(s.oit), "the start");
+  check(s.root.end().get(s.oend), "the start");
+  s.advance();
+  if (!s.sawFields) packetError("no field list");
+}
+
+PacketParser::~PacketParser() = default;
+PacketKind PacketParser::kind() const { return s_->kind; }
+const std::vector<TFieldDef>& PacketParser::defs() const { return s_->defs; }
+size_t PacketParser::rowNumber() const { return s_->row; }
+
+void PacketParser::State::readValue(od::value v, int part, int f, RowSink& sink) {
+  od::json_type t;
+  check(v.type().get(t), "a value");
+  if (t == od::json_type::null) {
+    sink.null(part, f);
+    return;
+  }
+  const TFieldDef& d = defs[static_cast<size_t>(f)];
+  switch (d.DataType) {
+    case TFieldType::String: {
+      std::string_view sv;
+      if (t != od::json_type::string || v.get_string().get(sv)) rowError(fieldLabel(defs, f) + " expects a text");
+      sink.str(part, f, sv);
+      return;
+    }
+    case TFieldType::Float:
+    case TFieldType::DateTime: {
+      if (t == od::json_type::string) {
+        std::string_view sv;
+        check(v.get_string().get(sv), "a value");
+        if (sv == "NaN") sink.num(part, f, std::nan(""));
+        else if (sv == "Infinity") sink.num(part, f, HUGE_VAL);
+        else if (sv == "-Infinity") sink.num(part, f, -HUGE_VAL);
+        else rowError(fieldLabel(defs, f) + " expects a number");
+        return;
+      }
+      double dv;
+      if (t != od::json_type::number || v.get_double().get(dv)) rowError(fieldLabel(defs, f) + " expects a number");
+      sink.num(part, f, dv);
+      return;
+    }
+    case TFieldType::Integer: {
+      int64_t iv;
+      if (t != od::json_type::number || v.get_int64().get(iv)) rowError(fieldLabel(defs, f) + " expects an integer");
+      sink.integer(part, f, iv);
+      return;
+    }
+    case TFieldType::Boolean: {
+      bool bv;
+      if (t != od::json_type::boolean || v.get_bool().get(bv)) rowError(fieldLabel(defs, f) + " expects true or false");
+      sink.boolean(part, f, bv);
+      return;
+    }
+  }
+}
+
+bool PacketParser::next(RowSink& sink) {
+  auto& s = *s_;
+  if (!s.inRows) return false;
+  if (s.rit == s.rend) {
+    s.inRows = false;
+    ++s.oit;
+    s.advance();
+    return false;
+  }
+  ++s.row;
+  od::array ra;
+  {
+    od::value rv;
+    check((*s.rit).get(rv), "a row");
+    if (rv.get_array().get(ra)) s.rowError("not an array");
+  }
+  const int n = static_cast<int>(s.defs.size());
+  int count = 0;
+  int expected = -1;
+  TUpdateStatus st = TUpdateStatus::Unmodified;
+  bool gotMask = false;
+  for (auto item : ra) {
+    od::value v;
+    check(item.get(v), "a row");
+    if (count == 0) {
+      int64_t code;
+      if (v.get_int64().get(code) || code < 0 || code > 3) s.rowError("bad row state");
+      st = static_cast<TUpdateStatus>(code);
+      if (st == TUpdateStatus::Unmodified && s.kind == PacketKind::Delta) s.rowError("an unmodified row in a delta");
+      expected = st == TUpdateStatus::Modified ? 2 * n : n;
+      sink.beginRow(st);
+    } else if (count <= expected) {
+      int idx = count - 1;
+      s.readValue(v, idx / n, idx % n, sink);
+    } else if (st == TUpdateStatus::Modified && count == expected + 1) {
+      std::string_view m;
+      if (v.get_string().get(m) || m.size() != static_cast<size_t>(n)) s.rowError("bad change mask");
+      s.mask.assign(static_cast<size_t>(n), false);
+      for (int i = 0; i < n; ++i) {
+        if (m[i] != '0' && m[i] != '1') s.rowError("bad change mask");
+        s.mask[i] = m[i] == '1';
+      }
+      gotMask = true;
+    } else {
+      s.rowError("more values than the " + std::to_string(n) + " fields");
+    }
+    ++count;
+  }
+  if (count == 0) s.rowError("empty row");
+  if (count - 1 < expected)
+    s.rowError(std::to_string(count - 1) + " values for " + std::to_string(expected) + " expected");
+  if (st == TUpdateStatus::Modified) {
+    if (!gotMask) s.rowError("no change mask");
+    sink.changed(s.mask);
+  }
+  sink.endRow();
+  ++s.rit;
+  return true;
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------- reader
+
+namespace {
+class VariantSink : public detail::RowSink {
+public:
+  explicit VariantSink(size_t n) : n_(n) {}
+  TUpdateStatus status = TUpdateStatus::Unmodified;
+  std::vector<Variant> values, old;
+  std::vector<bool> changedMask;
+
+  void beginRow(TUpdateStatus st) override {
+    status = st;
+    values.assign(n_, Variant::Null());
+    old.assign(n_, Variant::Null());
+  }
+  Variant& slot(int part, int f) { return part == 0 ? values[f] : old[f]; }
+  void null(int part, int f) override { slot(part, f) = Variant::Null(); }
+  void str(int part, int f, std::string_view t) override { slot(part, f) = Variant(t); }
+  void num(int part, int f, double d) override { slot(part, f) = types_[f] == TFieldType::DateTime ? Variant::FromDate(d) : Variant(d); }
+  void integer(int part, int f, int64_t v) override { slot(part, f) = Variant(static_cast<long long>(v)); }
+  void boolean(int part, int f, bool b) override { slot(part, f) = Variant(b); }
+  void changed(const std::vector<bool>& m) override { changedMask = m; }
+  void endRow() override {
+    switch (status) {
+      case TUpdateStatus::Unmodified: old = values; changedMask.assign(n_, false); break;
+      case TUpdateStatus::Inserted: changedMask.assign(n_, true); break;
+      case TUpdateStatus::Deleted: old = values; changedMask.assign(n_, false); break;
+      case TUpdateStatus::Modified: break;
+    }
+  }
+  std::vector<TFieldType> types_;
+
+private:
+  size_t n_;
+};
+}  // namespace
+
+struct PacketReader::State {
+  rtl::DataPacket packet;  // keeps the bytes alive
+  std::unique_ptr<detail::PacketParser> parser;
+  std::unique_ptr<VariantSink> sink;
+  bool hasRow = false;
+};
+
+PacketReader::PacketReader(const rtl::DataPacket& packet) : s_(std::make_unique<State>()) {
+  s_->packet = packet;
+  s_->parser = std::make_unique<detail::PacketParser>(s_->packet.bytes());
+  s_->sink = std::make_unique<VariantSink>(s_->parser->defs().size());
+  for (auto& d : s_->parser->defs()) s_->sink->types_.push_back(d.DataType);
+}
+
+PacketReader::~PacketReader() = default;
+PacketKind PacketReader::Kind() const { return s_->parser->kind(); }
+const std::vector<TFieldDef>& PacketReader::FieldDefs() const { return s_->parser->defs(); }
+
+int PacketReader::FieldIndex(std::string_view name) const {
+  const auto& d = FieldDefs();
+  for (size_t i = 0; i < d.size(); ++i)
+    if (iequals(d[i].Name, name)) return static_cast<int>(i);
+  return -1;
+}
+
+bool PacketReader::Next() {
+  s_->hasRow = s_->parser->next(*s_->sink);
+  return s_->hasRow;
+}
+
+size_t PacketReader::RowNumber() const { return s_->parser->rowNumber(); }
+TUpdateStatus PacketReader::Status() const { return s_->sink->status; }
+const std::vector<Variant>& PacketReader::Values() const { return s_->sink->values; }
+const std::vector<Variant>& PacketReader::OldValues() const { return s_->sink->old; }
+const std::vector<bool>& PacketReader::Changed() const { return s_->sink->changedMask; }
+
+std::vector<TFieldDef> PacketFieldDefs(const rtl::DataPacket& packet) {
+  detail::PacketParser p(packet.bytes());
+  return p.defs();
+}
+
+}  // namespace data

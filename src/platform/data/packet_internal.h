@@ -1,0 +1,51 @@
+#pragma once
+// Streaming packet parser shared by PacketReader and the data set's loader.
+// Not part of the public interface.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "packet.h"
+
+namespace data::detail {
+
+// Receives one decoded row. part 0 holds the values (the new values of a
+// modified row, the originals of a deleted one); part 1 the originals of a
+// modified row.
+class RowSink {
+public:
+  virtual ~RowSink() = default;
+  virtual void beginRow(TUpdateStatus status) = 0;
+  virtual void null(int part, int field) = 0;
+  virtual void str(int part, int field, std::string_view text) = 0;
+  virtual void num(int part, int field, double value) = 0;  // float and datetime
+  virtual void integer(int part, int field, int64_t value) = 0;
+  virtual void boolean(int part, int field, bool value) = 0;
+  virtual void changed(const std::vector<bool>& mask) {}
+  virtual void endRow() = 0;
+};
+
+class PacketParser {
+public:
+  // Reads the header and the metadata; EDatabaseError when malformed.
+  explicit PacketParser(const std::string& bytes);
+  ~PacketParser();
+  PacketKind kind() const;
+  const std::vector<TFieldDef>& defs() const;
+  // Decodes the next row into sink; false when there are no more rows.
+  bool next(RowSink& sink);
+  size_t rowNumber() const;
+
+private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+// JSON text helpers shared with the data set's encoder.
+void AppendJsonString(std::string& out, std::string_view text);
+void AppendJsonDouble(std::string& out, double value);
+bool ValidUtf8(std::string_view text);
+
+}  // namespace data::detail

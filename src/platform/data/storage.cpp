@@ -1,0 +1,196 @@
+#include "storage.h"
+
+#include <cstring>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+
+namespace data::detail {
+
+size_t Column::size() const {
+  switch (type_) {
+    case TFieldType::String: return s_.size();
+    case TFieldType::Boolean: return b_.size();
+    case TFieldType::Integer: return i_.size();
+    default: return d_.size();
+  }
+}
+
+void Column::reserve(size_t rows) {
+  switch (type_) {
+    case TFieldType::String: s_.reserve(rows); break;
+    case TFieldType::Boolean: b_.reserve(rows); break;
+    case TFieldType::Integer: i_.reserve(rows); nul_.reserve(rows); break;
+    default: d_.reserve(rows); nul_.reserve(rows); break;
+  }
+}
+
+void Column::shrink() {
+  s_.shrink_to_fit();
+  arena_.shrink_to_fit();
+  d_.shrink_to_fit();
+  i_.shrink_to_fit();
+  b_.shrink_to_fit();
+  nul_.shrink_to_fit();
+}
+
+void Column::clear() {
+  s_.clear();
+  arena_.clear();
+  d_.clear();
+  i_.clear();
+  b_.clear();
+  nul_.clear();
+  shrink();
+}
+
+StrRef Column::store(std::string_view s) {
+  if (arena_.size() + s.size() >= kNullLen) throw rtl::EDatabaseError("Too much text in one column of a data set");
+  StrRef ref{static_cast<uint32_t>(arena_.size()), static_cast<uint32_t>(s.size())};
+  arena_.append(s);
+  return ref;
+}
+
+void Column::pushNull() {
+  switch (type_) {
+    case TFieldType::String: s_.push_back({0, kNullLen}); break;
+    case TFieldType::Boolean: b_.push_back(2); break;
+    case TFieldType::Integer: i_.push_back(0); nul_.push_back(1); break;
+    default: d_.push_back(0.0); nul_.push_back(1); break;
+  }
+}
+
+void Column::pushStr(std::string_view s) { s_.push_back(store(s)); }
+void Column::pushNum(double d) {
+  if (type_ == TFieldType::Integer) {
+    i_.push_back(static_cast<int64_t>(d));
+  } else {
+    d_.push_back(d);
+  }
+  nul_.push_back(0);
+}
+void Column::pushInt(int64_t i) {
+  if (type_ == TFieldType::Integer) {
+    i_.push_back(i);
+  } else {
+    d_.push_back(static_cast<double>(i));
+  }
+  nul_.push_back(0);
+}
+void Column::pushBool(bool b) { b_.push_back(b ? 1 : 0); }
+
+void Column::pushCopy(size_t from) {
+  switch (type_) {
+    case TFieldType::String: s_.push_back(s_[from]); break;
+    case TFieldType::Boolean: b_.push_back(b_[from]); break;
+    case TFieldType::Integer: i_.push_back(i_[from]); nul_.push_back(nul_[from]); break;
+    default: d_.push_back(d_[from]); nul_.push_back(nul_[from]); break;
+  }
+}
+
+void Column::push(const Variant& v) {
+  if (v.isNullOrEmpty()) return pushNull();
+  switch (type_) {
+    case TFieldType::String: pushStr(v.asStringRef()); break;
+    case TFieldType::Boolean: pushBool(v.toBool()); break;
+    case TFieldType::Integer: pushInt(v.toInt()); break;
+    default: pushNum(v.toDouble()); break;
+  }
+}
+
+void Column::set(size_t r, const Variant& v) {
+  if (v.isNullOrEmpty()) {
+    switch (type_) {
+      case TFieldType::String: s_[r] = {0, kNullLen}; break;
+      case TFieldType::Boolean: b_[r] = 2; break;
+      default: nul_[r] = 1; break;
+    }
+    return;
+  }
+  switch (type_) {
+    case TFieldType::String: s_[r] = store(v.asStringRef()); break;
+    case TFieldType::Boolean: b_[r] = v.toBool() ? 1 : 0; break;
+    case TFieldType::Integer: i_[r] = v.toInt(); nul_[r] = 0; break;
+    default: d_[r] = v.toDouble(); nul_[r] = 0; break;
+  }
+}
+
+void Column::copyCell(size_t from, size_t to) {
+  switch (type_) {
+    case TFieldType::String: s_[to] = s_[from]; break;
+    case TFieldType::Boolean: b_[to] = b_[from]; break;
+    case TFieldType::Integer: i_[to] = i_[from]; nul_[to] = nul_[from]; break;
+    default: d_[to] = d_[from]; nul_[to] = nul_[from]; break;
+  }
+}
+
+Variant Column::get(size_t r) const {
+  if (isNull(r)) return Variant::Null();
+  switch (type_) {
+    case TFieldType::String: return Variant(str(r));
+    case TFieldType::Boolean: return Variant(b_[r] == 1);
+    case TFieldType::Integer: return Variant(static_cast<long long>(i_[r]));
+    case TFieldType::DateTime: return Variant::FromDate(d_[r]);
+    default: return Variant(d_[r]);
+  }
+}
+
+namespace {
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+bool Column::equals(size_t r, const Variant& v) const {
+  bool vn = v.isNullOrEmpty();
+  if (isNull(r) || vn) return isNull(r) && vn;
+  switch (type_) {
+    case TFieldType::String: return v.isString() && str(r) == v.asStringRef();
+    case TFieldType::Boolean: return (b_[r] == 1) == v.toBool();
+    case TFieldType::Integer: return i_[r] == v.toInt();
+    default: return sameBits(d_[r], v.toDouble());
+  }
+}
+
+bool Column::sameCell(size_t a, size_t b) const {
+  if (isNull(a) || isNull(b)) return isNull(a) && isNull(b);
+  switch (type_) {
+    case TFieldType::String: return str(a) == str(b);
+    case TFieldType::Boolean: return b_[a] == b_[b];
+    case TFieldType::Integer: return i_[a] == i_[b];
+    default: return sameBits(d_[a], d_[b]);
+  }
+}
+
+int Column::compare(size_t a, size_t b, bool ci) const {
+  bool na = isNull(a), nb = isNull(b);
+  if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
+  switch (type_) {
+    case TFieldType::String: {
+      if (ci) {
+        int c = rtl::AnsiCompareText(str(a), str(b));
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+      }
+      int c = str(a).compare(str(b));
+      return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    case TFieldType::Boolean: return b_[a] == b_[b] ? 0 : (b_[a] < b_[b] ? -1 : 1);
+    case TFieldType::Integer: return i_[a] == i_[b] ? 0 : (i_[a] < i_[b] ? -1 : 1);
+    default: return d_[a] < d_[b] ? -1 : (d_[b] < d_[a] ? 1 : 0);
+  }
+}
+
+void Column::write(PacketWriter& w, size_t r) const {
+  if (isNull(r)) return w.Null();
+  switch (type_) {
+    case TFieldType::String: return w.String(str(r));
+    case TFieldType::Boolean: return w.Boolean(b_[r] == 1);
+    case TFieldType::Integer: return w.Integer(i_[r]);
+    default: return w.Float(d_[r]);
+  }
+}
+
+size_t Column::bytes() const {
+  return s_.capacity() * sizeof(StrRef) + arena_.capacity() + d_.capacity() * 8 + i_.capacity() * 8 +
+         b_.capacity() + nul_.capacity();
+}
+
+}  // namespace data::detail
