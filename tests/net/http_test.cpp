@@ -334,3 +334,17 @@ TEST_F(HttpTransportTest, ConcurrentConnectionsEachGetTheirOwnAnswers) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrong, 0);
 }
+
+TEST_F(HttpTransportTest, NothingToConnectWithIsAFailedResultOrARaise) {
+  contracts::TNetConnection conn(nettest::kModuleName);  // no BeforeConnect: no host
+  EXPECT_THROW(conn.Connect(), TransportError);
+  EXPECT_TRUE(FailureContains(conn.Call("Echo"), "endereço do servidor"));
+  EXPECT_FALSE(conn.Connected());
+
+  contracts::RegisterTransportFactory(nullptr);
+  conn.SetHost("127.0.0.1");
+  conn.SetPort(1);
+  EXPECT_TRUE(FailureContains(conn.Call("Echo"), "Nenhum meio de comunicação"));
+  conn.SetThrowException(true);
+  EXPECT_THROW(conn.Call("Echo"), TransportError);
+}
