@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/host/checks.h"
 #include "platform/host/messages.h"
 #include "platform/rtl/exceptions.h"
