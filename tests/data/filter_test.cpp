@@ -43,6 +43,22 @@ struct CopyRow : data::FilterRow {
   Variant value(int index) const override { return values[index]; }
 };
 
+// Strings through stringRef, as a column store hands them out; counts the
+// Variants it has to build.
+struct ColumnRow : data::FilterRow {
+  std::vector<Variant> values;
+  mutable int built = 0;
+  Variant value(int index) const override {
+    ++built;
+    return values[index];
+  }
+  bool stringRef(int index, std::string_view& out) const override {
+    if (!values[index].isString()) return false;
+    out = values[index].asStringRef();
+    return true;
+  }
+};
+
 Variant date(int y, int m, int d) { return Variant::FromDate(rtl::EncodeDate(y, m, d)); }
 
 class FilterTest : public ::testing::Test {
@@ -228,6 +244,15 @@ TEST_F(FilterTest, BooleansFieldPairsAndRowsWithoutReferences) {
   EXPECT_TRUE(e->Evaluate(row));
   row.values[4] = 1.25;
   EXPECT_FALSE(e->Evaluate(row));
+
+  ColumnRow col;
+  col.values = t.rows[0];
+  auto keys = parse("CDFILIAL = '0001' AND [NOME COMPLETO] = 'JO*' AND CDCLIENTE > 'A'");
+  EXPECT_TRUE(keys->Evaluate(col));
+  EXPECT_EQ(col.built, 0) << "strings were read without building Variants";
+  col.values[7] = Variant::Null();
+  EXPECT_FALSE(keys->Evaluate(col)) << "a null string falls back to value()";
+  EXPECT_EQ(col.built, 1);
 }
 
 TEST_F(FilterTest, MalformedTextsAreClearErrors) {

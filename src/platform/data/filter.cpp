@@ -3,7 +3,7 @@
 // Filter texts are parsed once into a flat tree whose literals are already
 // converted to the type of the field they are compared with, so evaluating a
 // row only reads values and compares them: no parsing, no conversion of the
-// literal and no allocation (with FilterRow::valueRef).
+// literal and no allocation (with FilterRow::valueRef or stringRef).
 //
 // Semantics worth knowing:
 // - Numbers are written with the settings' decimal separator only ("1,5" under
@@ -211,6 +211,10 @@ private:
   }
 
   bool compareLit(const Node& n, const FilterRow& row) const {
+    if (n.cat == Cat::Str) {
+      std::string_view s;
+      if (row.stringRef(n.field, s)) return compareText(n, s);
+    }
     Variant tmp;
     const Variant& v = fetch(row, n.field, tmp);
     if (v.isNullOrEmpty()) return false;
@@ -224,11 +228,7 @@ private:
           text = v.toString();  // a field holding a non-string value: rare
           s = text;
         }
-        if (n.partial) {
-          bool match = startsWith(s, n.str, options_.CaseInsensitive);
-          return n.op == Op::Eq ? match : !match;
-        }
-        return applyOp(n.op, compareStr(s, n.str, options_.CaseInsensitive, true));
+        return compareText(n, s);
       }
       case Cat::Num:
       case Cat::Date: {
@@ -243,6 +243,14 @@ private:
       }
     }
     return false;
+  }
+
+  bool compareText(const Node& n, std::string_view s) const {
+    if (n.partial) {
+      bool match = startsWith(s, n.str, options_.CaseInsensitive);
+      return n.op == Op::Eq ? match : !match;
+    }
+    return applyOp(n.op, compareStr(s, n.str, options_.CaseInsensitive, true));
   }
 
   bool compareFields(const Node& n, const FilterRow& row) const {

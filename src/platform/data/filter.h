@@ -40,6 +40,10 @@ public:
   // spares a copy (and, for long strings, an allocation) per compared value.
   // nullptr means "ask value()".
   virtual const Variant* valueRef(int index) const { return nullptr; }
+  // For rows that keep strings outside Variants (columns): the non-null string
+  // value of a string field, as a view valid during the call to Evaluate.
+  // false means "null or not held as a string: ask valueRef/value".
+  virtual bool stringRef(int index, std::string_view& out) const { return false; }
 };
 
 class FilterExpression {
