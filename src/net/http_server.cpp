@@ -316,6 +316,13 @@ void HttpServer::start() {
   size_t threads = std::max<size_t>(1, o.threads);
   s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   s.set_tcp_nodelay(true);
+  // The library's default adds SO_REUSEPORT, which lets a second server bind
+  // the same port and silently take half of the connections; a restart only
+  // needs SO_REUSEADDR.
+  s.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   s.set_keep_alive_max_count(o.keepAliveMaxCount);
   s.set_keep_alive_timeout(o.keepAliveTimeoutSeconds);
   s.set_read_timeout(o.readTimeoutSeconds, 0);

@@ -262,6 +262,11 @@ TEST_F(HttpTransportTest, ADownOrSlowServerGivesAFailedResult) {
 
   server_->start();  // a fresh port
   LoginAdmin();
+  net::HttpServerOptions taken = options_;
+  taken.port = server_->port();
+  net::HttpServer second(*operators_, taken);
+  EXPECT_THROW(second.start(), rtl::Exception);
+
   net::HttpTransportOptions quick;
   quick.readTimeoutMs = 300;
   net::RegisterHttpTransport(quick);
@@ -347,4 +352,18 @@ TEST_F(HttpTransportTest, NothingToConnectWithIsAFailedResultOrARaise) {
   EXPECT_TRUE(FailureContains(conn.Call("Echo"), "Nenhum meio de comunicação"));
   conn.SetThrowException(true);
   EXPECT_THROW(conn.Call("Echo"), TransportError);
+}
+
+TEST_F(HttpTransportTest, ServesOnIpv6Loopback) {
+  options_.address = "::1";
+  try {
+    StartServer();
+  } catch (const rtl::Exception&) {
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  net::Login("::1", server_->port(), "ADMIN", "senha");
+  contracts::TNetConnection conn(nettest::kModuleName);
+  conn.SetHost("::1");
+  conn.SetPort(server_->port());
+  EXPECT_EQ(conn.Call("WhoAmI")[1][0], Variant("ADMIN"));
 }
