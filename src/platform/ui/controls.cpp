@@ -679,50 +679,40 @@ void TApplication::Perform(const std::function<void()>& action) {
   if (depth_ == 0) ProcessReleases();
 }
 
-void TApplication::PressKey(Word key, TShiftState shift) {
-  Perform([&] { pressKey(key, shift); });
+void TApplication::PressKey(Word key, TShiftState shift) { KeyStroke(key, shift, KeyChar(key, shift)); }
+
+void TApplication::TypeChar(TChar c) {
+  TShiftState shift = (c >= 'A' && c <= 'Z') ? ssShift : ssNone;
+  KeyStroke(CharKey(c), shift, c);
 }
 
-void TApplication::pressKey(Word key, TShiftState shift) {
+void TApplication::KeyStroke(Word key, TShiftState shift, TChar ch) {
+  Perform([&] { keyStroke(key, shift, ch); });
+}
+
+void TApplication::keyStroke(Word key, TShiftState shift, TChar ch) {
   TCustomForm* form = Screen().ActiveForm();
   if (!form) return;
   TWinControl* target = form->ActiveControl() ? form->ActiveControl() : form;
-  if (form->IsShortCut(key, shift, target)) return;
-  bool dialogKey = key == VK_TAB || key == VK_RETURN || key == VK_ESCAPE ||
-                   (key >= VK_LEFT && key <= VK_DOWN);
-  if (dialogKey && !target->WantsKey(key, shift) && form->DialogKey(key, shift)) return;
-
-  Word k = key;
-  if (target != form && form->KeyPreview && form->OnKeyDown) form->OnKeyDown(*form, k, shift);
-  if (k != 0) target->KeyDown(k, shift);
-
-  // The character is delivered to the control the key went to, even when the
-  // key down moved the focus, and even when the key down cleared the key.
-  if (TChar ch = KeyChar(key, shift)) {
+  if (key != 0) {
+    if (form->IsShortCut(key, shift, target)) return;
+    bool dialogKey = key == VK_TAB || key == VK_RETURN || key == VK_ESCAPE || (key >= VK_LEFT && key <= VK_DOWN);
+    if (dialogKey && !target->WantsKey(key, shift) && form->DialogKey(key, shift)) return;
+    Word k = key;
+    if (target != form && form->KeyPreview && form->OnKeyDown) form->OnKeyDown(*form, k, shift);
+    if (k != 0) target->KeyDown(k, shift);
+  }
+  // The character goes to the control the key went to, even when the key down
+  // moved the focus, and even when the key down cleared the key.
+  if (ch != 0) {
     if (target != form && form->KeyPreview && form->OnKeyPress) form->OnKeyPress(*form, ch);
     if (ch != 0) target->KeyPress(ch);
   }
-  Word up = key;
-  if (target != form && form->KeyPreview && form->OnKeyUp) form->OnKeyUp(*form, up, shift);
-  if (up != 0) target->KeyUp(up, shift);
-}
-
-void TApplication::TypeChar(TChar c) {
-  Perform([&] {
-    Word key = CharKey(c);
-    TShiftState shift = (c >= 'A' && c <= 'Z') ? ssShift : ssNone;
-    TCustomForm* form = Screen().ActiveForm();
-    if (!form) return;
-    TWinControl* target = form->ActiveControl() ? form->ActiveControl() : form;
-    if (key && c >= 32) {
-      Word k = key;
-      if (target != form && form->KeyPreview && form->OnKeyDown) form->OnKeyDown(*form, k, shift);
-      if (k != 0) target->KeyDown(k, shift);
-    }
-    TChar ch = c;
-    if (target != form && form->KeyPreview && form->OnKeyPress) form->OnKeyPress(*form, ch);
-    if (ch != 0) target->KeyPress(ch);
-  });
+  if (key != 0) {
+    Word up = key;
+    if (target != form && form->KeyPreview && form->OnKeyUp) form->OnKeyUp(*form, up, shift);
+    if (up != 0) target->KeyUp(up, shift);
+  }
 }
 
 void TApplication::DestroyForms() {

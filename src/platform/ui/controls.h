@@ -367,8 +367,11 @@ public:
   // A key pressed by the user: shortcut, dialog key, key down (with preview),
   // then the character it types.
   void PressKey(Word key, TShiftState shift);
-  // A character typed without its key (input methods): key preview and the control.
+  // A character typed: its key (when it has one) and the character.
   void TypeChar(TChar c);
+  // The general keystroke: key code (0 for a character without a key of its
+  // own), modifiers and the character it types (0 for none).
+  void KeyStroke(Word key, TShiftState shift, TChar ch);
 
   TCustomForm* MainForm = nullptr;
   // Frees every form: used between tests and at shutdown.
@@ -381,7 +384,7 @@ public:
 
 private:
   friend class TCustomForm;
-  void pressKey(Word key, TShiftState shift);
+  void keyStroke(Word key, TShiftState shift, TChar ch);
   Services* services_ = nullptr;
   std::vector<TCustomForm*> releases_;
   int depth_ = 0;
