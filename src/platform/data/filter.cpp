@@ -341,12 +341,23 @@ private:
     bool boolean = false;
   };
 
-  [[noreturn]] void fail(const std::string& problem, size_t bytePos) const {
+  size_t charPos(size_t bytePos) const {
     size_t chars = 0;
     for (size_t i = 0; i < bytePos && i < text_.size(); ++i)
       if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80) ++chars;
-    std::string shown(text_.substr(0, 200));
-    if (text_.size() > 200) shown += "...";
+    return chars;
+  }
+
+  // Positions in messages are 1-based and count characters, not bytes.
+  [[noreturn]] void fail(const std::string& problem, size_t bytePos) const {
+    size_t chars = charPos(bytePos);
+    std::string shown(text_);
+    if (shown.size() > 200) {
+      size_t cut = 200;
+      while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+      shown.resize(cut);
+      shown += "...";
+    }
     throw rtl::EDatabaseError("Filter expression error at position " + std::to_string(chars + 1) + ": " + problem +
                               " (filter \"" + shown + "\")");
   }
@@ -554,13 +565,6 @@ private:
       return inner;
     }
     return parsePredicate();
-  }
-
-  size_t charPos(size_t bytePos) const {
-    size_t chars = 0;
-    for (size_t i = 0; i < bytePos && i < text_.size(); ++i)
-      if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80) ++chars;
-    return chars;
   }
 
   Operand parseOperand() {
