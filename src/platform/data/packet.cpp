@@ -105,8 +105,14 @@ struct PacketWriter::State {
   size_t expected = 0;
   size_t index = 0;
   std::vector<std::pair<size_t, size_t>> spans;  // text of each value, modified rows only
+  size_t rowStart = 0;
 
-  [[noreturn]] void rowError(const std::string& what) const {
+  // A refused value drops the whole row, so the writer stays usable.
+  [[noreturn]] void rowError(const std::string& what) {
+    if (inRow) {
+      out.resize(rowStart);
+      inRow = false;
+    }
     packetError("row " + std::to_string(rows + 1) + ": " + what);
   }
   int nextField(const char* what) {
@@ -123,7 +129,7 @@ struct PacketWriter::State {
     if (status == TUpdateStatus::Modified) spans.back().second = out.size() - spans.back().first;
     ++index;
   }
-  [[noreturn]] void typeError(int f, const char* what) const {
+  [[noreturn]] void typeError(int f, const char* what) {
     rowError(fieldLabel(defs, f) + " cannot hold " + what);
   }
 };
@@ -177,6 +183,7 @@ void PacketWriter::BeginRow(TUpdateStatus status) {
   s.index = 0;
   s.expected = s.defs.size() * (status == TUpdateStatus::Modified ? 2 : 1);
   s.spans.clear();
+  s.rowStart = s.out.size();
   if (s.rows) s.out.push_back(',');
   s.out.push_back('[');
   s.out.push_back(static_cast<char>('0' + static_cast<int>(status)));

@@ -1,0 +1,722 @@
+// Behaviour of the data-set engine that the screens rely on: event order,
+// state after refused operations, the change log, Locate, filters, indexes,
+// data links and Data.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/data/dataset.h"
+#include "platform/data/packet.h"
+#include "platform/rtl/datetime.h"
+
+using namespace data;
+using rtl::Variant;
+
+namespace {
+
+// A data set shaped like the client headcounts, with a trace of its events.
+struct Fixture : ::testing::Test {
+  TClientDataSet ds{"cdsServCli"};
+  std::vector<std::string> trace;
+
+  void SetUp() override {
+    ds.FieldDefs() = {{"CDCLIENTE", TFieldType::String, 21},
+                      {"NMRAZSOCCLIE", TFieldType::String, 50},
+                      {"QTCOMEFETCLI", TFieldType::Float},
+                      {"DTEFETCLIE", TFieldType::DateTime},
+                      {"CDSERVPLAN", TFieldType::String, 5, true}};
+    ds.CreateDataSet();
+    add("C1", "Alfa", 10, rtl::EncodeDate(2024, 3, 1));
+    add("C2", "Beta", 20, rtl::EncodeDate(2024, 3, 2));
+    add("C3", "Gama", 30, rtl::EncodeDate(2024, 3, 3));
+    ds.MergeChangeLog();
+    ds.First();
+  }
+  void add(const char* code, const char* name, double qt, double dt) {
+    ds.Append();
+    F("CDCLIENTE").SetAsString(code);
+    F("NMRAZSOCCLIE").SetAsString(name);
+    F("QTCOMEFETCLI").SetAsFloat(qt);
+    F("DTEFETCLIE").SetAsDateTime(dt);
+    ds.Post();
+  }
+  TField& F(const char* n) { return ds.FieldByName(n); }
+  void traceEvents() {
+    auto ev = [this](const char* n) { return [this, n](TClientDataSet&) { trace.push_back(n); }; };
+    ds.BeforeInsert = ev("BeforeInsert");
+    ds.AfterInsert = ev("AfterInsert");
+    ds.BeforeEdit = ev("BeforeEdit");
+    ds.AfterEdit = ev("AfterEdit");
+    ds.BeforePost = ev("BeforePost");
+    ds.AfterPost = ev("AfterPost");
+    ds.BeforeCancel = ev("BeforeCancel");
+    ds.AfterCancel = ev("AfterCancel");
+    ds.BeforeDelete = ev("BeforeDelete");
+    ds.AfterDelete = ev("AfterDelete");
+    ds.BeforeScroll = ev("BeforeScroll");
+    ds.AfterScroll = ev("AfterScroll");
+    ds.OnNewRecord = ev("OnNewRecord");
+    ds.BeforeOpen = ev("BeforeOpen");
+    ds.AfterOpen = ev("AfterOpen");
+    ds.BeforeClose = ev("BeforeClose");
+    ds.AfterClose = ev("AfterClose");
+  }
+  std::vector<std::string> codes() {
+    std::vector<std::string> out;
+    auto bm = ds.GetBookmark();
+    for (int i = 1; i <= ds.RecordCount(); ++i) out.push_back(ds.RecordValue(i, F("CDCLIENTE")).toString());
+    (void)bm;
+    return out;
+  }
+  using V = std::vector<std::string>;
+};
+
+struct Link : TDataLink {
+  std::vector<std::string>* trace;
+  TField* pending = nullptr;
+  std::string pendingText;
+  explicit Link(std::vector<std::string>* t) : trace(t) {}
+  void ActiveChanged() override { trace->push_back("link.ActiveChanged"); }
+  void DataSetChanged() override { trace->push_back("link.DataSetChanged"); }
+  void DataSetScrolled(int) override { trace->push_back("link.DataSetScrolled"); }
+  void RecordChanged(TField* f) override { trace->push_back(std::string("link.RecordChanged ") + (f ? f->FieldName() : "-")); }
+  void EditingChanged() override { trace->push_back("link.EditingChanged"); }
+  void UpdateData() override {
+    trace->push_back("link.UpdateData");
+    if (pending) pending->SetText(pendingText);
+    pending = nullptr;
+  }
+};
+
+// ---------------------------------------------------------------- events
+
+using Events = Fixture;
+
+TEST_F(Events, InsertEditPostCancelDeleteRunInThePlatformsOrder) {
+  traceEvents();
+  ds.Insert();
+  EXPECT_EQ(trace, (V{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert", "AfterScroll"}));
+  trace.clear();
+  ds.Cancel();
+  EXPECT_EQ(trace, (V{"BeforeCancel", "AfterCancel"}));
+  trace.clear();
+  ds.Edit();
+  EXPECT_EQ(trace, (V{"BeforeEdit", "AfterEdit"}));
+  trace.clear();
+  F("QTCOMEFETCLI").SetAsFloat(11);
+  ds.Post();
+  EXPECT_EQ(trace, (V{"BeforePost", "AfterPost"}));
+  trace.clear();
+  ds.Delete();
+  EXPECT_EQ(trace, (V{"BeforeDelete", "BeforeScroll", "AfterDelete", "AfterScroll"}));
+}
+
+TEST_F(Events, RefusedPostStaysInEditWithTheTypedValues) {
+  ds.BeforePost = [](TClientDataSet&) { rtl::Abort(); };
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(99);
+  EXPECT_THROW(ds.Post(), rtl::EAbort);
+  EXPECT_EQ(ds.State(), TDataSetState::Edit);
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 99);
+  EXPECT_TRUE(ds.Modified());
+  // Navigation posts first, so it is refused too and the cursor stays.
+  EXPECT_THROW(ds.Next(), rtl::EAbort);
+  EXPECT_EQ(ds.RecNo(), 1);
+  EXPECT_EQ(ds.ChangeCount(), 0);
+}
+
+TEST_F(Events, RefusedEditAndInsertStayInBrowse) {
+  ds.BeforeEdit = [](TClientDataSet&) { rtl::Abort(); };
+  EXPECT_THROW(ds.Edit(), rtl::EAbort);
+  EXPECT_EQ(ds.State(), TDataSetState::Browse);
+  EXPECT_THROW(F("QTCOMEFETCLI").SetAsFloat(1), rtl::EDatabaseError);
+
+  ds.OnNewRecord = [](TClientDataSet&) { throw rtl::Exception("no"); };
+  ds.Next();
+  EXPECT_THROW(ds.Insert(), rtl::Exception);
+  EXPECT_EQ(ds.State(), TDataSetState::Browse);
+  EXPECT_EQ(ds.RecNo(), 2);
+  EXPECT_EQ(ds.RecordCount(), 3);
+}
+
+TEST_F(Events, RefusedDeleteKeepsTheRow) {
+  ds.BeforeDelete = [](TClientDataSet&) { rtl::Abort(); };
+  EXPECT_THROW(ds.Delete(), rtl::EAbort);
+  EXPECT_EQ(ds.RecordCount(), 3);
+  EXPECT_EQ(ds.ChangeCount(), 0);
+}
+
+TEST_F(Events, ScrollEventsAtTheEnds) {
+  traceEvents();
+  ds.Last();
+  trace.clear();
+  ds.Next();  // Last already set Eof
+  EXPECT_EQ(trace, (V{"BeforeScroll"}));
+  ds.Prior();
+  ds.Next();
+  EXPECT_FALSE(ds.Eof());
+  trace.clear();
+  ds.Next();  // reaches Eof: the move is tried, so AfterScroll runs
+  EXPECT_TRUE(ds.Eof());
+  EXPECT_EQ(trace, (V{"BeforeScroll", "AfterScroll"}));
+  trace.clear();
+  ds.Next();  // already at Eof
+  EXPECT_EQ(trace, (V{"BeforeScroll"}));
+  EXPECT_EQ(ds.RecNo(), 3);
+}
+
+TEST_F(Events, NavigationPostsAModifiedRowAndCancelsAnUntouchedInsert) {
+  ds.Edit();
+  F("NMRAZSOCCLIE").SetAsString("Alfa Ltda");
+  ds.Next();
+  EXPECT_EQ(ds.State(), TDataSetState::Browse);
+  EXPECT_EQ(ds.ChangeCount(), 1);
+  ds.Append();
+  ds.First();
+  EXPECT_EQ(ds.RecordCount(), 3);
+  EXPECT_EQ(ds.ChangeCount(), 1);
+}
+
+TEST_F(Events, EditOnAnEmptyDataSetInserts) {
+  ds.EmptyDataSet();
+  ds.Edit();
+  EXPECT_EQ(ds.State(), TDataSetState::Insert);
+}
+
+TEST_F(Events, SetDataClosesReopensAndScrollsOnlyWhenNotEmpty) {
+  auto packet = ds.Data();
+  traceEvents();
+  ds.SetData(packet);
+  EXPECT_EQ(trace, (V{"BeforeClose", "AfterClose", "BeforeOpen", "AfterOpen", "AfterScroll"}));
+  EXPECT_EQ(ds.RecordCount(), 3);
+
+  TClientDataSet empty;
+  empty.FieldDefs() = {{"A", TFieldType::String, 3}};
+  empty.CreateDataSet();
+  trace.clear();
+  ds.SetData(empty.Data());
+  EXPECT_EQ(trace, (V{"BeforeClose", "AfterClose", "BeforeOpen", "AfterOpen"}));
+  EXPECT_EQ(ds.FieldCount(), 1u);
+}
+
+TEST_F(Events, ReadingDataPostsAPendingEdit) {
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(77);
+  auto packet = ds.Data();
+  EXPECT_EQ(ds.State(), TDataSetState::Browse);
+  TClientDataSet copy;
+  copy.SetData(packet);
+  EXPECT_EQ(copy.FieldByName("QTCOMEFETCLI").AsFloat(), 77);
+}
+
+TEST_F(Events, ABadPacketLeavesTheDataSetAsItWas) {
+  EXPECT_THROW(ds.SetData(rtl::DataPacket(std::string("{\"packet\":\"efet\""))), rtl::EDatabaseError);
+  EXPECT_TRUE(ds.Active());
+  EXPECT_EQ(ds.RecordCount(), 3);
+}
+
+// ---------------------------------------------------------------- fields
+
+using Fields = Fixture;
+
+TEST_F(Fields, ConversionsAndRounding) {
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(2.5);
+  EXPECT_EQ(F("QTCOMEFETCLI").AsInteger(), 2);
+  F("QTCOMEFETCLI").SetAsFloat(3.5);
+  EXPECT_EQ(F("QTCOMEFETCLI").AsInteger(), 4);
+  F("QTCOMEFETCLI").SetAsFloat(1.5);
+  EXPECT_EQ(F("QTCOMEFETCLI").AsString(), "1,5");
+  F("QTCOMEFETCLI").Clear();
+  EXPECT_TRUE(F("QTCOMEFETCLI").IsNull());
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 0.0);
+  EXPECT_EQ(F("QTCOMEFETCLI").AsString(), "");
+  F("QTCOMEFETCLI").SetText("");
+  EXPECT_TRUE(F("QTCOMEFETCLI").IsNull());
+  EXPECT_THROW(F("QTCOMEFETCLI").SetText("abc"), rtl::EConvertError);
+  F("DTEFETCLIE").SetText("05/03/2024");
+  EXPECT_EQ(F("DTEFETCLIE").AsDateTime(), rtl::EncodeDate(2024, 3, 5));
+  EXPECT_EQ(F("DTEFETCLIE").Value().type(), rtl::VarType::DateTime);
+}
+
+TEST_F(Fields, StringsAreCutToTheirSizeInCharactersAndKeepBlanks) {
+  ds.Edit();
+  F("CDSERVPLAN").SetAsString("ÁÉÍÓÚXYZ");
+  EXPECT_EQ(F("CDSERVPLAN").AsString(), "ÁÉÍÓÚ");
+  F("CDSERVPLAN").SetAsString("AB  ");
+  EXPECT_EQ(F("CDSERVPLAN").AsString(), "AB  ");
+  F("NMRAZSOCCLIE").SetAsString("");
+  EXPECT_FALSE(F("NMRAZSOCCLIE").IsNull());  // empty is not null
+  ds.Post();
+  EXPECT_EQ(F("CDSERVPLAN").AsString(), "AB  ");
+  EXPECT_THROW({ ds.Edit(); F("NMRAZSOCCLIE").SetAsString(std::string("\xff\xfe")); }, rtl::EConvertError);
+}
+
+TEST_F(Fields, DisplayTextFormatsAndGetText) {
+  auto& q = F("QTCOMEFETCLI");
+  q.DisplayFormat = "#,##0.00";
+  q.EditFormat = "0.000";
+  ds.Edit();
+  q.SetAsFloat(1234.5);
+  EXPECT_EQ(q.DisplayText(), "1.234,50");
+  EXPECT_EQ(q.Text(), "1234,500");
+  q.OnGetText = [](TField& f, std::string& text, bool display) { text = display ? "D" + f.AsString() : "E"; };
+  EXPECT_EQ(q.DisplayText(), "D1234,5");
+  EXPECT_EQ(q.Text(), "E");
+}
+
+TEST_F(Fields, ValidateBeforeAndChangeAfterTheAssignment) {
+  auto& q = F("QTCOMEFETCLI");
+  std::vector<std::string> seen;
+  q.OnValidate = [&](TField& f) {
+    seen.push_back("validate " + f.AsString());
+    if (f.AsFloat() < 0) throw rtl::Exception("negative");
+  };
+  q.OnChange = [&](TField& f) { seen.push_back("change " + f.AsString()); };
+  ds.Edit();
+  q.SetAsFloat(5);
+  EXPECT_THROW(q.SetAsFloat(-1), rtl::Exception);
+  EXPECT_EQ(q.AsFloat(), 5);
+  EXPECT_EQ(seen, (std::vector<std::string>{"validate 5", "change 5", "validate -1"}));
+}
+
+TEST_F(Fields, OldValueAndCalculatedFieldsStayOutOfTheLog) {
+  TClientDataSet c("cdsDtCardapio");
+  c.AddField({"DTORDENA", TFieldType::DateTime});
+  auto& dia = c.AddCalcField({"DSDIASEMANA", TFieldType::String, 15});
+  int calls = 0;
+  c.OnCalcFields = [&](TClientDataSet& d) {
+    ++calls;
+    d.FieldByName("DSDIASEMANA").SetAsString(rtl::DayOfWeek(d.FieldByName("DTORDENA").AsDateTime()) == 1 ? "Domingo" : "Outro");
+  };
+  c.CreateDataSet();
+  c.Append();
+  c.FieldByName("DTORDENA").SetAsDateTime(rtl::EncodeDate(2024, 3, 3));  // a Sunday
+  c.Post();
+  EXPECT_EQ(dia.AsString(), "Domingo");
+  EXPECT_THROW(dia.SetAsString("x"), rtl::EDatabaseError);
+  EXPECT_GT(calls, 0);
+  c.MergeChangeLog();
+  c.Edit();
+  c.FieldByName("DTORDENA").SetAsDateTime(rtl::EncodeDate(2024, 3, 4));
+  EXPECT_EQ(dia.AsString(), "Outro");
+  EXPECT_EQ(c.FieldByName("DTORDENA").OldValue().toDateTime(), rtl::EncodeDate(2024, 3, 3));
+  c.Post();
+  PacketReader r(c.Data());
+  ASSERT_EQ(r.FieldDefs().size(), 1u);  // calculated fields are not stored
+  EXPECT_EQ(r.FieldDefs()[0].Name, "DTORDENA");
+}
+
+TEST_F(Fields, RequiredFieldsRefuseThePost) {
+  TClientDataSet c;
+  c.AddField({"CDFILIAL", TFieldType::String, 4, false, true});
+  c.CreateDataSet();
+  c.Append();
+  EXPECT_THROW(c.Post(), rtl::EDatabaseError);
+  EXPECT_EQ(c.State(), TDataSetState::Insert);
+  c.FieldByName("CDFILIAL").SetAsString("0001");
+  c.Post();
+  EXPECT_EQ(c.RecordCount(), 1);
+}
+
+TEST_F(Fields, PersistentFieldsMustMatchThePacket) {
+  TClientDataSet c;
+  c.AddField({"CDCLIENTE", TFieldType::Float});
+  EXPECT_THROW(c.SetData(ds.Data()), rtl::EDatabaseError);
+  TClientDataSet d;
+  d.AddField({"NAOEXISTE", TFieldType::String, 5});
+  EXPECT_THROW(d.SetData(ds.Data()), rtl::EDatabaseError);
+  EXPECT_THROW(ds.FieldByName("NAOEXISTE"), rtl::EDatabaseError);
+}
+
+// ---------------------------------------------------------------- change log
+
+using ChangeLog = Fixture;
+
+TEST_F(ChangeLog, CountsChangedRecordsNotEdits) {
+  ds.Append();
+  F("CDCLIENTE").SetAsString("C4");
+  ds.Post();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(4);
+  ds.Post();
+  EXPECT_EQ(ds.ChangeCount(), 1);  // inserted then modified
+
+  ds.First();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(11);
+  ds.Post();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(12);
+  ds.Post();
+  EXPECT_EQ(ds.ChangeCount(), 2);
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(10);  // back to the original by hand
+  ds.Post();
+  EXPECT_EQ(ds.ChangeCount(), 1);
+  EXPECT_EQ(ds.UpdateStatus(), TUpdateStatus::Unmodified);
+
+  ds.Last();
+  ds.Delete();  // the inserted row
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_TRUE(ds.Delta().empty() || PacketReader(ds.Delta()).Next() == false);
+}
+
+TEST_F(ChangeLog, DeltaCarriesStatesOriginalsAndChangedFields) {
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(15);
+  ds.Post();
+  ds.Next();
+  ds.Delete();
+  ds.Append();
+  F("CDCLIENTE").SetAsString("C9");
+  ds.Post();
+
+  PacketReader r(ds.Delta());
+  EXPECT_EQ(r.Kind(), PacketKind::Delta);
+  int q = r.FieldIndex("qtcomefetcli");
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Modified);
+  EXPECT_EQ(r.Values()[q].toDouble(), 15);
+  EXPECT_EQ(r.OldValues()[q].toDouble(), 10);
+  EXPECT_EQ(r.Changed(), (std::vector<bool>{false, false, true, false, false}));
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Deleted);
+  EXPECT_EQ(r.OldValues()[0].toString(), "C2");
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Inserted);
+  EXPECT_EQ(r.Values()[0].toString(), "C9");
+  EXPECT_TRUE(r.OldValues()[0].isNull());
+  EXPECT_FALSE(r.Next());
+}
+
+TEST_F(ChangeLog, CancelUpdatesRestoresEverythingInPlace) {
+  auto before = ds.Data();
+  ds.Edit();
+  F("NMRAZSOCCLIE").SetAsString("Mudou");
+  ds.Post();
+  ds.Next();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(1);
+  ds.Post();
+  ds.Delete();  // modified, then deleted
+  ds.Append();
+  F("CDCLIENTE").SetAsString("C4");
+  ds.Post();
+  ds.CancelUpdates();
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(codes(), (V{"C1", "C2", "C3"}));
+  ds.Locate("CDCLIENTE", "C2");
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 20);
+  EXPECT_EQ(ds.Data(), before);
+}
+
+TEST_F(ChangeLog, MergeMakesChangesTheBaseAndRevertUndoesOneRow) {
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(1);
+  ds.Post();
+  ds.Next();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(2);
+  ds.Post();
+  ds.RevertRecord();
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 20);
+  EXPECT_EQ(ds.ChangeCount(), 1);
+  ds.MergeChangeLog();
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  ds.First();
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 1);
+  EXPECT_EQ(F("QTCOMEFETCLI").OldValue().toDouble(), 1);
+  ds.CancelUpdates();
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 1);
+}
+
+TEST_F(ChangeLog, DataRoundTripsPendingChanges) {
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(0.1 + 0.2);
+  ds.Post();
+  ds.Next();
+  ds.Delete();
+  ds.Append();
+  F("CDCLIENTE").SetAsString("C4");
+  ds.Post();
+  TClientDataSet copy;
+  copy.CopyDataFrom(ds);
+  EXPECT_EQ(copy.ChangeCount(), 3);
+  EXPECT_EQ(copy.Delta(), ds.Delta());
+  EXPECT_EQ(copy.Data(), ds.Data());
+  copy.CancelUpdates();
+  EXPECT_EQ(copy.RecordCount(), 3);
+  copy.First();
+  copy.Next();
+  EXPECT_EQ(copy.FieldByName("CDCLIENTE").AsString(), "C2");  // back where it was
+}
+
+TEST_F(ChangeLog, LogChangesOffWritesStraightToTheBase) {
+  ds.LogChanges = false;
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(1);
+  ds.Post();
+  ds.Delete();
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(ds.RecordCount(), 2);
+}
+
+// ---------------------------------------------------------------- locate
+
+using Locate = Fixture;
+
+TEST_F(Locate, ExactByDefaultWithOptionsOnRequest) {
+  ds.Edit();
+  F("CDSERVPLAN").SetAsString("AB ");
+  ds.Post();
+  ds.Last();
+  EXPECT_FALSE(ds.Locate("CDSERVPLAN", "AB"));
+  EXPECT_EQ(ds.RecNo(), 3);  // not found: no move
+  EXPECT_TRUE(ds.Locate("CDSERVPLAN", "AB "));
+  EXPECT_EQ(ds.RecNo(), 1);
+  EXPECT_FALSE(ds.Locate("NMRAZSOCCLIE", "beta"));
+  EXPECT_TRUE(ds.Locate("NMRAZSOCCLIE", "beta", {true, false}));
+  EXPECT_EQ(ds.RecNo(), 2);
+  EXPECT_FALSE(ds.Locate("NMRAZSOCCLIE", "Gam"));
+  EXPECT_TRUE(ds.Locate("NMRAZSOCCLIE", "gam", {true, true}));
+  EXPECT_EQ(ds.RecNo(), 3);
+}
+
+TEST_F(Locate, SeveralKeysDatesAndNulls) {
+  EXPECT_TRUE(ds.Locate("CDCLIENTE;DTEFETCLIE", rtl::VarArrayOf({"C2", Variant::FromDate(rtl::EncodeDate(2024, 3, 2))})));
+  EXPECT_EQ(ds.RecNo(), 2);
+  EXPECT_FALSE(ds.Locate("CDCLIENTE;DTEFETCLIE", rtl::VarArrayOf({"C2", rtl::EncodeDate(2024, 3, 2) + 0.5})));
+  // A Null key finds null values only; an empty string is not null.
+  EXPECT_TRUE(ds.Locate("CDSERVPLAN", Variant::Null()));
+  EXPECT_EQ(ds.RecNo(), 1);
+  ds.Edit();
+  F("CDSERVPLAN").SetAsString("");
+  ds.Post();
+  EXPECT_FALSE(ds.Locate("CDCLIENTE;CDSERVPLAN", rtl::VarArrayOf({"C1", Variant::Null()})));
+  EXPECT_TRUE(ds.Locate("CDCLIENTE;CDSERVPLAN", rtl::VarArrayOf({"C1", ""})));
+  EXPECT_THROW(ds.Locate("CDCLIENTE;CDSERVPLAN", "C1"), rtl::EDatabaseError);
+  EXPECT_THROW(ds.Locate("NADA", "C1"), rtl::EDatabaseError);
+}
+
+TEST_F(Locate, ScrollEventsFollowTheResultAndAPendingEditIsPosted) {
+  traceEvents();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(5);
+  trace.clear();
+  EXPECT_FALSE(ds.Locate("CDCLIENTE", "C9"));
+  EXPECT_EQ(trace, (V{"BeforePost", "AfterPost", "BeforeScroll"}));
+  trace.clear();
+  EXPECT_TRUE(ds.Locate("CDCLIENTE", "C3"));
+  EXPECT_EQ(trace, (V{"BeforeScroll", "AfterScroll"}));
+}
+
+TEST_F(Locate, SearchesWhatTheFilterShowsInTheCurrentOrder) {
+  ds.Append();
+  F("CDCLIENTE").SetAsString("C1");
+  F("QTCOMEFETCLI").SetAsFloat(5);
+  ds.Post();
+  ds.SetIndexFieldNames("QTCOMEFETCLI");
+  ds.Last();
+  ASSERT_TRUE(ds.Locate("CDCLIENTE", "C1"));
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 5);  // first in index order
+  ds.OnFilterRecord = [](TClientDataSet& d, bool& accept) { accept = d.FieldByName("QTCOMEFETCLI").AsFloat() >= 10; };
+  ds.SetFiltered(true);
+  ASSERT_TRUE(ds.Locate("CDCLIENTE", "C1"));
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 10);
+  EXPECT_EQ(ds.Lookup("CDCLIENTE", "C3", "NMRAZSOCCLIE;QTCOMEFETCLI"), rtl::VarArrayOf({"Gama", 30.0}));
+  EXPECT_TRUE(ds.Lookup("CDCLIENTE", "C9", "NMRAZSOCCLIE").isNull());
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "C1");  // Lookup does not move
+}
+
+// ---------------------------------------------------------------- filters
+
+using Filters = Fixture;
+
+TEST_F(Filters, TextAndRecordFilterMustBothAccept) {
+  ds.SetFilter("QTCOMEFETCLI >= 20");
+  ds.SetFiltered(true);
+  EXPECT_EQ(ds.RecordCount(), 2);
+  ds.OnFilterRecord = [](TClientDataSet& d, bool& accept) { accept = d.FieldByName("CDCLIENTE").AsString() != "C3"; };
+  ds.Refilter();
+  EXPECT_EQ(codes(), (V{"C2"}));
+  ds.SetFiltered(false);
+  EXPECT_EQ(ds.RecordCount(), 3);
+}
+
+TEST_F(Filters, AMalformedTextIsRefusedAndTheFilterStays) {
+  ds.SetFilter("CDCLIENTE = 'C1'");
+  ds.SetFiltered(true);
+  EXPECT_THROW(ds.SetFilter("CDCLIENTE = = 'x'"), rtl::EDatabaseError);
+  EXPECT_EQ(ds.Filter(), "CDCLIENTE = 'C1'");
+  EXPECT_EQ(ds.RecordCount(), 1);
+  ds.SetFiltered(false);
+  ds.SetFilter("NAOEXISTE = 1");  // parsed when switched on
+  EXPECT_THROW(ds.SetFiltered(true), rtl::EDatabaseError);
+  EXPECT_FALSE(ds.Filtered());
+  EXPECT_EQ(ds.RecordCount(), 3);
+}
+
+TEST_F(Filters, APostedRowThatNoLongerPassesLeavesTheView) {
+  ds.SetFilter("QTCOMEFETCLI < 25");
+  ds.SetFiltered(true);
+  ds.First();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(50);
+  ds.Post();
+  EXPECT_EQ(codes(), (V{"C2"}));
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "C2");
+  ds.Append();
+  F("CDCLIENTE").SetAsString("C5");
+  F("QTCOMEFETCLI").SetAsFloat(1);
+  ds.Post();
+  EXPECT_EQ(codes(), (V{"C2", "C5"}));
+  ds.SetFiltered(false);
+  EXPECT_EQ(codes(), (V{"C1", "C2", "C3", "C5"}));
+}
+
+// ---------------------------------------------------------------- indexes
+
+using Indexes = Fixture;
+
+TEST_F(Indexes, EditedAndInsertedRowsMoveToTheirPlaceAndTheCursorFollows) {
+  ds.SetIndexFieldNames("QTCOMEFETCLI");
+  ds.First();
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(25);
+  ds.Post();
+  EXPECT_EQ(codes(), (V{"C2", "C1", "C3"}));
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "C1");
+  EXPECT_EQ(ds.RecNo(), 2);
+  ds.Insert();
+  F("CDCLIENTE").SetAsString("C0");
+  F("QTCOMEFETCLI").SetAsFloat(99);
+  ds.Post();
+  EXPECT_EQ(codes(), (V{"C2", "C1", "C3", "C0"}));
+  EXPECT_EQ(ds.RecNo(), 4);
+  ds.SetIndexFieldNames("");
+  EXPECT_EQ(codes(), (V{"C1", "C2", "C3", "C0"}));
+}
+
+TEST_F(Indexes, NamedIndexOnADateKeepsOrderWhileEditing) {
+  ds.AddIndex("Ordena", "DTEFETCLIE;CDCLIENTE", true);
+  ds.SetIndexName("Ordena");
+  EXPECT_EQ(codes(), (V{"C3", "C2", "C1"}));
+  EXPECT_EQ(ds.IndexFieldNames(), "");
+  ds.Last();
+  ds.Edit();
+  F("DTEFETCLIE").SetAsDateTime(rtl::EncodeDate(2024, 4, 1));
+  ds.Post();
+  EXPECT_EQ(codes(), (V{"C1", "C3", "C2"}));
+  EXPECT_EQ(ds.RecNo(), 1);
+  EXPECT_THROW(ds.SetIndexName("Nenhum"), rtl::EDatabaseError);
+  EXPECT_EQ(ds.IndexName(), "Ordena");
+  // The index survives reloading the contents.
+  ds.SetData(ds.Data());
+  EXPECT_EQ(codes(), (V{"C1", "C3", "C2"}));
+}
+
+// ---------------------------------------------------------------- data links
+
+using Links = Fixture;
+
+TEST_F(Links, StateAndDataChangesReachSourcesAndLinks) {
+  TDataSource src;
+  std::vector<std::string> seen;
+  src.OnStateChange = [&](TDataSource& s) { seen.push_back("state " + std::to_string(static_cast<int>(s.State()))); };
+  src.OnDataChange = [&](TDataSource&, TField* f) { seen.push_back(std::string("data ") + (f ? f->FieldName() : "-")); };
+  src.SetDataSet(&ds);
+  Link link(&seen);
+  link.SetDataSource(&src);
+  EXPECT_TRUE(link.Active());
+  seen.clear();
+  src.Edit();
+  EXPECT_EQ(seen, (V{"link.EditingChanged", "state 2", "link.RecordChanged -", "data -"}));
+  seen.clear();
+  F("QTCOMEFETCLI").SetAsFloat(3);
+  EXPECT_EQ(seen, (V{"link.RecordChanged QTCOMEFETCLI", "data QTCOMEFETCLI"}));
+}
+
+TEST_F(Links, PostAsksTheLinksForPendingTextBeforeBeforePost) {
+  TDataSource src;
+  src.SetDataSet(&ds);
+  Link link(&trace);
+  link.SetDataSource(&src);
+  ds.BeforePost = [&](TClientDataSet& d) { trace.push_back("BeforePost " + d.FieldByName("NMRAZSOCCLIE").AsString()); };
+  ds.Edit();
+  link.pending = &F("NMRAZSOCCLIE");
+  link.pendingText = "Digitado";
+  trace.clear();
+  ds.Post();
+  ASSERT_GE(trace.size(), 2u);
+  EXPECT_EQ(trace[0], "link.UpdateData");
+  EXPECT_EQ(trace[1], "BeforePost Digitado");
+  EXPECT_EQ(F("NMRAZSOCCLIE").AsString(), "Digitado");
+}
+
+TEST_F(Links, DisableControlsNestsAndRefreshesOnce) {
+  TDataSource src;
+  int stateChanges = 0, dataChanges = 0;
+  src.OnStateChange = [&](TDataSource&) { ++stateChanges; };
+  src.OnDataChange = [&](TDataSource&, TField*) { ++dataChanges; };
+  src.SetDataSet(&ds);
+  Link link(&trace);
+  link.SetDataSource(&src);
+  trace.clear();
+  stateChanges = dataChanges = 0;
+  ds.DisableControls();
+  ds.DisableControls();
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    ds.Edit();
+    F("QTCOMEFETCLI").SetAsFloat(F("QTCOMEFETCLI").AsFloat() + 1);
+    ds.Post();
+  }
+  ds.EnableControls();
+  EXPECT_TRUE(ds.ControlsDisabled());
+  EXPECT_TRUE(trace.empty());
+  EXPECT_EQ(stateChanges + dataChanges, 0);
+  ds.EnableControls();
+  EXPECT_FALSE(ds.ControlsDisabled());
+  EXPECT_EQ(trace, (V{"link.DataSetChanged"}));
+  EXPECT_EQ(stateChanges, 0);
+  EXPECT_EQ(dataChanges, 1);
+  EXPECT_EQ(src.State(), TDataSetState::Browse);
+}
+
+TEST_F(Links, ClosingAndDestroyingDeactivateLinks) {
+  TDataSource src;
+  src.SetDataSet(&ds);
+  Link link(&trace);
+  link.SetDataSource(&src);
+  trace.clear();
+  ds.Close();
+  EXPECT_FALSE(link.Active());
+  EXPECT_EQ(trace, (V{"link.ActiveChanged"}));
+  {
+    TClientDataSet other;
+    other.FieldDefs() = {{"A", TFieldType::Integer}};
+    other.CreateDataSet();
+    src.SetDataSet(&other);
+    EXPECT_TRUE(link.Active());
+  }
+  EXPECT_EQ(src.DataSet(), nullptr);
+  EXPECT_FALSE(link.Active());
+}
+
+// ---------------------------------------------------------------- bookmarks
+
+TEST_F(Fixture, BookmarksSurviveIndexChangesAndDeletes) {
+  ds.Next();
+  auto b = ds.GetBookmark();
+  ds.SetIndexFieldNames("NMRAZSOCCLIE");
+  ds.First();
+  ds.GotoBookmark(b);
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "C2");
+  ds.Delete();
+  EXPECT_FALSE(ds.BookmarkValid(b));
+  EXPECT_THROW(ds.GotoBookmark(b), rtl::EDatabaseError);
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// Data packets: exact round trips and clear refusals of packets that do not
+// match their own metadata.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "platform/data/dataset.h"
+#include "platform/data/packet.h"
+
+using namespace data;
+using rtl::Variant;
+
+namespace {
+
+std::vector<TFieldDef> defs() {
+  return {{"S", TFieldType::String, 10},
+          {"X", TFieldType::String, 5, true},
+          {"F", TFieldType::Float},
+          {"D", TFieldType::DateTime},
+          {"I", TFieldType::Integer},
+          {"B", TFieldType::Boolean}};
+}
+
+uint64_t bits(double d) {
+  uint64_t u;
+  std::memcpy(&u, &d, sizeof u);
+  return u;
+}
+
+TEST(PacketRoundTrip, DoublesComeBackBitForBit) {
+  std::vector<double> values = {0.0, -0.0, 0.1 + 0.2, 1.0 / 3.0, 5e-324, 2.2250738585072014e-308,
+                                std::numeric_limits<double>::max(), -1e300, 123456789.123456789,
+                                std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  std::mt19937_64 rng(42);
+  for (int i = 0; i < 2000; ++i) {
+    uint64_t u = rng();
+    double d;
+    std::memcpy(&d, &u, sizeof d);
+    if (std::isfinite(d)) values.push_back(d);
+  }
+  PacketWriter w({{"F", TFieldType::Float}, {"D", TFieldType::DateTime}});
+  for (double d : values) w.AddRow({d, Variant::FromDate(d)});
+  PacketReader r(w.Finish());
+  for (double d : values) {
+    ASSERT_TRUE(r.Next());
+    EXPECT_EQ(bits(r.Values()[0].toDouble()), bits(d)) << d;
+    EXPECT_EQ(r.Values()[1].type(), rtl::VarType::DateTime);
+    EXPECT_EQ(bits(r.Values()[1].toDateTime()), bits(d));
+  }
+  EXPECT_FALSE(r.Next());
+
+  PacketWriter nanWriter({{"F", TFieldType::Float}});
+  nanWriter.AddRow({std::nan("")});
+  PacketReader nr(nanWriter.Finish());
+  ASSERT_TRUE(nr.Next());
+  EXPECT_TRUE(std::isnan(nr.Values()[0].toDouble()));
+}
+
+TEST(PacketRoundTrip, NullsEmptyTextBlanksAndEscapesThroughADataSet) {
+  TClientDataSet a;
+  a.FieldDefs() = defs();
+  a.CreateDataSet();
+  a.Append();
+  a.FieldByName("S").SetAsString("");
+  a.FieldByName("X").SetAsString("AB   ");
+  a.Post();
+  a.Append();  // all null
+  a.FieldByName("I").SetAsInteger(-7);
+  a.Post();
+  a.Append();
+  a.FieldByName("S").SetAsString("\"q\\\n\t\x01é");
+  a.FieldByName("B").SetAsBoolean(true);
+  a.FieldByName("D").SetAsDateTime(45000.75);
+  a.Post();
+
+  TClientDataSet b;
+  b.SetData(a.Data());
+  ASSERT_EQ(b.RecordCount(), 3);
+  EXPECT_EQ(b.FieldByName("X").Size(), 5);
+  EXPECT_TRUE(b.FieldByName("X").FixedChar());
+  b.First();
+  EXPECT_FALSE(b.FieldByName("S").IsNull());
+  EXPECT_EQ(b.FieldByName("S").AsString(), "");
+  EXPECT_EQ(b.FieldByName("X").AsString(), "AB   ");
+  EXPECT_TRUE(b.FieldByName("F").IsNull());
+  b.Next();
+  EXPECT_TRUE(b.FieldByName("S").IsNull());
+  EXPECT_TRUE(b.FieldByName("B").IsNull());
+  EXPECT_EQ(b.FieldByName("I").AsInteger(), -7);
+  b.Next();
+  EXPECT_EQ(b.FieldByName("S").AsString(), "\"q\\\n\t\x01é");
+  EXPECT_TRUE(b.FieldByName("B").AsBoolean());
+  EXPECT_EQ(b.FieldByName("D").AsDateTime(), 45000.75);
+  EXPECT_EQ(b.ChangeCount(), 3);
+  EXPECT_EQ(b.Data(), a.Data());
+}
+
+TEST(PacketWriterReader, DeltaRowsCarryStatusOldNewAndMask) {
+  PacketWriter w(defs(), PacketKind::Delta);
+  w.AddModified({"a", "X", 2.0, Variant::Null(), 1, true}, {"a", "X", 1.0, Variant::Null(), 1, false});
+  w.AddInserted({"n", Variant::Null(), 0.5, Variant::FromDate(1.0), 3, false});
+  w.AddDeleted({"d", "Y", Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null()});
+  EXPECT_THROW(w.AddRow({"u", "", 0.0, 0.0, 0, false}), rtl::EDatabaseError);  // deltas hold changes only
+  PacketReader r(w.Finish());
+  EXPECT_EQ(r.Kind(), PacketKind::Delta);
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Modified);
+  EXPECT_EQ(r.Changed(), (std::vector<bool>{false, false, true, false, false, true}));
+  EXPECT_EQ(r.Values()[2].toDouble(), 2.0);
+  EXPECT_EQ(r.OldValues()[2].toDouble(), 1.0);
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Inserted);
+  EXPECT_EQ(r.Values()[3], Variant::FromDate(1.0));
+  EXPECT_TRUE(r.OldValues()[0].isNull());
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Deleted);
+  EXPECT_EQ(r.OldValues()[1].toString(), "Y");
+  EXPECT_FALSE(r.Next());
+  EXPECT_EQ(r.RowNumber(), 3u);
+}
+
+TEST(PacketWriterReader, TheWriterRefusesValuesThatDoNotFit) {
+  PacketWriter w(defs());
+  EXPECT_THROW(w.AddRow({"a"}), rtl::EDatabaseError);
+  EXPECT_THROW(w.AddRow({1.5, "", 0.0, 0.0, 0, false}), rtl::EDatabaseError);
+  EXPECT_THROW(w.AddRow({"a", "", "x", 0.0, 0, false}), rtl::EDatabaseError);
+  EXPECT_THROW(w.AddRow({"a", "", 0.0, 0.0, 1.5, false}), rtl::EDatabaseError);
+  EXPECT_THROW(w.AddRow({std::string("\xc3"), "", 0.0, 0.0, 0, false}), rtl::EDatabaseError);
+  w.BeginRow(TUpdateStatus::Unmodified);
+  w.String("ok");
+  EXPECT_THROW(w.EndRow(), rtl::EDatabaseError);
+}
+
+// Packets written by hand, as a faulty or hostile peer could send them.
+rtl::DataPacket raw(const std::string& rows, const std::string& kind = "data") {
+  return rtl::DataPacket(R"({"packet":"efet","version":1,"kind":")" + kind +
+                         R"(","fields":[{"name":"S","type":"string","size":4},{"name":"F","type":"float"}],"rows":[)" +
+                         rows + "]}");
+}
+
+TEST(PacketMalformed, RowsThatDoNotMatchTheMetadataAreClearErrors) {
+  struct Case {
+    std::string rows, kind, needle;
+  };
+  std::vector<Case> cases = {
+      {R"([0,"a"])", "data", "row 1"},
+      {R"([0,"a",1,2])", "data", "more values"},
+      {R"([0,1,1])", "data", "field 'S'"},
+      {R"([0,"a","b"])", "data", "field 'F'"},
+      {R"([0,"a",1],[9,"b",2])", "data", "row 2: bad row state"},
+      {R"([1,"a",1,"a",2])", "data", "change mask"},
+      {R"([1,"a",1,"a",2,"0x"])", "data", "change mask"},
+      {R"([0,"a",1])", "delta", "unmodified"},
+      {R"("row")", "data", "not an array"},
+      {R"([])", "data", "empty row"},
+  };
+  for (auto& c : cases) {
+    try {
+      TClientDataSet ds;
+      ds.SetData(raw(c.rows, c.kind));
+      if (c.kind == "data") ADD_FAILURE() << "accepted " << c.rows;
+    } catch (const rtl::EDatabaseError& e) {
+      if (c.kind == "data") EXPECT_NE(std::string(e.what()).find(c.needle), std::string::npos) << e.what();
+    }
+    if (c.kind == "delta") {
+      PacketReader r(raw(c.rows, c.kind));
+      EXPECT_THROW(r.Next(), rtl::EDatabaseError);
+    }
+  }
+}
+
+TEST(PacketMalformed, BrokenJsonAndHeadersAreRefused) {
+  std::vector<std::string> bad = {
+      " ",
+      "not json",
+      "[1,2]",
+      R"({"packet":"efet","version":1,"kind":"data","fields":[{"name":"S","type":"string"}],"rows":[[0,"a"])",
+      R"({"packet":"other","fields":[{"name":"S","type":"string"}],"rows":[]})",
+      R"({"packet":"efet","version":2,"fields":[{"name":"S","type":"string"}],"rows":[]})",
+      R"({"packet":"efet","version":1,"fields":[{"name":"S","type":"blob"}],"rows":[]})",
+      R"({"packet":"efet","version":1,"fields":[{"name":"S","type":"string"},{"name":"s","type":"float"}],"rows":[]})",
+      R"({"packet":"efet","version":1,"rows":[],"fields":[{"name":"S","type":"string"}]})",
+      R"({"packet":"efet","version":1,"fields":[],"rows":[]})",
+  };
+  for (auto& text : bad) {
+    TClientDataSet ds;
+    EXPECT_THROW(ds.SetData(rtl::DataPacket(text)), rtl::EDatabaseError) << "[" << text << "]";
+    EXPECT_FALSE(ds.Active());
+  }
+  TClientDataSet ds;
+  EXPECT_THROW(ds.SetData(raw(R"([2,"a",1])", "delta")), rtl::EDatabaseError);  // a delta is not contents
+}
+
+TEST(PacketMalformed, ValidPacketWrittenByHandLoads) {
+  TClientDataSet ds;
+  ds.SetData(raw(R"([0,"ab  ",1.5],[0,null,-0],[1,"b",2,"b",1,"01"],[3,"c",null])"));
+  EXPECT_EQ(ds.RecordCount(), 3);
+  EXPECT_EQ(ds.ChangeCount(), 2);
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("S").AsString(), "ab  ");
+  ds.Next();
+  EXPECT_TRUE(std::signbit(ds.FieldByName("F").AsFloat()));
+  EXPECT_EQ(PacketFieldDefs(ds.Data()).size(), 2u);
+}
+
+}  // namespace
