@@ -1,0 +1,84 @@
+#include "server/admin.h"
+
+#include <sodium.h>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "platform/rtl/format.h"
+#include "server/common.h"
+
+namespace server {
+
+namespace {
+void InitSodium() {
+  static const int ok = sodium_init();
+  if (ok < 0) throw std::runtime_error("libsodium could not be initialised");
+}
+}  // namespace
+
+std::string HashPassword(const std::string& password) {
+  InitSodium();
+  char out[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                        crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+    throw std::runtime_error("out of memory while hashing a password");
+  return out;
+}
+
+bool VerifyPassword(const std::string& hash, const std::string& password) {
+  InitSodium();
+  return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+}
+
+void AddOperator(db::Connection& c, const OperatorSpec& op) {
+  if (op.code.empty() || op.code.size() > 3) throw rtl::Exception("Código do operador deve ter de 1 a 3 caracteres.");
+  if (op.password.empty()) throw rtl::Exception("Senha do operador deve ser informada.");
+  std::string hash = HashPassword(op.password);
+  db::Transaction t(c);
+  db::Params p{{"P_OP", op.code}, {"P_NOME", op.name.empty() ? op.code : op.name}, {"P_HASH", hash},
+               {"P_TODAS", op.allBranches ? "S" : "N"}};
+  if (c.query("SELECT CDOPERADOR FROM OPERADOR WHERE CDOPERADOR = :P_OP", {{"P_OP", op.code}}).empty())
+    c.exec("INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO, IDTODASFILIAIS)"
+           " VALUES (:P_OP, :P_NOME, :P_HASH, 'S', :P_TODAS)",
+           p);
+  else
+    c.exec("UPDATE OPERADOR SET NMOPERADOR = :P_NOME, DSSENHAHASH = :P_HASH, IDATIVO = 'S', IDTODASFILIAIS = :P_TODAS"
+           " WHERE CDOPERADOR = :P_OP",
+           p);
+  c.exec("DELETE FROM OPERFILIAL WHERE CDOPERADOR = :P_OP", {{"P_OP", op.code}});
+  for (const auto& b : op.branches) {
+    if (c.query("SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = :P_FIL", {{"P_FIL", b}}).empty())
+      throw rtl::Exception("Filial " + b + " não cadastrada.");
+    c.exec("INSERT INTO OPERFILIAL (CDOPERADOR, CDFILIAL) VALUES (:P_OP, :P_FIL)", {{"P_OP", op.code}, {"P_FIL", b}});
+  }
+  t.commit();
+}
+
+std::optional<std::string> OperatorStore::PasswordHash(const std::string& operatorCode) {
+  auto c = db::Open(cs_);
+  auto r = c->query("SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = :P_OP AND IDATIVO = 'S'",
+                    {{"P_OP", operatorCode}});
+  if (r.empty()) return std::nullopt;
+  return r.rows[0][0].toString();
+}
+
+void PrintAudit(db::Connection& c, const std::string& branch, rtl::TDateTime day, std::ostream& out) {
+  auto r = c.query(
+      "SELECT DTHRAUDIT, CDOPERADOR, NMTABELA, DSCHAVE, NMCAMPO, VRANTERIOR, VRNOVO FROM AUDITORIA"
+      " WHERE CDFILIAL = :P_FIL AND DTREFERENCIA = :P_DIA ORDER BY NRAUDITORIA",
+      {{"P_FIL", branch}, {"P_DIA", Variant::FromDate(std::floor(day))}});
+  out << "Auditoria da filial " << branch << ", dia " << DateText(day) << ": " << r.size() << " alterações\n";
+  for (const auto& row : r.rows) {
+    std::string when;
+    if (row[0].type() == rtl::VarType::DateTime)
+      when = rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", row[0].toDateTime());
+    else
+      when = row[0].toString();
+    auto val = [](const Variant& v) { return IsBlank(v) ? std::string("(vazio)") : v.toString(); };
+    out << when << "  " << row[1].toString() << "  " << row[2].toString() << " " << row[3].toString() << "  "
+        << row[4].toString() << ": " << val(row[5]) << " -> " << val(row[6]) << "\n";
+  }
+}
+
+}  // namespace server

@@ -1,0 +1,41 @@
+#pragma once
+// Operators, their password hashes and branches; the audit listing.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "contracts/remote.h"
+#include "platform/db/connection.h"
+#include "platform/rtl/datetime.h"
+
+namespace server {
+
+// Argon2id through libsodium; the hash string carries its own salt and limits.
+std::string HashPassword(const std::string& password);
+bool VerifyPassword(const std::string& hash, const std::string& password);
+
+struct OperatorSpec {
+  std::string code;  // up to 3 characters
+  std::string name;
+  std::string password;
+  bool allBranches = false;
+  std::vector<std::string> branches;
+};
+// Creates the operator or replaces its name, password and branches.
+void AddOperator(db::Connection& c, const OperatorSpec& op);
+
+class OperatorStore : public contracts::OperatorStore {
+public:
+  explicit OperatorStore(std::string connectionString) : cs_(std::move(connectionString)) {}
+  std::optional<std::string> PasswordHash(const std::string& operatorCode) override;
+
+private:
+  std::string cs_;
+};
+
+// The audit rows of a branch and reference day, oldest first, one per line.
+void PrintAudit(db::Connection& c, const std::string& branch, rtl::TDateTime day, std::ostream& out);
+
+}  // namespace server

@@ -1,0 +1,155 @@
+// efetivos-server: the application server of the headcount screens.
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "platform/rtl/datetime.h"
+#include "server/admin.h"
+#include "server/demo.h"
+#include "server/module.h"
+#include "server/schema.h"
+#ifdef EFET_HAVE_NET
+#include "net/http_server.h"
+#endif
+
+namespace {
+
+const char* kHelp = R"(efetivos-server: application server 'Pla01000.rdmMediEfetivos'
+
+Usage:
+  efetivos-server [options]                     serve the remote methods
+  efetivos-server audit --branch B --date D     print the audit trail of a branch and day
+                                                (D as dd/mm/yyyy or yyyy-mm-dd)
+  efetivos-server add-operator --code C --password P [--name N]
+                  [--branches B1,B2,... | --all-branches]
+
+Options:
+  --db CONN        database: sqlite:PATH (default sqlite:efetivos.db) or a
+                   PostgreSQL connection string ("host=... port=... dbname=..."
+                   or postgresql://...)
+  --listen ADDR    address to listen on (default 127.0.0.1)
+  --port N         port to listen on (default 8211)
+  --demo           fill an empty database with the demo company; its operator
+                   is DEM with password "demo" (all branches), and CAM with
+                   password "campinas" (branch 0002 only)
+  --help           this text
+
+The schema is created or upgraded at start. Each request is logged on standard
+error: method, operator, branch, milliseconds and outcome.
+)";
+
+bool ParseDay(const std::string& s, rtl::TDateTime& out) {
+  int d, m, y;
+  if (std::sscanf(s.c_str(), "%d/%d/%d", &d, &m, &y) == 3) return rtl::TryEncodeDate(y, m, d, out);
+  return db::ParseIsoDateTime(s, out);
+}
+
+struct Options {
+  std::string db = "sqlite:efetivos.db", listen = "127.0.0.1", command;
+  int port = 8211;
+  bool demo = false;
+  std::string branch, date, code, name, password, branches;
+  bool allBranches = false;
+};
+
+int Fail(const std::string& message) {
+  std::cerr << "efetivos-server: " << message << "\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) throw std::runtime_error(a + " needs a value");
+      into = args[++i];
+    };
+    try {
+      if (a == "--help" || a == "-h") {
+        std::cout << kHelp;
+        return 0;
+      } else if (a == "--db") value(o.db);
+      else if (a == "--listen") value(o.listen);
+      else if (a == "--port") {
+        std::string p;
+        value(p);
+        o.port = std::stoi(p);
+      } else if (a == "--demo") o.demo = true;
+      else if (a == "--branch") value(o.branch);
+      else if (a == "--date") value(o.date);
+      else if (a == "--code") value(o.code);
+      else if (a == "--name") value(o.name);
+      else if (a == "--password") value(o.password);
+      else if (a == "--branches") value(o.branches);
+      else if (a == "--all-branches") o.allBranches = true;
+      else if (o.command.empty() && (a == "audit" || a == "add-operator")) o.command = a;
+      else return Fail("unknown argument " + a + " (see --help)");
+    } catch (const std::exception& e) {
+      return Fail(e.what());
+    }
+  }
+
+  try {
+    auto c = db::Open(o.db);
+    server::EnsureSchema(*c);
+    if (o.command == "audit") {
+      rtl::TDateTime day;
+      if (o.branch.empty() || !ParseDay(o.date, day)) return Fail("audit needs --branch B --date D");
+      server::PrintAudit(*c, o.branch, day, std::cout);
+      return 0;
+    }
+    if (o.command == "add-operator") {
+      server::OperatorSpec op{o.code, o.name, o.password, o.allBranches, {}};
+      for (size_t p = 0; !o.branches.empty() && p != std::string::npos;) {
+        size_t q = o.branches.find(',', p);
+        op.branches.push_back(o.branches.substr(p, q == std::string::npos ? q : q - p));
+        p = q == std::string::npos ? q : q + 1;
+      }
+      server::AddOperator(*c, op);
+      std::cout << "Operador " << o.code << " gravado.\n";
+      return 0;
+    }
+    if (o.demo) {
+      if (!c->query("SELECT CDFILIAL FROM FILIAL").empty()) {
+        std::cerr << "efetivos-server: database already has branches; demo data not added\n";
+      } else {
+        db::Transaction t(*c);
+        server::DemoBuilder(*c).BuildDemoCompany(rtl::Date());
+        t.commit();
+        std::cerr << "efetivos-server: demo company created (operator DEM, password demo)\n";
+      }
+    }
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+
+  try {
+    server::MediEfetivos module(o.db);
+    server::OperatorStore operators(o.db);
+#ifdef EFET_HAVE_NET
+    // The transport writes the request line (method, operator, branch, ms, outcome).
+    net::HttpServerOptions options;
+    options.address = o.listen;
+    options.port = o.port;
+    net::HttpServer http(operators, options);
+    http.addModule(module);
+    http.start();
+    std::cerr << "efetivos-server: serving " << module.ServerName() << " on " << http.address() << ":" << http.port()
+              << " (" << o.db.substr(0, o.db.find(':') == std::string::npos ? 0 : o.db.find(':')) << ")\n";
+    http.wait();
+    return 0;
+#else
+    return Fail("this build has no HTTP transport (src/net); the module can only be used in-process");
+#endif
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+}

@@ -1,0 +1,147 @@
+#include "server/module.h"
+
+#include <chrono>
+#include <map>
+
+#include "contracts/result.h"
+#include "server/methods.h"
+#include "server/schema.h"
+
+namespace server {
+
+// ---- Pool
+
+ConnectionPool::ConnectionPool(std::string cs) : cs_(std::move(cs)) {}
+ConnectionPool::~ConnectionPool() = default;
+
+ConnectionPool::Lease::~Lease() {
+  if (!c_ || !pool_) return;
+  if (broken_ || c_->inTransaction()) return;  // dropped: never hand on a connection in doubt
+  std::lock_guard<std::mutex> g(pool_->m_);
+  pool_->free_.push_back(std::move(c_));
+}
+
+ConnectionPool::Lease ConnectionPool::Acquire() {
+  {
+    std::lock_guard<std::mutex> g(m_);
+    if (!free_.empty()) {
+      auto c = std::move(free_.back());
+      free_.pop_back();
+      return Lease(*this, std::move(c));
+    }
+  }
+  return Lease(*this, db::Open(cs_));
+}
+
+size_t ConnectionPool::idle() const {
+  std::lock_guard<std::mutex> g(m_);
+  return free_.size();
+}
+
+// ---- Module
+
+namespace {
+
+using Fn = Variant (*)(Call&, VariantArray&);
+
+const std::vector<std::pair<std::string, Fn>>& Table() {
+  static const std::vector<std::pair<std::string, Fn>> t{
+      {"GetParamGeral", methods::GetParamGeral},     {"GetParamPlaneja", methods::GetParamPlaneja},
+      {"GetCardaDia", methods::GetCardaDia},         {"GetDtCardapio", methods::GetDtCardapio},
+      {"PostCard", methods::PostCard},               {"GetComensais", methods::GetComensais},
+      {"UpdPratoCard", methods::UpdPratoCard},       {"GetServiFat", methods::GetServiFat},
+      {"GetServCli", methods::GetServCli},           {"GetEfetCatraca", methods::GetEfetCatraca},
+      {"SetEfetCat", methods::SetEfetCat},           {"GetTurnoCliente", methods::GetTurnoCliente},
+      {"SetTurnoCliente", methods::SetTurnoCliente}, {"UpdEfetClie", methods::UpdEfetClie},
+      {"GetItemRatEfet", methods::GetItemRatEfet},   {"VerificaEfetFat", methods::VerificaEfetFat},
+      {"Vd_Retirada", methods::Vd_Retirada},         {"GetRetirada", methods::GetRetirada},
+      {"GetVerifRetirada", methods::GetVerifRetirada}, {"GetVerifApurac", methods::GetVerifApurac},
+      {"GetEfetPlanCli", methods::GetEfetPlanCli},   {"SetConsolEfet", methods::SetConsolEfet}};
+  return t;
+}
+
+// The shape a refusal takes for each method: the screens read three of them
+// without CheckResultServ.
+Variant Failure(const std::string& method, const std::string& message) {
+  if (method == "UpdEfetClie") return rtl::VarArrayOf({message});
+  if (method == "Vd_Retirada") return Variant(message);
+  if (method == "GetRetirada") return rtl::VarArrayOf({contracts::ResultFail(message)});
+  return contracts::ResultFail(message);
+}
+
+std::string Outcome(const std::string& method, const Variant& r) {
+  if (method == "Vd_Retirada") return r.toString().empty() ? "ok" : "text";
+  if (method == "UpdEfetClie") {
+    if (r.isEmpty()) return "empty";
+    if (r.isArray() && r.size() == 1 && r[0].isString()) return r[0].toString() == "OK" ? "ok" : "refused";
+    return "ok";
+  }
+  if (method == "GetRetirada") return r.isArray() && r.size() > 0 && contracts::ResultSucceeded(r[0]) ? "ok" : "refused";
+  return contracts::ResultSucceeded(r) ? "ok" : "refused";
+}
+
+}  // namespace
+
+MediEfetivos::MediEfetivos(std::string connectionString) : pool_(std::move(connectionString)) {
+  auto lease = pool_.Acquire();
+  EnsureSchema(*lease);
+}
+
+std::vector<std::string> MediEfetivos::Methods() const {
+  std::vector<std::string> names;
+  for (const auto& [n, f] : Table()) names.push_back(n);
+  return names;
+}
+
+Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
+  auto start = std::chrono::steady_clock::now();
+  Fn fn = nullptr;
+  for (const auto& [n, f] : Table())
+    if (n == method) fn = f;
+  Variant result;
+  std::string branch;
+  if (!fn) {
+    result = contracts::ResultFail("Método " + method + " não existe em " + ServerName() + ".");
+  } else {
+    try {
+      auto lease = pool_.Acquire();
+      server::Call k{*lease, ctx.operatorCode, {}, {}};
+      try {
+        result = fn(k, args);
+      } catch (const Refusal& e) {
+        result = Failure(method, e.what());
+      } catch (const db::DbError& e) {
+        if (e.kind() == db::ErrorKind::Connection) lease.discard();
+        if (e.kind() == db::ErrorKind::Conflict || e.kind() == db::ErrorKind::Constraint)
+          result = Failure(method, "Registro alterado por outro usuário ao mesmo tempo. Recarregue os dados e repita.");
+        else
+          result = Failure(method, std::string("Erro no banco de dados: ") + e.what());
+      } catch (const std::exception& e) {
+        result = Failure(method, std::string("Erro no servidor: ") + e.what());
+      }
+      if (lease->inTransaction()) {
+        try {
+          lease->rollback();
+        } catch (...) {
+          lease.discard();
+        }
+      }
+      branch = k.branchForLog;
+      ctx.branch = branch;
+    } catch (const std::exception& e) {  // no connection at all
+      result = Failure(method, std::string("Banco de dados indisponível: ") + e.what());
+    }
+  }
+  if (OnCall) {
+    CallLog log;
+    log.method = method;
+    log.op = ctx.operatorCode;
+    log.branch = branch;
+    log.outcome = fn ? Outcome(method, result) : "unknown";
+    log.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    OnCall(log);
+  }
+  return result;
+}
+
+}  // namespace server
