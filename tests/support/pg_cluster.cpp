@@ -3,12 +3,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,14 @@ std::string readTail(const fs::path& file, size_t max = 2000) {
   return s.size() > max ? s.substr(s.size() - max) : s;
 }
 
+// Runs a command as the user that owns the cluster: initdb refuses root, so
+// root runs it as "postgres".
+int runAsOwner(const std::string& cmd) {
+  std::string full = geteuid() == 0 ? "su postgres -s /bin/sh -c " + shellQuote(cmd) : cmd;
+  int rc = std::system(full.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
 }  // namespace
 
 std::string FindPostgresBinDir() {
@@ -105,6 +115,7 @@ PgCluster::PgCluster() {
                "or set EFET_PG_BINDIR";
     return;
   }
+  reapStale();
   std::string log;
   for (int attempt = 0; attempt < 3 && !running_; ++attempt) start(log);
   if (running_) {
@@ -117,12 +128,19 @@ PgCluster::PgCluster() {
 
 PgCluster::~PgCluster() { stop(); }
 
-// Runs a command as the user that owns the cluster: initdb refuses root, so
-// root runs it as "postgres".
-static int runAsOwner(const std::string& cmd) {
-  std::string full = geteuid() == 0 ? "su postgres -s /bin/sh -c " + shellQuote(cmd) : cmd;
-  int rc = std::system(full.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+// A test process killed before its exit handlers ran leaves its cluster
+// running; the next run stops and removes those whose owner is gone.
+void PgCluster::reapStale() {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(fs::temp_directory_path(), ec)) {
+    if (e.path().filename().string().rfind("efet-pg-", 0) != 0) continue;
+    std::ifstream in(e.path() / "owner.pid");
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0 || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    runAsOwner(shellQuote(bindir_ + "/pg_ctl") + " -D " + shellQuote((e.path() / "data").string()) +
+               " -m immediate -w stop > /dev/null 2>&1");
+    fs::remove_all(e.path(), ec);
+  }
 }
 
 bool PgCluster::start(std::string& log) {
@@ -143,6 +161,7 @@ bool PgCluster::start(std::string& log) {
       return false;
     }
   }
+  std::ofstream(root_ + "/owner.pid") << getpid() << "\n";
   port_ = freePort();
   const std::string data = root_ + "/data", logFile = root_ + "/server.log", initLog = root_ + "/initdb.log";
   int rc = runAsOwner(shellQuote(bindir_ + "/initdb") + " -D " + shellQuote(data) +

@@ -30,6 +30,7 @@ public:
 private:
   PgCluster();
   bool start(std::string& log);
+  void reapStale();
   void stop();
 
   State state_ = State::Missing;
