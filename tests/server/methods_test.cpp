@@ -1,7 +1,9 @@
 // The remote methods on SQLite and PostgreSQL: payload shapes, the rules of
 // docs/server.md, permissions and refused deltas.
 
+#include <atomic>
 #include <sstream>
+#include <thread>
 
 #include "platform/data/packet.h"
 #include "server/datasets.h"
@@ -270,6 +272,35 @@ TEST_P(ServerTest, SecondWriterOfTheSameRowIsRefusedAndTheFirstIsKept) {
   second.Post();
   Ok(PostCard(second));
   EXPECT_EQ(ClientsOf(cardD), 40);
+}
+
+TEST_P(ServerTest, ConcurrentWritersOfOneRowOneWinsTheOtherIsRefused) {
+  // Both read the same row, then post at the same moment from two threads, so
+  // the module runs them on two connections at once.
+  data::TClientDataSet a, b;
+  LoadCardaDia(a);
+  LoadCardaDia(b);
+  for (auto* ds : {&a, &b}) {
+    ds->Edit();
+    ds->FieldByName("QTCLIEFETCAR").SetAsFloat(ds == &a ? 50 : 60);
+    ds->Post();
+  }
+  Variant da = a.Delta(), db = b.Delta();
+  Variant ra, rb;
+  std::atomic<int> ready{0};
+  auto post = [&](const Variant& delta, Variant& out) {
+    ready++;
+    while (ready < 2) std::this_thread::yield();
+    out = Call("PostCard", {"0001", "00010", Day(D), delta, "OPA", ""});
+  };
+  std::thread ta(post, std::cref(da), std::ref(ra)), tb(post, std::cref(db), std::ref(rb));
+  ta.join();
+  tb.join();
+  ASSERT_NE(contracts::ResultSucceeded(ra), contracts::ResultSucceeded(rb)) << ra.debugString() << rb.debugString();
+  const Variant& lost = contracts::ResultSucceeded(ra) ? rb : ra;
+  EXPECT_NE(contracts::ResultMessage(lost).find("outro usuário"), std::string::npos) << lost.debugString();
+  EXPECT_EQ(ClientsOf(cardD), contracts::ResultSucceeded(ra) ? 50 : 60);
+  EXPECT_EQ(db_->query("SELECT COUNT(*) FROM AUDITORIA WHERE NMCAMPO = 'QTCLIEFETCAR'").rows[0][0].toInt(), 1);
 }
 
 TEST_P(ServerTest, DishQuantitiesUpdateTheDishTypeTotals) {
