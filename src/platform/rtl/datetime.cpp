@@ -104,13 +104,36 @@ void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& msec)
   hour = static_cast<int>(t / 60);
 }
 
-TDateTime DateOf(TDateTime value) { return std::trunc(value); }
+namespace {
+// The platform's TimeStampToDateTime: a day before the epoch carries its time
+// of day as a magnitude (-1.25 is 29/12/1899 06:00).
+TDateTime fromTimeStamp(int64_t date, int64_t time) {
+  const double days = static_cast<double>(date - kDateDelta);
+  const double t = static_cast<double>(time) / static_cast<double>(kMSecsPerDay);
+  return days < 0 ? days - t : days + t;
+}
+}  // namespace
 
-TDateTime TimeOf(TDateTime value) { return value - std::trunc(value); }
+// As the platform's DateUtils: through the millisecond time stamp, so that the
+// date agrees with DecodeDate (23:59:59.9999 is already the next day) and a
+// negative value keeps its day (DateOf(-1.25) = -1, 29/12/1899).
+TDateTime DateOf(TDateTime value) { return fromTimeStamp(toTimeStamp(value).date, 0); }
+
+// The time of day, always the positive fraction (TimeOf(-1.25) = 0.25).
+TDateTime TimeOf(TDateTime value) { return fromTimeStamp(kDateDelta, toTimeStamp(value).time); }
 
 int DayOfWeek(TDateTime value) { return static_cast<int>(toTimeStamp(value).date % 7) + 1; }
 
-TDateTime IncDay(TDateTime value, int days) { return value + days; }
+TDateTime IncDay(TDateTime value, int days) {
+  const TDateTime sum = value + days;
+  if (value >= 0 && sum >= 0) return sum;
+  // Around and before the epoch the day and the time of day are apart
+  // (-1.25 + 1 day is 30/12/1899 06:00, that is 0.25): move the day only.
+  const double day = std::trunc(value);
+  const double time = std::fabs(value - day);
+  const double newDay = day + days;
+  return newDay < 0 ? newDay - time : newDay + time;
+}
 
 namespace {
 TDateTime localNow(bool withTime) {

@@ -135,7 +135,8 @@ FloatRec exactRound(double v, int n) {
 }
 
 // The platform's FloatToDecimal: 18 digits, then half up at
-// min(precision, exponent + decimals) digits.
+// min(precision, exponent + decimals) digits. Nothing left of the value (all
+// digits rounded away) gives an empty digit string and no sign.
 FloatRec floatToDecimal(double v, int precision, int decimals) {
   if (!std::isfinite(v)) return special(v);
   FloatRec r;
@@ -155,7 +156,12 @@ FloatRec floatToDecimal(double v, int precision, int decimals) {
     }
   }
   stripTrailingZeros(d);
-  if (d.empty()) return r;  // rounded to zero: no sign, exponent 0
+  if (d.empty()) {
+    // Rounded down to zero at the first digit: no sign, but the platform keeps
+    // the exponent (FormatFloat('#.##', 0.001) gives ',00', as it does there).
+    r.exponent = e;
+    return r;
+  }
   r.negative = v < 0;
   r.exponent = e;
   r.digits = std::move(d);
@@ -222,8 +228,7 @@ void putNumber(std::string& out, const FloatRec& r, int digits, bool thousands, 
   if (digits > 18) digits = 18;
   size_t di = 0;
   auto next = [&]() { return di < r.digits.size() ? r.digits[di++] : '0'; };
-  int e = r.exponent;
-  if (r.digits.empty()) e = 0;
+  const int e = r.exponent;
   if (e <= 0) {
     out += '0';
   } else {
@@ -727,16 +732,12 @@ void formatDateTimeInto(std::string& out, std::string_view f, TDateTime value, c
         int c = count();
         // 12-hour clock when an am/pm specifier follows before the next hour.
         bool quoted = false;
-        char quote = 0;
         for (size_t p = i; p < n; ++p) {
           const char ch = f[p];
-          if (quoted) {
-            if (ch == quote) quoted = false;
-            continue;
-          }
           if (ch == '\'' || ch == '"') {
-            quoted = true;
-            quote = ch;
+            quoted = !quoted;  // either quote toggles, as the platform scans
+          } else if (quoted) {
+            continue;
           } else if (ch == 'a' || ch == 'A') {
             if (startsWithNoCase(f, p, "AM/PM") || startsWithNoCase(f, p, "A/P") || startsWithNoCase(f, p, "AMPM"))
               use12 = true;
@@ -790,6 +791,18 @@ void formatDateTimeInto(std::string& out, std::string_view f, TDateTime value, c
         }
         break;
       }
+      case 'E': {
+        // The era year; the Gregorian calendar has one era, so the year itself
+        // ("yy" for up to two letters without a leading zero for one).
+        const int c = count();
+        std::string y = std::to_string(c <= 2 ? date.year % 100 : date.year);
+        if (c == 2 && y.size() < 2) y.insert(0, "0");
+        out += y;
+        break;
+      }
+      case 'G':
+        count();  // era name: none for the Gregorian calendar in this port
+        break;
       case 'A': {
         const size_t p = i - 1;
         if (startsWithNoCase(f, p, "AM/PM")) {
@@ -1038,10 +1051,6 @@ TDateTime StrToDateTime(std::string_view text) {
 
 namespace {
 
-[[noreturn]] void badFormat(std::string_view pattern) {
-  throw EConvertError("Format '" + std::string(pattern) + "' invalid or incompatible with argument");
-}
-
 size_t utf8Length(std::string_view s) {
   size_t n = 0;
   for (unsigned char c : s)
@@ -1056,23 +1065,36 @@ std::string Format(std::string_view pattern, const std::vector<Variant>& args) {
 }
 
 std::string Format(std::string_view f, const std::vector<Variant>& args, const TFormatSettings& fs) {
+  // The platform's FormatBuf. "%" ["index:"] ["-"] [width] ["." prec] type, where
+  // index, width and prec may be "*" (taken from the arguments). The variant's
+  // type stands for the type of the original argument: integers for d, u, x;
+  // floats (and dates) for e, f, g, n, m, integers accepted too; anything but
+  // an array or a packet for s (Null and Unassigned give "").
   std::string out;
   size_t argIndex = 0;
   size_t i = 0;
   const size_t n = f.size();
+  size_t specStart = 0;
+  auto spec = [&]() { return std::string(f.substr(specStart, i - specStart)); };
+  auto invalid = [&]() -> void {
+    throw EConvertError("Format '" + spec() + "' invalid or incompatible with argument");
+  };
   auto argument = [&]() -> const Variant& {
-    if (argIndex >= args.size())
-      throw EConvertError("No argument for format '" + std::string(f) + "'");
+    if (argIndex >= args.size()) throw EConvertError("No argument for format '" + spec() + "'");
     return args[argIndex++];
   };
-  auto readNumber = [&](int& value) -> bool {  // digits or '*'
+  // A number or "*": false at the end of the pattern.
+  auto specifier = [&](int& value) -> bool {
+    value = 0;
     if (i < n && f[i] == '*') {
       ++i;
-      value = static_cast<int>(argument().toInt());
+      if (argIndex < args.size()) {
+        const Variant& a = args[argIndex++];
+        if (a.type() == VarType::Integer) value = static_cast<int>(a.toInt());
+      }
       return true;
     }
     if (i < n && f[i] >= '0' && f[i] <= '9') {
-      value = 0;
       while (i < n && f[i] >= '0' && f[i] <= '9') value = value * 10 + (f[i++] - '0');
       return true;
     }
@@ -1084,113 +1106,102 @@ std::string Format(std::string_view f, const std::vector<Variant>& args, const T
       out += c;
       continue;
     }
-    if (i >= n) badFormat(f);
+    if (i >= n) break;  // a lone "%" at the end is dropped
     if (f[i] == '%') {
       out += '%';
       ++i;
       continue;
     }
-    int number = -1;
+    specStart = i - 1;
     bool left = false;
-    int width = -1;
-    int prec = -1;
-    bool have = readNumber(number);
-    if (i < n && f[i] == ':') {
-      ++i;
-      argIndex = have ? static_cast<size_t>(number) : 0;
-      have = false;
-    }
-    if (!have) {
+    int number = 0;
+    for (;;) {
+      left = false;
       if (i < n && f[i] == '-') {
         left = true;
         ++i;
       }
-      if (readNumber(number)) width = number;
-    } else {
-      width = number;
+      specifier(number);
+      if (i < n && f[i] == ':') {
+        ++i;
+        argIndex = static_cast<size_t>(number);
+        continue;
+      }
+      break;
     }
+    const int width = number;
+    int prec = -1;
     if (i < n && f[i] == '.') {
       ++i;
-      if (!readNumber(prec)) prec = 0;
+      specifier(prec);
     }
-    if (i >= n) badFormat(f);
+    if (i >= n) break;
     char type = f[i++];
-    if (type >= 'A' && type <= 'Z') type = static_cast<char>(type + 32);
+    if (type >= 'a' && type <= 'z') type = static_cast<char>(type - 32);
+    const Variant& a = argument();
+    const VarType vt = a.type();
     std::string text;
     switch (type) {
-      case 'd':
-      case 'u':
-      case 'x': {
-        const Variant& a = argument();
-        long long v;
-        if (a.type() == VarType::Integer || a.type() == VarType::Boolean) {
-          v = a.toInt();
-        } else if (a.type() == VarType::String) {
-          if (!TryStrToInt(a.toString(), v)) badFormat(f);
-        } else if (a.type() == VarType::Double && std::trunc(a.toDouble()) == a.toDouble() &&
-                   std::fabs(a.toDouble()) < 9.2e18) {
-          v = static_cast<long long>(a.toDouble());
-        } else {
-          badFormat(f);
-        }
+      case 'D':
+      case 'U':
+      case 'X': {
+        if (vt != VarType::Integer) invalid();
+        const long long v = a.toInt();
+        // An argument that fits in 32 bits was an Integer there: "%u" and "%x"
+        // show it as 32 bits (-1 is FFFFFFFF).
+        const bool narrow = v >= INT32_MIN && v <= INT32_MAX;
+        const unsigned long long u =
+            narrow ? static_cast<unsigned long long>(static_cast<uint32_t>(static_cast<int32_t>(v)))
+                   : static_cast<unsigned long long>(v);
         std::string digits;
         bool negative = false;
-        if (type == 'x') {
+        if (type == 'X') {
           char buf[32];
-          std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+          std::snprintf(buf, sizeof buf, "%llX", u);
           digits = buf;
-        } else if (type == 'u') {
-          digits = std::to_string(static_cast<unsigned long long>(v));
+        } else if (type == 'U') {
+          digits = std::to_string(u);
         } else {
           negative = v < 0;
           digits = negative ? std::to_string(0 - static_cast<unsigned long long>(v)) : std::to_string(v);
         }
-        if (prec > 0 && static_cast<int>(digits.size()) < prec)
+        if (prec > 0 && prec <= 32 && static_cast<int>(digits.size()) < prec)
           digits.insert(0, static_cast<size_t>(prec) - digits.size(), '0');
         text = negative ? "-" + digits : digits;
         break;
       }
-      case 'e':
-      case 'f':
-      case 'g':
-      case 'n':
-      case 'm': {
-        const Variant& a = argument();
-        if (a.isNullOrEmpty() || a.isArray() || a.isPacket()) badFormat(f);
-        double v;
-        try {
-          v = a.toDouble();
-        } catch (const EConvertError&) {
-          badFormat(f);
+      case 'E':
+      case 'F':
+      case 'G':
+      case 'N':
+      case 'M': {
+        if (vt != VarType::Double && vt != VarType::DateTime && vt != VarType::Integer) invalid();
+        const double v = a.toDouble();
+        const bool general = type == 'E' || type == 'G';
+        int precision, digits;
+        if (general) {
+          precision = prec < 0 || prec > 18 ? 15 : prec;
+          digits = 3;
+        } else {
+          precision = 18;
+          digits = prec < 0 || prec > 18 ? (type == 'M' ? fs.CurrencyDecimals : 2) : prec;
         }
-        switch (type) {
-          case 'e':
-            text = floatToText(v, FloatFormat::Exponent, prec < 0 ? 15 : prec, 3, fs);
-            break;
-          case 'f':
-            text = floatToText(v, FloatFormat::Fixed, 18, prec < 0 ? 2 : prec, fs);
-            break;
-          case 'g':
-            text = floatToText(v, FloatFormat::General, prec < 0 ? 15 : prec, 3, fs);
-            break;
-          case 'n':
-            text = floatToText(v, FloatFormat::Number, 18, prec < 0 ? 2 : prec, fs);
-            break;
-          default:
-            text = floatToText(v, FloatFormat::Currency, 18, prec < 0 ? fs.CurrencyDecimals : prec, fs);
-            break;
-        }
+        const FloatFormat ff = type == 'G'   ? FloatFormat::General
+                               : type == 'E' ? FloatFormat::Exponent
+                               : type == 'F' ? FloatFormat::Fixed
+                               : type == 'N' ? FloatFormat::Number
+                                             : FloatFormat::Currency;
+        text = floatToText(v, ff, precision, digits, fs);
         break;
       }
-      case 's': {
-        const Variant& a = argument();
-        if (a.isArray() || a.isPacket()) badFormat(f);
+      case 'S': {
+        if (vt == VarType::Array || vt == VarType::Packet) invalid();
         text = a.toString();
         if (prec >= 0 && utf8Length(text) > static_cast<size_t>(prec)) text = Utf8Copy(text, 0, static_cast<size_t>(prec));
         break;
       }
       default:
-        badFormat(f);
+        invalid();
     }
     const size_t len = utf8Length(text);
     if (width > 0 && len < static_cast<size_t>(width)) {

@@ -99,7 +99,7 @@ double Frac(double value);
 double Int(double value);
 // Rounds to n decimals with the platform's SimpleRoundTo (half away from zero
 // on the decimal representation).
-double SimpleRoundTo(double value, int digits);
+double SimpleRoundTo(double value, int digits = -2);
 
 // Text helpers with the platform's semantics; strings are UTF-8.
 std::string Trim(std::string_view text);

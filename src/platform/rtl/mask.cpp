@@ -390,7 +390,7 @@ std::string EditMask::valueFromText(std::string_view text) const {
     while (!r.empty() && r.back() == blank_) r.pop_back();
   }
   for (auto& c : r)
-    if (c == blank_) c = " ";
+    if (c == blank_) c.assign(1, ' ');  // (assign: GCC 12 warns wrongly on = " ")
   if (saveLiterals_) r = formatNoLiterals(m, std::move(r), " ");
   return joinChars(r);
 }

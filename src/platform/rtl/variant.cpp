@@ -1,6 +1,7 @@
 #include "variant.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "exceptions.h"
 #include "format.h"
