@@ -446,6 +446,85 @@ TEST_F(FocusTest, ClosingAsksCloseQueryThenOnClose) {
   EXPECT_TRUE(Screen().Forms().empty());
 }
 
+TEST_F(FocusTest, DestroyedAndDisabledControlsLeaveTheFocusSound) {
+  ui.focus(*f->edtB);
+  delete f->edtB;
+  f->edtB = nullptr;
+  EXPECT_EQ(f->ActiveControl(), nullptr);
+  ui.focus(*f->edtA);
+  ui.press(VK_TAB);
+  EXPECT_EQ(ui.focusedName(), "edtC");
+  delete f->tsh1;
+  EXPECT_EQ(f->pgc->PageCount(), 1);
+  EXPECT_EQ(f->pgc->ActivePage(), f->tsh2);
+  // A control disabled while focused takes no more keys; the form gets them.
+  Log keys;
+  f->edtC->OnKeyDown = [&](TObject&, Word& k, TShiftState) { keys.push_back("edtC"); };
+  f->OnKeyDown = [&](TObject&, Word& k, TShiftState) { keys.push_back("form"); };
+  f->edtC->SetEnabled(false);
+  ui.type("a");
+  EXPECT_EQ(keys, (Log{"form"}));
+  EXPECT_EQ(f->edtC->Text(), "");
+}
+
+TEST_F(FocusTest, AcceleratorsFocusTheLabelledControl) {
+  auto* lbl = Make<TLabel>(f, "lblCdFilial", f->panOutro);
+  lbl->SetCaption("&Filial");
+  lbl->SetBold(true);
+  lbl->FocusControl = f->edtC;
+  auto* btn = Make<TButton>(f, "btnOk", f);
+  btn->SetCaption("&Gravar");
+  int clicks = 0;
+  btn->OnClick = [&](TObject&) { ++clicks; };
+  ui.press('F', ssAlt);
+  EXPECT_EQ(ui.focused(), f->edtC);
+  ui.press('G', ssAlt);
+  EXPECT_EQ(ui.focused(), btn);
+  EXPECT_EQ(clicks, 1);
+  lbl->SetEnabled(false);
+  ui.press('F', ssAlt);
+  EXPECT_EQ(ui.focused(), btn);
+}
+
+TEST_F(FocusTest, BusyIndicatorAndCursorAreRecorded) {
+  f->sbtConfirmar->OnClick = [&](TObject&) {
+    Screen().SetCursor(TCursor::HourGlass);
+    ShowBusy(1, "Atualizando efetivos do cardápio...");
+    HideBusy();
+    Screen().SetCursor(TCursor::Default);
+  };
+  ui.click(*f->sbtConfirmar);
+  EXPECT_EQ(ui.services().Cursor.History, (std::vector<TCursor>{TCursor::HourGlass, TCursor::Default}));
+  ASSERT_EQ(ui.services().Busy.History.size(), 2u);
+  EXPECT_EQ(ui.services().Busy.History[0].Kind, 1);
+  EXPECT_EQ(ui.services().Busy.History[0].Text, "Atualizando efetivos do cardápio...");
+  EXPECT_FALSE(ui.services().Busy.Visible());
+}
+
+TEST_F(FocusTest, RadioButtonsGroupsAndCombosReportUserChoices) {
+  auto* r1 = Make<TRadioButton>(f, "rdbAnalitico", f->panOutro);
+  auto* r2 = Make<TRadioButton>(f, "rdbSintetico", f->panOutro);
+  auto* grpTipo = Make<TRadioGroup>(f, "rgpTipo", f);
+  grpTipo->Items = {"Dia", "Mês"};
+  auto* cmb = Make<TComboBox>(f, "cmbOrdem", f);
+  cmb->Items = {"Código", "Nome"};
+  cmb->Style = TComboBoxStyle::DropDownList;
+  Log events;
+  r2->OnClick = [&](TObject&) { events.push_back("r2"); };
+  grpTipo->OnClick = [&](TObject&) { events.push_back("grp " + std::to_string(grpTipo->ItemIndex())); };
+  cmb->OnChange = [&](TObject&) { events.push_back("cmb " + cmb->Text()); };
+  ui.click(*r1);
+  ui.click(*r2);
+  EXPECT_FALSE(r1->Checked());
+  EXPECT_TRUE(r2->Checked());
+  ui.select(*grpTipo, 1);
+  ui.press(VK_UP);
+  ui.select(*cmb, 1);
+  cmb->SetItemIndex(0);  // in code: no event
+  EXPECT_EQ(events, (Log{"r2", "grp 1", "grp 0", "cmb Nome"}));
+  EXPECT_EQ(Driver::text(*cmb), "Código");
+}
+
 TEST_F(FocusTest, ComponentsAreFoundByNameWithoutRegardToCase) {
   EXPECT_EQ(f->FindComponent("EDTA"), f->edtA);
   EXPECT_EQ(f->FindComponent("mnuConsolidar"), f->mnuConsolidar);

@@ -79,9 +79,7 @@ struct GridTest : ::testing::Test {
     cds.AfterPost = [&](TClientDataSet&) { events.push_back("AfterPost"); };
     cds.AfterCancel = [&](TClientDataSet&) { events.push_back("AfterCancel"); };
   }
-  void TearDown() override {
-    ui.services();  // the driver frees the form before the data set goes
-  }
+  // The form goes before the data source its controls are linked to.
   ~GridTest() override { Application().DestroyForms(); }
   void add(const char* code, const char* name, double qt) {
     cds.Append();
@@ -246,6 +244,53 @@ TEST_F(GridTest, EnterAcceptsTheEditorWithoutMoving) {
   EXPECT_EQ(cds.RecNo(), 1);
   EXPECT_EQ(cds.State(), TDataSetState::Edit);
   EXPECT_FALSE(g->EditorMode());
+}
+
+TEST_F(GridTest, PostingInCodeTakesTheEditorText) {
+  auto* sbtConfirmar = Make<TButtonFlat>(f, "sbtConfirmar", f);
+  sbtConfirmar->OnClick = [&](TObject&) { cds.Post(); };
+  selectColumn(3);
+  ui.type("6");
+  ui.click(*sbtConfirmar);
+  EXPECT_EQ(cds.State(), TDataSetState::Browse);
+  EXPECT_EQ(qt("QTFUNEFETCAR"), 6);
+  EXPECT_EQ(events, (Log{"BeforeEdit", "BeforePost", "AfterPost"}));
+  // A refused post keeps the row in edit with the typed text in the field.
+  cds.BeforePost = [&](TClientDataSet&) { throw rtl::Exception("Quantidade de funcionários deve ser maior ou igual a zero."); };
+  ui.type("-2");
+  ui.click(*sbtConfirmar);
+  EXPECT_EQ(cds.State(), TDataSetState::Edit);
+  EXPECT_EQ(qt("QTFUNEFETCAR"), -2);
+  EXPECT_EQ(ui.errors().size(), 1u);
+}
+
+TEST_F(GridTest, LookupButtonRunsItsEventsAroundTheHostDialog) {
+  auto* btp = Make<TBtnPesquisa>(f, "btpServico", f);
+  btp->Title = "Serviço";
+  btp->EmptyText = "Não há serviço de restaurante cadastrado.";
+  btp->DataSource = &dts;
+  btp->Control = f->edtOutro;
+  Log seen;
+  btp->BeforePesq = [&](TObject&) { seen.push_back("Before"); };
+  btp->AfterPesq = [&](TObject&) {
+    seen.push_back("After " + cds.FieldByName("CDSERVFILI").AsString());
+    f->edtOutro->SetText(cds.FieldByName("CDSERVFILI").AsString());
+  };
+  ui.lookupPicks(2);
+  ui.click(*btp);
+  EXPECT_EQ(seen, (Log{"Before", "After 00002"}));
+  EXPECT_EQ(f->edtOutro->Text(), "00002");
+  EXPECT_EQ(ui.focused(), f->edtOutro);
+  ASSERT_EQ(ui.services().Lookup.Shown.size(), 1u);
+  EXPECT_EQ(ui.services().Lookup.Shown[0].Title, "Serviço");
+  ui.lookupCancels();
+  ui.click(*btp);
+  EXPECT_EQ(seen, (Log{"Before", "After 00002", "Before"}));
+  // An empty list shows its text and picks nothing.
+  cds.EmptyDataSet();
+  ui.click(*btp);
+  EXPECT_EQ(seen.size(), 4u);
+  EXPECT_EQ(ui.lastDialog(), "Não há serviço de restaurante cadastrado.");
 }
 
 TEST_F(GridTest, TabMovesBetweenCellsAndTheFormPreviewSeesIt) {

@@ -35,10 +35,12 @@ void TPageControl::ControlAdded(TControl* c) {
 }
 
 void TPageControl::ControlRemoved(TControl* c) {
-  auto* page = dynamic_cast<TTabSheet*>(c);
-  if (!page) return;
-  pages_.erase(std::remove(pages_.begin(), pages_.end(), page), pages_.end());
-  if (active_ == page) {
+  // Compared by address: a page being destroyed is no longer a TTabSheet here.
+  auto it = std::find_if(pages_.begin(), pages_.end(), [c](TTabSheet* p) { return static_cast<TControl*>(p) == c; });
+  if (it == pages_.end()) return;
+  bool wasActive = static_cast<TControl*>(active_) == c;
+  pages_.erase(it);
+  if (wasActive) {
     active_ = pages_.empty() ? nullptr : pages_.front();
     if (active_) active_->TControl::SetVisible(true);
   }

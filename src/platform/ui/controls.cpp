@@ -161,6 +161,9 @@ void TControl::Changed() {
 TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
 
 TWinControl::~TWinControl() {
+  // Leave the parent while this is still a TWinControl, so that its tab list
+  // and the form's focus forget it.
+  SetParentQuiet(nullptr);
   // Children outliving their container lose their parent, never a dangling one.
   while (!controls_.empty()) controls_.back()->SetParentQuiet(nullptr);
 }
@@ -273,6 +276,15 @@ bool TWinControl::HandleDialogKey(Word key, TShiftState shift) {
   for (TControl* c : controls_) {
     auto* w = dynamic_cast<TWinControl*>(c);
     if (w && w->Visible() && w->HandleDialogKey(key, shift)) return true;
+  }
+  return false;
+}
+
+bool TWinControl::HandleAccelerator(char hotkey) {
+  for (TControl* c : controls_) {
+    if (!c->Visible() || !c->Enabled()) continue;
+    if (c->Accelerator(hotkey)) return true;
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->HandleAccelerator(hotkey)) return true;
   }
   return false;
 }
@@ -694,8 +706,13 @@ void TApplication::keyStroke(Word key, TShiftState shift, TChar ch) {
   TCustomForm* form = Screen().ActiveForm();
   if (!form) return;
   TWinControl* target = form->ActiveControl() ? form->ActiveControl() : form;
+  // A control disabled or hidden while it had the focus takes no keys.
+  if (target != form && !target->CanFocus()) target = form;
   if (key != 0) {
     if (form->IsShortCut(key, shift, target)) return;
+    if (shift == ssAlt && ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')) &&
+        form->HandleAccelerator(static_cast<char>(key)))
+      return;
     bool dialogKey = key == VK_TAB || key == VK_RETURN || key == VK_ESCAPE || (key >= VK_LEFT && key <= VK_DOWN);
     if (dialogKey && !target->WantsKey(key, shift) && form->DialogKey(key, shift)) return;
     Word k = key;

@@ -126,6 +126,8 @@ public:
 
   TCustomForm* ParentForm() const;
   virtual bool IsWinControl() const { return false; }
+  // Alt plus the letter marked with & in the caption; true when the control acted.
+  virtual bool Accelerator(char) { return false; }
 
   // Per-control change hook for a renderer.
   std::function<void(TControl&)> OnChanged;
@@ -187,6 +189,8 @@ public:
   virtual bool WantsKey(Word key, TShiftState shift) const;
   // Enter and Escape offered to the controls of a form (default and cancel buttons).
   virtual bool HandleDialogKey(Word key, TShiftState shift);
+  // Offers an accelerator to the visible, enabled controls below this one.
+  bool HandleAccelerator(char hotkey);
 
 protected:
   // A child joined or left this control.

@@ -12,6 +12,14 @@ TModalResult MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButton
 
 void ShowMessage(const std::string& text) { MessageDlg(text, TMsgDlgType::Information, mbOK, 0); }
 
+void ShowBusy(int kind, const std::string& text) {
+  if (IBusyIndicator* b = Application().services().Busy) b->Show(kind, text);
+}
+
+void HideBusy() {
+  if (IBusyIndicator* b = Application().services().Busy) b->Hide();
+}
+
 namespace {
 bool allows(TMsgDlgButtons buttons, TModalResult r) {
   switch (r) {

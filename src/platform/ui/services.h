@@ -97,6 +97,9 @@ struct Services {
 TModalResult MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext = 0);
 // An information dialog with OK.
 void ShowMessage(const std::string& text);
+// The busy indicator through the host's service.
+void ShowBusy(int kind, const std::string& text);
+void HideBusy();
 
 // ---------------------------------------------------------------------------
 // Scripted implementations.

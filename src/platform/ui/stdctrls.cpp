@@ -43,6 +43,12 @@ void TLabel::Activate() {
   if (FocusControl && FocusControl->CanFocus()) FocusControl->SetFocus();
 }
 
+bool TLabel::Accelerator(char hotkey) {
+  if (HotkeyOf(Caption()) != hotkey || !FocusControl || !FocusControl->CanFocus()) return false;
+  FocusControl->SetFocus();
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 TCustomEdit::TCustomEdit(TComponent* owner) : TWinControl(owner) { TabStop = true; }
 
@@ -142,6 +148,13 @@ bool TButton::HandleDialogKey(Word key, TShiftState) {
     return true;
   }
   return false;
+}
+
+bool TButton::Accelerator(char hotkey) {
+  if (HotkeyOf(Caption()) != hotkey || !CanFocus()) return false;
+  SetFocus();
+  if (Focused()) Click();
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,7 @@ public:
   TAlignment Alignment = TAlignment::LeftJustify;
   // The label's accelerator: focuses FocusControl.
   void Activate();
+  bool Accelerator(char hotkey) override;
 
 private:
   bool bold_ = false;
@@ -98,6 +99,8 @@ public:
   virtual void Click();
   void KeyPress(TChar& key) override;
   bool HandleDialogKey(Word key, TShiftState shift) override;
+  // A mnemonic focuses the button, then clicks it when the focus arrived.
+  bool Accelerator(char hotkey) override;
 };
 
 // A flat tool button: takes no focus (clicking it leaves the focus where it is)
