@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <unordered_map>
 
 #include "filter.h"
@@ -27,6 +28,58 @@ enum : uint8_t { RowDead = 0, RowLive = 1, RowOrig = 2, RowDeleted = 3 };
 struct LogEntry {
   TUpdateStatus status;
   int32_t orig;  // row holding the original values, or -1 when the row itself holds them
+};
+
+// The change log: one byte of state per row, and the row of original values
+// for the rows that have one. Compacted as it goes: it holds at most one
+// entry per row, whatever the number of edits.
+class ChangeLog {
+public:
+  std::optional<LogEntry> get(int32_t r) const {
+    auto row = static_cast<size_t>(r);
+    if (row >= st_.size() || st_[row] == 0) return std::nullopt;
+    auto it = orig_.find(r);
+    return LogEntry{static_cast<TUpdateStatus>(st_[row]), it == orig_.end() ? -1 : it->second};
+  }
+  void set(int32_t r, LogEntry e) {
+    auto row = static_cast<size_t>(r);
+    if (row >= st_.size()) st_.resize(std::max(row + 1, st_.size() + st_.size() / 4 + 64), 0);
+    if (st_[row] == 0) ++count_;
+    st_[row] = static_cast<uint8_t>(e.status);
+    if (e.orig >= 0) orig_[r] = e.orig;
+    else orig_.erase(r);
+  }
+  void erase(int32_t r) {
+    auto row = static_cast<size_t>(r);
+    if (row >= st_.size() || st_[row] == 0) return;
+    st_[row] = 0;
+    orig_.erase(r);
+    --count_;
+  }
+  size_t size() const { return count_; }
+  void clear() {
+    st_.clear();
+    st_.shrink_to_fit();
+    orig_.clear();
+    count_ = 0;
+  }
+  // Entries in row order.
+  template <class F>
+  void forEach(F f) const {
+    if (count_ == 0) return;
+    for (size_t row = 0; row < st_.size(); ++row)
+      if (st_[row]) {
+        auto r = static_cast<int32_t>(row);
+        auto it = orig_.find(r);
+        f(r, LogEntry{static_cast<TUpdateStatus>(st_[row]), it == orig_.end() ? -1 : it->second});
+      }
+  }
+  void shrink() { st_.shrink_to_fit(); }
+
+private:
+  std::vector<uint8_t> st_;
+  std::unordered_map<int32_t, int32_t> orig_;
+  size_t count_ = 0;
 };
 
 bool iequals(std::string_view a, std::string_view b) {
@@ -104,7 +157,7 @@ struct TClientDataSet::Impl {
   std::vector<TFieldDef> colDefs;
   std::vector<Column> cols;
   std::vector<uint8_t> rowState;
-  std::unordered_map<int32_t, LogEntry> log;
+  ChangeLog log;
   bool hasStorage = false;
 
   // ---- view: the rows the filter lets through, in index order
@@ -334,7 +387,12 @@ struct TClientDataSet::Impl {
     }
     int c = fieldCol[static_cast<size_t>(fi)];
     if (ctxRow >= 0) return cols[static_cast<size_t>(c)].get(static_cast<size_t>(ctxRow));
-    if (editing()) return editBuf[static_cast<size_t>(c)];
+    if (editing()) {
+      // In edit, a cell not assigned yet (Empty) still reads the stored value.
+      const Variant& cell = editBuf[static_cast<size_t>(c)];
+      if (!cell.isEmpty() || editRow < 0) return cell;
+      return cols[static_cast<size_t>(c)].get(static_cast<size_t>(editRow));
+    }
     if (view.empty()) return Variant::Null();
     return cols[static_cast<size_t>(c)].get(static_cast<size_t>(curRow()));
   }
@@ -352,10 +410,9 @@ struct TClientDataSet::Impl {
     if (state == TDataSetState::Insert || view.empty()) return Variant::Null();
     int32_t r = curRow();
     int c = fieldCol[static_cast<size_t>(f.index_)];
-    auto it = log.find(r);
-    if (it != log.end()) {
-      if (it->second.status == TUpdateStatus::Inserted) return Variant::Null();
-      if (it->second.orig >= 0) return cols[static_cast<size_t>(c)].get(static_cast<size_t>(it->second.orig));
+    if (auto e = log.get(r)) {
+      if (e->status == TUpdateStatus::Inserted) return Variant::Null();
+      if (e->orig >= 0) return cols[static_cast<size_t>(c)].get(static_cast<size_t>(e->orig));
     }
     return cols[static_cast<size_t>(c)].get(static_cast<size_t>(r));
   }
@@ -576,44 +633,42 @@ struct TClientDataSet::Impl {
 
   // ---- editing
   void updateRecord() { dataEvent(evUpdateRecord); }
-  void loadEditBuf(int32_t r) {
-    editBuf.resize(cols.size());
-    for (size_t c = 0; c < cols.size(); ++c) editBuf[c] = cols[c].get(static_cast<size_t>(r));
-  }
+  void loadEditBuf(int32_t) { editBuf.assign(cols.size(), Variant()); }
   void checkRequired() {
     for (auto& f : fields) {
       if (f->Calculated() || !f->Required) continue;
-      if (editBuf[static_cast<size_t>(fieldCol[static_cast<size_t>(f->Index())])].isNullOrEmpty())
+      if (f->IsNull())
         fail("Field '" + f->DisplayLabel() + "' must have a value");
     }
   }
   void writeEditBuf(int32_t r) {
     for (size_t c = 0; c < cols.size(); ++c)
-      if (!cols[c].equals(static_cast<size_t>(r), editBuf[c])) cols[c].set(static_cast<size_t>(r), editBuf[c]);
+      if (!editBuf[c].isEmpty() && !cols[c].equals(static_cast<size_t>(r), editBuf[c]))
+        cols[c].set(static_cast<size_t>(r), editBuf[c]);
   }
   void internalPost() {
     if (state == TDataSetState::Edit) {
       int32_t r = editRow;
       bool differs = false;
       for (size_t c = 0; c < cols.size() && !differs; ++c)
-        if (!cols[c].equals(static_cast<size_t>(r), editBuf[c])) differs = true;
+        if (!editBuf[c].isEmpty() && !cols[c].equals(static_cast<size_t>(r), editBuf[c])) differs = true;
       if (differs) {
-        auto it = log.find(r);
-        if (it == log.end() && ds.LogChanges) {
-          int32_t o = copyRow(r, RowOrig);
-          it = log.emplace(r, LogEntry{TUpdateStatus::Modified, o}).first;
+        auto e = log.get(r);
+        if (!e && ds.LogChanges) {
+          e = LogEntry{TUpdateStatus::Modified, copyRow(r, RowOrig)};
+          log.set(r, *e);
         }
         writeEditBuf(r);
-        if (it != log.end() && it->second.status == TUpdateStatus::Modified && sameRow(r, it->second.orig)) {
-          rowState[static_cast<size_t>(it->second.orig)] = RowDead;
-          log.erase(it);
+        if (e && e->status == TUpdateStatus::Modified && sameRow(r, e->orig)) {
+          rowState[static_cast<size_t>(e->orig)] = RowDead;
+          log.erase(r);
         }
       }
       reposition(r, cur);
     } else {
       int32_t r = newRow(RowLive);
       writeEditBuf(r);
-      if (ds.LogChanges) log.emplace(r, LogEntry{TUpdateStatus::Inserted, -1});
+      if (ds.LogChanges) log.set(r, LogEntry{TUpdateStatus::Inserted, -1});
       if (derived) {
         order.push_back(r);
         view.insert(view.begin() + std::clamp(insPos, 0, static_cast<int>(view.size())), r);
@@ -712,21 +767,18 @@ struct TClientDataSet::Impl {
     fire(ds.BeforeDelete);
     fire(ds.BeforeScroll);
     int32_t r = curRow();
-    auto it = log.find(r);
-    if (it != log.end() && it->second.status == TUpdateStatus::Inserted) {
+    auto e = log.get(r);
+    if (e && e->status == TUpdateStatus::Inserted) {
       rowState[static_cast<size_t>(r)] = RowDead;
-      log.erase(it);
+      log.erase(r);
     } else if (!ds.LogChanges) {
-      if (it != log.end()) {
-        if (it->second.orig >= 0) rowState[static_cast<size_t>(it->second.orig)] = RowDead;
-        log.erase(it);
+      if (e) {
+        if (e->orig >= 0) rowState[static_cast<size_t>(e->orig)] = RowDead;
+        log.erase(r);
       }
       rowState[static_cast<size_t>(r)] = RowDead;
-    } else if (it != log.end()) {
-      it->second.status = TUpdateStatus::Deleted;
-      rowState[static_cast<size_t>(r)] = RowDeleted;
     } else {
-      log.emplace(r, LogEntry{TUpdateStatus::Deleted, -1});
+      log.set(r, LogEntry{TUpdateStatus::Deleted, e ? e->orig : -1});
       rowState[static_cast<size_t>(r)] = RowDeleted;
     }
     view.erase(view.begin() + cur);
@@ -927,8 +979,9 @@ struct TClientDataSet::Impl {
     std::vector<int32_t> deleted;
     std::vector<uint8_t> present(rowState.size(), 0);
     for (int32_t r : seq) present[static_cast<size_t>(r)] = 1;
-    for (auto& [r, e] : log)
+    log.forEach([&](int32_t r, LogEntry e) {
       if (e.status == TUpdateStatus::Deleted && !present[static_cast<size_t>(r)]) deleted.push_back(r);
+    });
     if (deleted.empty()) {
       seq.erase(std::remove_if(seq.begin(), seq.end(), [&](int32_t r) { return rowState[static_cast<size_t>(r)] == RowDead; }), seq.end());
       return seq;
@@ -945,25 +998,25 @@ struct TClientDataSet::Impl {
     while (k < deleted.size()) out.push_back(deleted[k++]);
     return out;
   }
-  void writeRow(PacketWriter& w, int32_t r) const {
-    for (auto& c : cols) c.write(w, static_cast<size_t>(r));
+  void writeRow(std::string& out, int32_t r) const {
+    for (auto& c : cols) c.appendJson(out, static_cast<size_t>(r));
   }
   void writeLogged(PacketWriter& w, int32_t r, const LogEntry* e) const {
-    if (!e) {
-      w.BeginRow(TUpdateStatus::Unmodified);
-      writeRow(w, r);
-    } else if (e->status == TUpdateStatus::Modified) {
-      w.BeginRow(TUpdateStatus::Modified);
-      writeRow(w, r);
-      writeRow(w, e->orig);
-    } else if (e->status == TUpdateStatus::Deleted) {
-      w.BeginRow(TUpdateStatus::Deleted);
-      writeRow(w, e->orig >= 0 ? e->orig : r);
+    using detail::WriterAccess;
+    TUpdateStatus st = e ? e->status : TUpdateStatus::Unmodified;
+    std::string& out = WriterAccess::beginRow(w, st);
+    if (st == TUpdateStatus::Modified) {
+      writeRow(out, r);
+      writeRow(out, e->orig);
+      out += ",\"";
+      for (auto& c : cols) out.push_back(c.sameCell(static_cast<size_t>(r), static_cast<size_t>(e->orig)) ? '0' : '1');
+      out.push_back('"');
+    } else if (st == TUpdateStatus::Deleted) {
+      writeRow(out, e->orig >= 0 ? e->orig : r);
     } else {
-      w.BeginRow(TUpdateStatus::Inserted);
-      writeRow(w, r);
+      writeRow(out, r);
     }
-    w.EndRow();
+    WriterAccess::endRow(w);
   }
   size_t estimateBytes(size_t rows) const {
     size_t perRow = 4;
@@ -977,18 +1030,14 @@ struct TClientDataSet::Impl {
     auto seq = packetOrder();
     w.Reserve(estimateBytes(seq.size()));
     for (int32_t r : seq) {
-      auto it = log.find(r);
-      writeLogged(w, r, it == log.end() ? nullptr : &it->second);
+      auto e = log.get(r);
+      writeLogged(w, r, e ? &*e : nullptr);
     }
     return w.Finish();
   }
   rtl::DataPacket encodeDelta() const {
     PacketWriter w(colDefs, PacketKind::Delta);
-    std::vector<int32_t> rows;
-    rows.reserve(log.size());
-    for (auto& [r, e] : log) rows.push_back(r);
-    std::sort(rows.begin(), rows.end());
-    for (int32_t r : rows) writeLogged(w, r, &log.at(r));
+    log.forEach([&](int32_t r, LogEntry e) { writeLogged(w, r, &e); });
     return w.Finish();
   }
 
@@ -997,7 +1046,7 @@ struct TClientDataSet::Impl {
     std::vector<TFieldDef> defs;
     std::vector<Column> cols;
     std::vector<uint8_t> rowState;
-    std::unordered_map<int32_t, LogEntry> log;
+    ChangeLog log;
     std::vector<int32_t> natural;
   };
   class LoadSink : public detail::RowSink {
@@ -1021,7 +1070,7 @@ struct TClientDataSet::Impl {
     void integer(int, int f, int64_t v) override { l_.cols[static_cast<size_t>(f)].pushInt(v); }
     void boolean(int, int f, bool b) override { l_.cols[static_cast<size_t>(f)].pushBool(b); }
     void endRow() override {
-      if (status_ != TUpdateStatus::Unmodified) l_.log.emplace(row_, LogEntry{status_, orig_});
+      if (status_ != TUpdateStatus::Unmodified) l_.log.set(row_, LogEntry{status_, orig_});
       if (status_ == TUpdateStatus::Modified && rowsEqual(row_, orig_)) {
         // A change put back by hand is no change.
         l_.rowState[static_cast<size_t>(orig_)] = RowDead;
@@ -1047,10 +1096,23 @@ struct TClientDataSet::Impl {
     l.defs = parser.defs();
     for (auto& d : l.defs) l.cols.emplace_back(d.DataType);
     LoadSink sink(l);
+    size_t rows = 0;
     while (parser.next(sink)) {
+      // Size the storage once from a sample, instead of regrowing it.
+      if (++rows == 2048) {
+        double p = parser.progress();
+        if (p > 0.0 && p < 0.9) {
+          double f = 1.02 / p;
+          for (auto& c : l.cols) c.reserveFactor(f);
+          l.rowState.reserve(static_cast<size_t>(static_cast<double>(l.rowState.size()) * f));
+          l.natural.reserve(static_cast<size_t>(static_cast<double>(l.natural.size()) * f));
+        }
+      }
     }
     for (auto& c : l.cols) c.shrink();
     l.rowState.shrink_to_fit();
+    l.natural.shrink_to_fit();
+    l.log.shrink();
     return l;
   }
   void install(Loaded&& l) {
@@ -1491,8 +1553,8 @@ TUpdateStatus TClientDataSet::UpdateStatus() const {
   if (im.state == TDataSetState::Insert) return TUpdateStatus::Inserted;
   int32_t r = im.curRow();
   if (r < 0) return TUpdateStatus::Unmodified;
-  auto it = im.log.find(r);
-  return it == im.log.end() ? TUpdateStatus::Unmodified : it->second.status;
+  auto e = im.log.get(r);
+  return e ? e->status : TUpdateStatus::Unmodified;
 }
 
 int TClientDataSet::ChangeCount() const { return static_cast<int>(impl_->log.size()); }
@@ -1505,10 +1567,10 @@ rtl::DataPacket TClientDataSet::Delta() const {
 void TClientDataSet::MergeChangeLog() {
   auto& im = *impl_;
   if (im.state != TDataSetState::Inactive) im.checkBrowseMode();
-  for (auto& [r, e] : im.log) {
+  im.log.forEach([&](int32_t r, LogEntry e) {
     if (e.orig >= 0) im.rowState[static_cast<size_t>(e.orig)] = RowDead;
     if (e.status == TUpdateStatus::Deleted) im.rowState[static_cast<size_t>(r)] = RowDead;
-  }
+  });
   im.log.clear();
 }
 
@@ -1518,7 +1580,7 @@ void TClientDataSet::CancelUpdates() {
   im.cancel();
   int32_t keep = im.curRow();
   std::vector<int32_t> revived;
-  for (auto& [r, e] : im.log) {
+  im.log.forEach([&](int32_t r, LogEntry e) {
     auto row = static_cast<size_t>(r);
     switch (e.status) {
       case TUpdateStatus::Inserted: im.rowState[row] = RowDead; break;
@@ -1533,7 +1595,7 @@ void TClientDataSet::CancelUpdates() {
         break;
       default: break;
     }
-  }
+  });
   im.log.clear();
   im.mergeRevived(std::move(revived));
   im.rebuildView();
@@ -1550,15 +1612,15 @@ void TClientDataSet::RevertRecord() {
   im.cancel();
   int32_t r = im.curRow();
   if (r < 0) return;
-  auto it = im.log.find(r);
-  if (it == im.log.end()) return;
-  if (it->second.status == TUpdateStatus::Inserted) {
+  auto e = im.log.get(r);
+  if (!e) return;
+  if (e->status == TUpdateStatus::Inserted) {
     im.rowState[static_cast<size_t>(r)] = RowDead;
     im.view.erase(im.view.begin() + im.cur);
     im.clampCursor();
-  } else if (it->second.orig >= 0) {
-    im.copyValues(it->second.orig, r);
-    im.rowState[static_cast<size_t>(it->second.orig)] = RowDead;
+  } else if (e->orig >= 0) {
+    im.copyValues(e->orig, r);
+    im.rowState[static_cast<size_t>(e->orig)] = RowDead;
   }
   im.log.erase(r);
   if (im.rowState[static_cast<size_t>(r)] == RowLive) im.reposition(r, im.cur);

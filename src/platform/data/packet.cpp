@@ -87,6 +87,13 @@ void AppendJsonDouble(std::string& out, double value) {
     return;
   }
   char buf[32];
+  // Whole numbers (headcounts) are most values; their shortest text is their digits.
+  if (value >= -9e15 && value <= 9e15 && value == static_cast<double>(static_cast<int64_t>(value)) &&
+      !(value == 0.0 && std::signbit(value))) {
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
+    out.append(buf, r.ptr);
+    return;
+  }
   auto r = std::to_chars(buf, buf + sizeof buf, value);
   out.append(buf, r.ptr);
 }
@@ -288,6 +295,20 @@ void PacketWriter::EndRow() {
   ++s.rows;
 }
 
+std::string& detail::WriterAccess::beginRow(PacketWriter& w, TUpdateStatus status) {
+  auto& s = *w.s_;
+  if (s.inRow) s.rowError("the previous row was not ended");
+  if (s.rows) s.out.push_back(',');
+  s.out.push_back('[');
+  s.out.push_back(static_cast<char>('0' + static_cast<int>(status)));
+  return s.out;
+}
+
+void detail::WriterAccess::endRow(PacketWriter& w) {
+  w.s_->out.push_back(']');
+  ++w.s_->rows;
+}
+
 namespace {
 void addRow(PacketWriter& w, TUpdateStatus st, const std::vector<Variant>& a, const std::vector<Variant>* b) {
   size_t n = w.FieldDefs().size();
@@ -328,9 +349,31 @@ namespace detail {
 
 namespace od = simdjson::ondemand;
 
+// Parsers keep their buffers between packets; reusing them spares the page
+// faults of fresh buffers on every load. Each reader takes one of its own.
+class ParserPool {
+public:
+  std::unique_ptr<od::parser> take() {
+    if (free_.empty()) return std::make_unique<od::parser>();
+    auto p = std::move(free_.back());
+    free_.pop_back();
+    return p;
+  }
+  void give(std::unique_ptr<od::parser> p) {
+    if (p && free_.size() < 2) free_.push_back(std::move(p));
+  }
+
+private:
+  std::vector<std::unique_ptr<od::parser>> free_;
+};
+thread_local ParserPool parserPool;
+
 struct PacketParser::State {
   simdjson::padded_string copy;
-  od::parser parser;
+  std::unique_ptr<od::parser> parserPtr = parserPool.take();
+  od::parser& parser = *parserPtr;
+  const char* begin = nullptr;
+  size_t size = 0;
   od::document doc;
   od::object root;
   od::object_iterator oit, oend;
@@ -448,6 +491,8 @@ PacketParser::PacketParser(const std::string& bytes) : s_(std::make_unique<State
     s.copy = simdjson::padded_string(bytes);
     view = s.copy;
   }
+  s.begin = view.data();
+  s.size = view.length();
   check(s.parser.iterate(view).get(s.doc), "the start");
   check(s.doc.get_object().get(s.root), "the start");
   check(s.root.begin().get(s.oit), "the start");
@@ -456,7 +501,19 @@ PacketParser::PacketParser(const std::string& bytes) : s_(std::make_unique<State
   if (!s.sawFields) packetError("no field list");
 }
 
-PacketParser::~PacketParser() = default;
+PacketParser::~PacketParser() {
+  if (s_) {
+    s_->doc = od::document();
+    parserPool.give(std::move(s_->parserPtr));
+  }
+}
+
+double PacketParser::progress() {
+  auto& s = *s_;
+  const char* at = nullptr;
+  if (s.size == 0 || s.doc.current_location().get(at) || !at) return 0.0;
+  return static_cast<double>(at - s.begin) / static_cast<double>(s.size);
+}
 PacketKind PacketParser::kind() const { return s_->kind; }
 const std::vector<TFieldDef>& PacketParser::defs() const { return s_->defs; }
 size_t PacketParser::rowNumber() const { return s_->row; }

@@ -36,6 +36,10 @@ namespace data {
 
 enum class PacketKind { Data, Delta };
 
+namespace detail {
+struct WriterAccess;
+}
+
 class PacketWriter {
 public:
   explicit PacketWriter(std::vector<TFieldDef> defs, PacketKind kind = PacketKind::Data);
@@ -74,6 +78,7 @@ public:
   rtl::DataPacket Finish();
 
 private:
+  friend struct detail::WriterAccess;
   struct State;
   std::unique_ptr<State> s_;
 };

@@ -37,10 +37,20 @@ public:
   // Decodes the next row into sink; false when there are no more rows.
   bool next(RowSink& sink);
   size_t rowNumber() const;
+  // Share of the text read so far (0 to 1), to size storage ahead.
+  double progress();
 
 private:
   struct State;
   std::unique_ptr<State> s_;
+};
+
+// The data set's encoder writes rows of values it has already checked (types
+// from its own columns, text validated when assigned) straight into the
+// writer's buffer.
+struct WriterAccess {
+  static std::string& beginRow(PacketWriter& w, TUpdateStatus status);
+  static void endRow(PacketWriter& w);
 };
 
 // JSON text helpers shared with the data set's encoder.

@@ -1,8 +1,10 @@
 #include "storage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/rtl/exceptions.h"
+#include "packet_internal.h"
 #include "platform/rtl/format.h"
 
 namespace data::detail {
@@ -25,7 +27,42 @@ void Column::reserve(size_t rows) {
   }
 }
 
+namespace {
+// Growth by a quarter rather than doubling: storage stays within a quarter of
+// its contents, at the price of a few more copies (still linear overall).
+template <class V>
+inline void grow(V& v) {
+  if (v.size() == v.capacity()) v.reserve(v.size() + v.size() / 4 + 64);
+}
+template <class V>
+void shrinkSlack(V& v) {
+  if (v.capacity() > v.size() + v.size() / 16 + 64) v.shrink_to_fit();
+}
+template <class V>
+void reserveBy(V& v, double f) {
+  v.reserve(static_cast<size_t>(static_cast<double>(v.size()) * f) + 16);
+}
+}  // namespace
+
+void Column::reserveFactor(double f) {
+  reserveBy(s_, f);
+  reserveBy(arena_, f);
+  reserveBy(d_, f);
+  reserveBy(i_, f);
+  reserveBy(b_, f);
+  reserveBy(nul_, f);
+}
+
 void Column::shrink() {
+  shrinkSlack(s_);
+  shrinkSlack(arena_);
+  shrinkSlack(d_);
+  shrinkSlack(i_);
+  shrinkSlack(b_);
+  shrinkSlack(nul_);
+}
+
+void Column::shrinkAll() {
   s_.shrink_to_fit();
   arena_.shrink_to_fit();
   d_.shrink_to_fit();
@@ -41,17 +78,20 @@ void Column::clear() {
   i_.clear();
   b_.clear();
   nul_.clear();
-  shrink();
+  shrinkAll();
 }
 
 StrRef Column::store(std::string_view s) {
   if (arena_.size() + s.size() >= kNullLen) throw rtl::EDatabaseError("Too much text in one column of a data set");
   StrRef ref{static_cast<uint32_t>(arena_.size()), static_cast<uint32_t>(s.size())};
-  arena_.append(s);
+  if (arena_.size() + s.size() > arena_.capacity())
+    arena_.reserve(std::max(arena_.size() + s.size(), arena_.capacity() + arena_.capacity() / 4 + 1024));
+  arena_.insert(arena_.end(), s.begin(), s.end());
   return ref;
 }
 
 void Column::pushNull() {
+  growAll();
   switch (type_) {
     case TFieldType::String: s_.push_back({0, kNullLen}); break;
     case TFieldType::Boolean: b_.push_back(2); break;
@@ -60,8 +100,21 @@ void Column::pushNull() {
   }
 }
 
-void Column::pushStr(std::string_view s) { s_.push_back(store(s)); }
+void Column::growAll() {
+  switch (type_) {
+    case TFieldType::String: grow(s_); break;
+    case TFieldType::Boolean: grow(b_); break;
+    case TFieldType::Integer: grow(i_); grow(nul_); break;
+    default: grow(d_); grow(nul_); break;
+  }
+}
+
+void Column::pushStr(std::string_view s) {
+  grow(s_);
+  s_.push_back(store(s));
+}
 void Column::pushNum(double d) {
+  growAll();
   if (type_ == TFieldType::Integer) {
     i_.push_back(static_cast<int64_t>(d));
   } else {
@@ -70,6 +123,7 @@ void Column::pushNum(double d) {
   nul_.push_back(0);
 }
 void Column::pushInt(int64_t i) {
+  growAll();
   if (type_ == TFieldType::Integer) {
     i_.push_back(i);
   } else {
@@ -77,9 +131,13 @@ void Column::pushInt(int64_t i) {
   }
   nul_.push_back(0);
 }
-void Column::pushBool(bool b) { b_.push_back(b ? 1 : 0); }
+void Column::pushBool(bool b) {
+  grow(b_);
+  b_.push_back(b ? 1 : 0);
+}
 
 void Column::pushCopy(size_t from) {
+  growAll();
   switch (type_) {
     case TFieldType::String: s_.push_back(s_[from]); break;
     case TFieldType::Boolean: b_.push_back(b_[from]); break;
@@ -185,6 +243,23 @@ void Column::write(PacketWriter& w, size_t r) const {
     case TFieldType::Boolean: return w.Boolean(b_[r] == 1);
     case TFieldType::Integer: return w.Integer(i_[r]);
     default: return w.Float(d_[r]);
+  }
+}
+
+void Column::appendJson(std::string& out, size_t r) const {
+  out.push_back(',');
+  if (isNull(r)) {
+    out.append("null", 4);
+    return;
+  }
+  switch (type_) {
+    case TFieldType::String: AppendJsonString(out, str(r)); return;
+    case TFieldType::Boolean:
+      if (b_[r] == 1) out.append("true", 4);
+      else out.append("false", 5);
+      return;
+    case TFieldType::Integer: out += std::to_string(i_[r]); return;
+    default: AppendJsonDouble(out, d_[r]); return;
   }
 }
 

@@ -27,6 +27,9 @@ public:
   TFieldType type() const { return type_; }
   size_t size() const;
   void reserve(size_t rows);
+  // Grows every buffer to factor times its present size (sizing ahead from a
+  // sample of the rows), and gives back large unused room afterwards.
+  void reserveFactor(double factor);
   void shrink();
   void clear();
 
@@ -61,14 +64,18 @@ public:
   // Order of two rows: nulls first.
   int compare(size_t a, size_t b, bool caseInsensitive) const;
   void write(PacketWriter& w, size_t r) const;
+  // Appends ",value" as packet JSON.
+  void appendJson(std::string& out, size_t r) const;
 
   size_t bytes() const;
 
 private:
   StrRef store(std::string_view s);
+  void growAll();
+  void shrinkAll();
   TFieldType type_;
   std::vector<StrRef> s_;
-  std::string arena_;
+  std::vector<char> arena_;
   std::vector<double> d_;
   std::vector<int64_t> i_;
   std::vector<uint8_t> b_;
