@@ -1,0 +1,5 @@
+# Server methods over loopback HTTP against the same statements run straight on the database.
+if(TARGET efet_server AND TARGET efet_net AND TARGET efet_contracts)
+  add_executable(server_bench ${CMAKE_CURRENT_SOURCE_DIR}/server_bench.cpp)
+  target_link_libraries(server_bench PRIVATE efet_server efet_net efet_contracts efet_data benchmark::benchmark)
+endif()
