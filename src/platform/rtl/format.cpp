@@ -108,7 +108,9 @@ FloatRec exactRound(double v, int n) {
   const double a = std::fabs(v);
   std::string s;
   int e;
-  leadingDigits(a, n + 20, s, e);
+  // Three digits more tell up from down, except when they read "500": then the
+  // exact expansion settles whether that is a tie or a value just below it.
+  leadingDigits(a, n + 3, s, e);
   bool up;
   const char next = s[static_cast<size_t>(n)];
   if (next != '5') {
