@@ -31,7 +31,7 @@ bool VerifyPassword(const std::string& hash, const std::string& password) {
   return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
-void AddOperator(db::Connection& c, const OperatorSpec& op) {
+void AddOperator(db::Connection& c, const NewOperator& op) {
   if (op.code.empty() || op.code.size() > 3) throw rtl::Exception("Código do operador deve ter de 1 a 3 caracteres.");
   if (op.password.empty()) throw rtl::Exception("Senha do operador deve ser informada.");
   std::string hash = HashPassword(op.password);

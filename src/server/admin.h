@@ -16,7 +16,7 @@ namespace server {
 std::string HashPassword(const std::string& password);
 bool VerifyPassword(const std::string& hash, const std::string& password);
 
-struct OperatorSpec {
+struct NewOperator {
   std::string code;  // up to 3 characters
   std::string name;
   std::string password;
@@ -24,7 +24,7 @@ struct OperatorSpec {
   std::vector<std::string> branches;
 };
 // Creates the operator or replaces its name, password and branches.
-void AddOperator(db::Connection& c, const OperatorSpec& op);
+void AddOperator(db::Connection& c, const NewOperator& op);
 
 class OperatorStore : public contracts::OperatorStore {
 public:

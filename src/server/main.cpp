@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (o.command == "add-operator") {
-      server::OperatorSpec op{o.code, o.name, o.password, o.allBranches, {}};
+      server::NewOperator op{o.code, o.name, o.password, o.allBranches, {}};
       for (size_t p = 0; !o.branches.empty() && p != std::string::npos;) {
         size_t q = o.branches.find(',', p);
         op.branches.push_back(o.branches.substr(p, q == std::string::npos ? q : q - p));
