@@ -279,6 +279,17 @@ TEST_P(Lookup, ErrorsLeaveTheQueryClosed) {
   EXPECT_FALSE(q.Active());
   q.SQL.Clear();
   EXPECT_THROW(q.Open(), rtl::EDatabaseError);  // no text at all
+
+  // A value its declared field cannot hold: the error surfaces, nothing half loaded stays.
+  TADOIBQuery wrong("qryWrongType");
+  wrong.SQL = kFilialPesq;
+  TFieldDef nm;
+  nm.Name = "NMFILIAL";
+  nm.DataType = TFieldType::Float;
+  wrong.AddField(nm);
+  EXPECT_THROW(wrong.Open(), rtl::Exception);
+  EXPECT_FALSE(wrong.Active());
+
   // A lookup before the host configured the connection.
   dtmDBGeral.Disconnect();
   q.SQL = kFilialPesq;

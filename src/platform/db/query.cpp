@@ -251,9 +251,13 @@ void TADOIBQuery::load(const Result& r) {
     }
     if (ChangeCount() > 0) MergeChangeLog();
   } catch (...) {
+    // Leave the data set closed rather than half loaded.
     restore();
-    Cancel();
-    TClientDataSet::Close();
+    try {
+      Cancel();
+      TClientDataSet::Close();
+    } catch (...) {
+    }
     EnableControls();
     throw;
   }
