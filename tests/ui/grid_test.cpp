@@ -160,6 +160,24 @@ TEST_F(GridTest, ReadOnlyColumnsReadOnlyFieldsAndGridsWithoutEditingRefuseTyping
   EXPECT_TRUE(ui.errors().empty());
 }
 
+TEST_F(GridTest, NumericColumnsRefuseLettersBeforeAnyEditStarts) {
+  selectColumn(2);
+  ui.type("x");
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(cds.State(), TDataSetState::Browse);
+  // The exponent letter is a valid character of a float: it gets through.
+  ui.type("e");
+  EXPECT_EQ(events, (Log{"BeforeEdit"}));
+  EXPECT_EQ(g->EditorText(), "e");
+  ui.press(VK_BACK);
+  ui.type("-1,5");
+  EXPECT_EQ(g->EditorText(), "-1,5");
+  // Data-bound edits judge characters the same way.
+  ui.focus(*f->dbeTotaEsti);
+  ui.type("a7");
+  EXPECT_EQ(f->dbeTotaEsti->Text(), "7");
+}
+
 TEST_F(GridTest, ColumnExitCanVetoTheMove) {
   g->OnColExit = [&](TObject&) {
     if (cds.FieldByName("QTCLIEFETCAR").AsFloat() < 0)

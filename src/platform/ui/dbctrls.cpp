@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/rtl/format.h"
 #include "platform/ui/dbgrids.h"
 #include "platform/ui/services.h"
 
@@ -44,6 +45,17 @@ bool FocusField(data::TField& field) {
   for (auto& c : candidates)
     if (c.control->CanFocus() && c.focus(field)) return true;
   return false;
+}
+
+bool FieldAcceptsChar(const data::TField& field, TChar c) {
+  bool sign = c == '+' || c == '-';
+  bool digit = c >= '0' && c <= '9';
+  switch (field.DataType()) {
+    case data::TFieldType::Integer: return sign || digit;
+    case data::TFieldType::Float:
+      return sign || digit || c == static_cast<TChar>(rtl::FormatSettings().DecimalSeparator) || c == 'E' || c == 'e';
+    default: return true;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -120,6 +132,13 @@ void TDBEdit::DoExit() {
   UpdateRecord();  // a refused text keeps the focus here
   TCustomEdit::DoExit();
   load();
+}
+
+void TDBEdit::EditKeyPress(TChar key) {
+  // A character the field cannot hold is refused before any edit starts.
+  if (key >= 32)
+    if (data::TField* f = Field(); f && !FieldAcceptsChar(*f, key)) return;
+  TCustomEdit::EditKeyPress(key);
 }
 
 void TDBEdit::KeyDown(Word& key, TShiftState shift) {

@@ -19,6 +19,11 @@ void UnregisterFieldControl(TWinControl* control);
 // preferring the active form. True when a control took the focus.
 bool FocusField(data::TField& field);
 
+// Whether a typed character can belong to the field's text, as the platform's
+// fields judge it: numbers take digits, signs (and a float its decimal
+// separator and exponent letters); other fields take anything.
+bool FieldAcceptsChar(const data::TField& field, TChar c);
+
 class TDBEdit : public TCustomEdit {
 public:
   explicit TDBEdit(TComponent* owner = nullptr);
@@ -36,6 +41,7 @@ public:
 
 protected:
   bool CanModify() override;
+  void EditKeyPress(TChar key) override;
 
 private:
   class Link : public data::TDataLink {

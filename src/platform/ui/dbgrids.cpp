@@ -403,7 +403,8 @@ void TDBGrid::escape() {
 
 bool TDBGrid::WantsKey(Word key, TShiftState) const {
   if (key >= VK_LEFT && key <= VK_DOWN) return true;
-  return key == VK_TAB && HasOption(dgTabs);
+  // A grid with nothing to show lets Tab leave it.
+  return key == VK_TAB && HasOption(dgTabs) && link_.Active();
 }
 
 void TDBGrid::KeyDown(Word& key, TShiftState shift) {
@@ -498,6 +499,9 @@ void TDBGrid::KeyPress(TChar& key) {
 
 void TDBGrid::typeChar(TChar c) {
   if (!canEditShow()) return;
+  // A character the field cannot hold is refused before any edit starts.
+  if (c >= 32)
+    if (data::TField* f = SelectedField(); f && !FieldAcceptsChar(*f, c)) return;
   if (!canEditModify()) return;  // read-only cells take no typing
   std::string base = (!editorMode_ || editorSelAll_) ? std::string() : editText_;
   if (!editorMode_ && !linkModified_) loadEditor();

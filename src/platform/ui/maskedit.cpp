@@ -114,13 +114,12 @@ void TMaskEdit::KeyDown(Word& key, TShiftState shift) {
   }
 }
 
-void TMaskEdit::KeyPress(TChar& key) {
+void TMaskEdit::EditKeyPress(TChar key) {
   if (mask_.empty()) {
-    TCustomEdit::KeyPress(key);
+    TCustomEdit::EditKeyPress(key);
     return;
   }
-  TWinControl::KeyPress(key);
-  if (key == 0 || !CanModify()) return;
+  if (!CanModify()) return;
   const auto& pos = mask_.positions();
   if (key == 8) {
     if (selAll_) {

@@ -35,10 +35,12 @@ public:
   // An incomplete text typed by the user is refused (the focus stays).
   void DoExit() override;
   void KeyDown(Word& key, TShiftState shift) override;
-  void KeyPress(TChar& key) override;
   bool WantsKey(Word key, TShiftState shift) const override;
   // Raises when the text misses a required character.
   void ValidateEdit();
+
+protected:
+  void EditKeyPress(TChar key) override;
 
 private:
   void load(std::string_view value);

@@ -103,7 +103,10 @@ void TCustomEdit::KeyDown(Word& key, TShiftState shift) {
 
 void TCustomEdit::KeyPress(TChar& key) {
   TWinControl::KeyPress(key);
-  if (key == 0) return;
+  if (key != 0) EditKeyPress(key);
+}
+
+void TCustomEdit::EditKeyPress(TChar key) {
   if (key == 8) {
     if (text_.empty() || !CanModify()) return;
     text_ = selAll_ ? std::string() : Utf8DropLast(text_);

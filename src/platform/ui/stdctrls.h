@@ -72,6 +72,8 @@ public:
 protected:
   // Whether the user may change the text now (data-aware edits start an edit here).
   virtual bool CanModify() { return !readOnly_; }
+  // What a typed character does to the text once the handlers let it through.
+  virtual void EditKeyPress(TChar key);
   virtual void Change();
   // Stores a text without the change notification's side effects on Modified.
   void setTextRaw(std::string t);
