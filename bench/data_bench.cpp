@@ -280,4 +280,23 @@ BENCHMARK(BM_InsertRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_WalkAllRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyData)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+// By default freed memory stays in the process for reuse, as in a client that
+// keeps loading packets; --fresh-memory keeps the allocator's defaults, where
+// every large buffer is mapped afresh (and page-faulted) on each run.
+int main(int argc, char** argv) {
+  bool fresh = false;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::string(argv[i]) == "--fresh-memory") fresh = true;
+    else args.push_back(argv[i]);
+  }
+  if (!fresh) {
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+  }
+  int n = static_cast<int>(args.size());
+  benchmark::Initialize(&n, args.data());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

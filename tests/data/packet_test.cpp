@@ -197,7 +197,7 @@ TEST(PacketMalformed, BrokenJsonAndHeadersAreRefused) {
 
 TEST(PacketMalformed, ValidPacketWrittenByHandLoads) {
   TClientDataSet ds;
-  ds.SetData(raw(R"([0,"ab  ",1.5],[0,null,-0],[1,"b",2,"b",1,"01"],[3,"c",null])"));
+  ds.SetData(raw(R"([0,"ab  ",1.5],[0,null,-0.0],[1,"b",2,"b",1,"01"],[3,"c",null])"));
   EXPECT_EQ(ds.RecordCount(), 3);
   EXPECT_EQ(ds.ChangeCount(), 2);
   ds.First();

@@ -94,7 +94,14 @@ void AppendJsonDouble(std::string& out, double value) {
     out.append(buf, r.ptr);
     return;
   }
-  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  if (value == 0.0) {  // negative zero: a plain "-0" would read back as the integer 0
+    out += "-0.0";
+    return;
+  }
+  // Large whole numbers in exponent form: as plain digits they would read back
+  // as integers too big for 64 bits.
+  auto r = std::fabs(value) >= 1e15 ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific)
+                                    : std::to_chars(buf, buf + sizeof buf, value);
   out.append(buf, r.ptr);
 }
 
@@ -347,53 +354,44 @@ rtl::DataPacket PacketWriter::Finish() {
 
 namespace detail {
 
-namespace od = simdjson::ondemand;
+// The DOM parser is used rather than the on-demand one: its parsing runs in
+// the library, compiled for the machine's best instruction set, while the
+// on-demand code would be inlined here for a generic target.
+namespace dj = simdjson::dom;
 
 // Parsers keep their buffers between packets; reusing them spares the page
 // faults of fresh buffers on every load. Each reader takes one of its own.
 class ParserPool {
 public:
-  std::unique_ptr<od::parser> take() {
-    if (free_.empty()) return std::make_unique<od::parser>();
+  std::unique_ptr<dj::parser> take() {
+    if (free_.empty()) return std::make_unique<dj::parser>();
     auto p = std::move(free_.back());
     free_.pop_back();
     return p;
   }
-  void give(std::unique_ptr<od::parser> p) {
+  void give(std::unique_ptr<dj::parser> p) {
     if (p && free_.size() < 2) free_.push_back(std::move(p));
   }
 
 private:
-  std::vector<std::unique_ptr<od::parser>> free_;
+  std::vector<std::unique_ptr<dj::parser>> free_;
 };
 thread_local ParserPool parserPool;
 
 struct PacketParser::State {
-  simdjson::padded_string copy;
-  std::unique_ptr<od::parser> parserPtr = parserPool.take();
-  od::parser& parser = *parserPtr;
-  const char* begin = nullptr;
-  size_t size = 0;
-  od::document doc;
-  od::object root;
-  od::object_iterator oit, oend;
-  od::array rows;
-  od::array_iterator rit, rend;
-  bool inRows = false;
-  bool finished = false;
-  bool sawFields = false;
-  bool sawRows = false;
+  std::unique_ptr<dj::parser> parser = parserPool.take();
+  dj::array rows;
+  dj::array::iterator rit, rend;
+  bool hasRows = false;
+  size_t total = 0;
   PacketKind kind = PacketKind::Data;
   std::vector<TFieldDef> defs;
   std::vector<bool> mask;
   size_t row = 0;
 
   [[noreturn]] void rowError(const std::string& what) const { packetError("row " + std::to_string(row) + ": " + what); }
-
-  void readFields(od::value v);
-  // Walks the root object until the rows array or the end.
-  void advance();
-  void readValue(od::value v, int part, int field, RowSink& sink);
+  void readFields(dj::element v);
+  void readValue(dj::element v, int part, int field, RowSink& sink);
 };
 
 namespace {
@@ -402,19 +400,17 @@ void check(simdjson::error_code e, const char* where) {
 }
 }  // namespace
 
-void PacketParser::State::readFields(od::value v) {
-  od::array arr;
-  check(v.get_array().get(arr), "fields");
-  for (auto item : arr) {
-    od::object fo;
-    check(item.get_object().get(fo), "fields");
+void PacketParser::State::readFields(dj::element v) {
+  dj::array arr;
+  if (v.get_array().get(arr)) packetError("the field list is not an array");
+  for (dj::element item : arr) {
+    dj::object fo;
+    if (item.get_object().get(fo)) packetError("a field is not an object");
     TFieldDef d;
     bool named = false, typed = false;
     for (auto kv : fo) {
-      std::string_view key;
-      check(kv.unescaped_key().get(key), "fields");
-      od::value fv;
-      check(kv.value().get(fv), "fields");
+      std::string_view key = kv.key;
+      dj::element fv = kv.value;
       if (key == "name") {
         std::string_view n;
         if (fv.get_string().get(n)) packetError("a field name is not a text");
@@ -443,182 +439,123 @@ void PacketParser::State::readFields(od::value v) {
     defs.push_back(std::move(d));
   }
   if (defs.empty()) packetError("no fields");
-  sawFields = true;
 }
 
-void PacketParser::State::advance() {
-  while (oit != oend) {
-    auto kv = *oit;
-    std::string_view key;
-    check(kv.unescaped_key().get(key), "the top level");
-    od::value v;
-    check(kv.value().get(v), "the top level");
+PacketParser::PacketParser(const std::string& bytes) : s_(std::make_unique<State>()) {
+  auto& s = *s_;
+  if (bytes.empty()) packetError("empty");
+  bool padded = bytes.capacity() >= bytes.size() + simdjson::SIMDJSON_PADDING;
+  dj::element root;
+  check(s.parser->parse(bytes.data(), bytes.size(), !padded).get(root), "the start");
+  dj::object obj;
+  if (root.get_object().get(obj)) packetError("not a data packet");
+  bool sawFields = false;
+  for (auto kv : obj) {
+    std::string_view key = kv.key;
+    dj::element v = kv.value;
     if (key == "packet") {
       std::string_view p;
       if (v.get_string().get(p) || p != "efet") packetError("not a data packet");
     } else if (key == "kind") {
       std::string_view k;
       if (v.get_string().get(k)) packetError("bad kind");
-      if (k == "data") kind = PacketKind::Data;
-      else if (k == "delta") kind = PacketKind::Delta;
+      if (k == "data") s.kind = PacketKind::Data;
+      else if (k == "delta") s.kind = PacketKind::Delta;
       else packetError("unknown kind '" + std::string(k) + "'");
     } else if (key == "version") {
       int64_t ver;
       if (v.get_int64().get(ver) || ver != 1) packetError("unsupported version");
     } else if (key == "fields") {
-      readFields(v);
+      s.readFields(v);
+      sawFields = true;
     } else if (key == "rows") {
       if (!sawFields) packetError("rows before fields");
-      check(v.get_array().get(rows), "rows");
-      check(rows.begin().get(rit), "rows");
-      check(rows.end().get(rend), "rows");
-      sawRows = true;
-      inRows = true;
-      return;  // the iterator moves on when the rows are done
+      if (v.get_array().get(s.rows)) packetError("the rows are not an array");
+      s.hasRows = true;
     }
-    ++oit;
   }
-  finished = true;
-}
-
-PacketParser::PacketParser(const std::string& bytes) : s_(std::make_unique<State>()) {
-  auto& s = *s_;
-  if (bytes.empty()) packetError("empty");
-  simdjson::padded_string_view view;
-  if (bytes.capacity() >= bytes.size() + simdjson::SIMDJSON_PADDING) {
-    view = simdjson::padded_string_view(bytes.data(), bytes.size(), bytes.capacity());
-  } else {
-    s.copy = simdjson::padded_string(bytes);
-    view = s.copy;
+  if (!sawFields) packetError("no field list");
+  if (s.hasRows) {
+    s.rit = s.rows.begin();
+    s.rend = s.rows.end();
+    s.total = s.rows.size();
   }
-  s.begin = view.data();
-  s.size = view.length();
-  check(s.parser.iterate(view).get(s.doc), "the start");
-  check(s.doc.get_object().get(s.root), "the start");
-  check(s.root.begin().get(s.oit), "the start");
-  check(s.root.end().get(s.oend), "the start");
-  s.advance();
-  if (!s.sawFields) packetError("no field list");
 }
 
 PacketParser::~PacketParser() {
-  if (s_) {
-    s_->doc = od::document();
-    parserPool.give(std::move(s_->parserPtr));
-  }
+  if (s_) parserPool.give(std::move(s_->parser));
 }
 
 double PacketParser::progress() {
   auto& s = *s_;
-  const char* at = nullptr;
-  if (s.size == 0 || s.doc.current_location().get(at) || !at) return 0.0;
-  return static_cast<double>(at - s.begin) / static_cast<double>(s.size);
+  return s.total ? static_cast<double>(s.row) / static_cast<double>(s.total) : 0.0;
 }
+
 PacketKind PacketParser::kind() const { return s_->kind; }
 const std::vector<TFieldDef>& PacketParser::defs() const { return s_->defs; }
 size_t PacketParser::rowNumber() const { return s_->row; }
 
-void PacketParser::State::readValue(od::value v, int part, int f, RowSink& sink) {
-  od::json_type t;
-  check(v.type().get(t), "a value");
-  if (t == od::json_type::null) {
-    sink.null(part, f);
-    return;
-  }
-  const TFieldDef& d = defs[static_cast<size_t>(f)];
-  switch (d.DataType) {
-    case TFieldType::String: {
-      std::string_view sv;
-      if (t != od::json_type::string || v.get_string().get(sv)) rowError(fieldLabel(defs, f) + " expects a text");
-      sink.str(part, f, sv);
-      return;
-    }
+void PacketParser::State::readValue(dj::element v, int part, int f, RowSink& sink) {
+  using T = dj::element_type;
+  const T t = v.type();  // one read of the tape decides
+  if (t == T::NULL_VALUE) return sink.null(part, f);
+  switch (defs[static_cast<size_t>(f)].DataType) {
+    case TFieldType::String:
+      if (t != T::STRING) break;
+      return sink.str(part, f, v.get_string().value_unsafe());
     case TFieldType::Float:
-    case TFieldType::DateTime: {
-      if (t == od::json_type::string) {
-        std::string_view sv;
-        check(v.get_string().get(sv), "a value");
-        if (sv == "NaN") sink.num(part, f, std::nan(""));
-        else if (sv == "Infinity") sink.num(part, f, HUGE_VAL);
-        else if (sv == "-Infinity") sink.num(part, f, -HUGE_VAL);
-        else rowError(fieldLabel(defs, f) + " expects a number");
-        return;
+    case TFieldType::DateTime:
+      if (t == T::DOUBLE) return sink.num(part, f, v.get_double().value_unsafe());
+      if (t == T::INT64) return sink.num(part, f, static_cast<double>(v.get_int64().value_unsafe()));
+      if (t == T::UINT64) return sink.num(part, f, static_cast<double>(v.get_uint64().value_unsafe()));
+      if (t == T::STRING) {
+        std::string_view sv = v.get_string().value_unsafe();
+        if (sv == "NaN") return sink.num(part, f, std::nan(""));
+        if (sv == "Infinity") return sink.num(part, f, HUGE_VAL);
+        if (sv == "-Infinity") return sink.num(part, f, -HUGE_VAL);
       }
-      double dv;
-      if (t != od::json_type::number || v.get_double().get(dv)) rowError(fieldLabel(defs, f) + " expects a number");
-      sink.num(part, f, dv);
-      return;
-    }
-    case TFieldType::Integer: {
-      int64_t iv;
-      if (t != od::json_type::number || v.get_int64().get(iv)) rowError(fieldLabel(defs, f) + " expects an integer");
-      sink.integer(part, f, iv);
-      return;
-    }
-    case TFieldType::Boolean: {
-      bool bv;
-      if (t != od::json_type::boolean || v.get_bool().get(bv)) rowError(fieldLabel(defs, f) + " expects true or false");
-      sink.boolean(part, f, bv);
-      return;
-    }
+      rowError(fieldLabel(defs, f) + " expects a number");
+    case TFieldType::Integer:
+      if (t != T::INT64) rowError(fieldLabel(defs, f) + " expects an integer");
+      return sink.integer(part, f, v.get_int64().value_unsafe());
+    case TFieldType::Boolean:
+      if (t != T::BOOL) rowError(fieldLabel(defs, f) + " expects true or false");
+      return sink.boolean(part, f, v.get_bool().value_unsafe());
   }
+  rowError(fieldLabel(defs, f) + " expects a text");
 }
 
 bool PacketParser::next(RowSink& sink) {
   auto& s = *s_;
-  if (!s.inRows) return false;
-  if (s.rit == s.rend) {
-    s.inRows = false;
-    ++s.oit;
-    s.advance();
-    return false;
-  }
+  if (!s.hasRows || s.rit == s.rend) return false;
   ++s.row;
-  od::array ra;
-  {
-    od::value rv;
-    check((*s.rit).get(rv), "a row");
-    if (rv.get_array().get(ra)) s.rowError("not an array");
-  }
+  dj::array ra;
+  if ((*s.rit).get_array().get(ra)) s.rowError("not an array");
   const int n = static_cast<int>(s.defs.size());
+  auto it = ra.begin(), end = ra.end();
+  if (it == end) s.rowError("empty row");
+  int64_t code;
+  if ((*it).get_int64().get(code) || code < 0 || code > 3) s.rowError("bad row state");
+  auto st = static_cast<TUpdateStatus>(code);
+  if (st == TUpdateStatus::Unmodified && s.kind == PacketKind::Delta) s.rowError("an unmodified row in a delta");
+  const int expected = st == TUpdateStatus::Modified ? 2 * n : n;
+  sink.beginRow(st);
+  ++it;
   int count = 0;
-  int expected = -1;
-  TUpdateStatus st = TUpdateStatus::Unmodified;
-  bool gotMask = false;
-  for (auto item : ra) {
-    od::value v;
-    check(item.get(v), "a row");
-    if (count == 0) {
-      int64_t code;
-      if (v.get_int64().get(code) || code < 0 || code > 3) s.rowError("bad row state");
-      st = static_cast<TUpdateStatus>(code);
-      if (st == TUpdateStatus::Unmodified && s.kind == PacketKind::Delta) s.rowError("an unmodified row in a delta");
-      expected = st == TUpdateStatus::Modified ? 2 * n : n;
-      sink.beginRow(st);
-    } else if (count <= expected) {
-      int idx = count - 1;
-      s.readValue(v, idx / n, idx % n, sink);
-    } else if (st == TUpdateStatus::Modified && count == expected + 1) {
-      std::string_view m;
-      if (v.get_string().get(m) || m.size() != static_cast<size_t>(n)) s.rowError("bad change mask");
-      s.mask.assign(static_cast<size_t>(n), false);
-      for (int i = 0; i < n; ++i) {
-        if (m[i] != '0' && m[i] != '1') s.rowError("bad change mask");
-        s.mask[i] = m[i] == '1';
-      }
-      gotMask = true;
-    } else {
-      s.rowError("more values than the " + std::to_string(n) + " fields");
-    }
-    ++count;
-  }
-  if (count == 0) s.rowError("empty row");
-  if (count - 1 < expected)
-    s.rowError(std::to_string(count - 1) + " values for " + std::to_string(expected) + " expected");
+  for (; it != end && count < expected; ++it, ++count) s.readValue(*it, count / n, count % n, sink);
+  if (count < expected) s.rowError(std::to_string(count) + " values for " + std::to_string(expected) + " expected");
   if (st == TUpdateStatus::Modified) {
-    if (!gotMask) s.rowError("no change mask");
+    std::string_view m;
+    if (it == end || (*it).get_string().get(m) || m.size() != static_cast<size_t>(n)) s.rowError("bad change mask");
+    s.mask.assign(static_cast<size_t>(n), false);
+    for (int i = 0; i < n; ++i) {
+      if (m[i] != '0' && m[i] != '1') s.rowError("bad change mask");
+      s.mask[i] = m[i] == '1';
+    }
+    ++it;
     sink.changed(s.mask);
   }
+  if (it != end) s.rowError("more values than the " + std::to_string(n) + " fields");
   sink.endRow();
   ++s.rit;
   return true;
