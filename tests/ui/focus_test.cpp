@@ -384,8 +384,9 @@ struct Modal : TForm {
 };
 
 TEST_F(FocusTest, AModalFormIsDrivenToCompletion) {
-  int activations = 0;
+  int activations = 0, confirms = 0;
   f->OnActivate = [&](TObject&) { ++activations; };
+  f->mnuConfirmar->OnClick = [&](TObject&) { ++confirms; };
   TModalResult result = mrNone;
   std::string typed;
   f->sbtConfirmar->OnClick = [&](TObject&) {
@@ -402,6 +403,11 @@ TEST_F(FocusTest, AModalFormIsDrivenToCompletion) {
     ui.press(VK_RETURN);  // the default button; the close is refused
     EXPECT_FALSE(m.ModalDone());
     EXPECT_EQ(m.closes, 0);
+    // The calling form is out of reach while the modal form runs.
+    EXPECT_FALSE(ui.focus(*f->edtA));
+    EXPECT_FALSE(ui.click(*f->sbtConfirmar));
+    EXPECT_FALSE(ui.click(*f->mnuConfirmar));
+    ui.press(VK_RETURN, ssCtrl);  // its shortcuts do not reach it either
     m.allowClose = true;
     ui.click(*m.btnOk);
   });
@@ -409,6 +415,7 @@ TEST_F(FocusTest, AModalFormIsDrivenToCompletion) {
   EXPECT_EQ(result, mrOk);
   EXPECT_EQ(typed, "12");
   EXPECT_EQ(activations, 1);  // the calling form is activated again afterwards
+  EXPECT_EQ(confirms, 0);
   EXPECT_EQ(ui.activeForm(), f);
   EXPECT_EQ(ui.focused(), f->edtA);
   EXPECT_EQ(f->FindComponent("frmModal"), nullptr);  // released after the action

@@ -607,6 +607,13 @@ TCustomForm* TScreen::FindForm(std::string_view name) const {
   return nullptr;
 }
 
+TCustomForm* TScreen::ModalForm() const {
+  // Forms are kept most recently active first; a modal form is activated when shown.
+  for (TCustomForm* f : forms_)
+    if (f->Modal() && f->Visible() && !f->ModalDone()) return f;
+  return nullptr;
+}
+
 void TScreen::addForm(TCustomForm* f) { forms_.push_back(f); }
 
 void TScreen::removeForm(TCustomForm* f) {

@@ -330,6 +330,9 @@ public:
   // Passes the cursor to the host's cursor service.
   void SetCursor(TCursor c);
   TCustomForm* FindForm(std::string_view name) const;
+  // The modal form whose loop runs innermost, or null. While it runs, the
+  // user can reach no other form.
+  TCustomForm* ModalForm() const;
 
   // Focus bookkeeping (used by forms).
   int FocusCount() const { return focusCount_; }

@@ -26,7 +26,12 @@ Driver::~Driver() {
 
 void Driver::act(const std::function<void()>& action) { Application().Perform(action); }
 
-bool Driver::reach(TControl& c) const { return c.Showing() && c.EnabledInTree(); }
+bool Driver::reach(TControl& c) const { return c.Showing() && c.EnabledInTree() && !blocked(c); }
+
+bool Driver::blocked(const TControl& c) const {
+  TCustomForm* modal = Screen().ModalForm();
+  return modal && c.ParentForm() != modal;
+}
 
 void Driver::activateFormOf(TControl& c) {
   TCustomForm* f = c.ParentForm();
@@ -34,7 +39,7 @@ void Driver::activateFormOf(TControl& c) {
 }
 
 bool Driver::focus(TWinControl& c) {
-  if (!c.CanFocus()) return false;
+  if (!c.CanFocus() || blocked(c)) return false;
   act([&] { c.SetFocus(); });
   return c.Focused();
 }
@@ -46,7 +51,7 @@ void Driver::type(std::string_view text) {
 void Driver::press(Word key, TShiftState shift) { Application().PressKey(key, shift); }
 
 bool Driver::click(TButton& b) {
-  if (!b.CanFocus()) return false;
+  if (!b.CanFocus() || blocked(b)) return false;
   bool reached = false;
   act([&] {
     b.SetFocus();  // a button takes the focus before it acts
@@ -76,6 +81,12 @@ bool Driver::click(TBtnPesquisa& b) {
 }
 
 bool Driver::click(TMenuItem& item) {
+  // A menu of another form than the running modal one is out of reach.
+  if (TCustomForm* modal = Screen().ModalForm()) {
+    TComponent* o = item.Owner();
+    while (o && !dynamic_cast<TCustomForm*>(o)) o = o->Owner();
+    if (o != modal) return false;
+  }
   for (TMenuItem* i = &item; i; i = i->Parent())
     if (!i->Visible() || !i->Enabled()) return false;
   act([&] { item.Click(); });
@@ -83,7 +94,7 @@ bool Driver::click(TMenuItem& item) {
 }
 
 bool Driver::click(TCheckBox& b) {
-  if (!b.CanFocus()) return false;
+  if (!b.CanFocus() || blocked(b)) return false;
   act([&] {
     b.SetFocus();
     if (b.Focused()) b.SetChecked(!b.Checked());
@@ -92,7 +103,7 @@ bool Driver::click(TCheckBox& b) {
 }
 
 bool Driver::click(TRadioButton& b) {
-  if (!b.CanFocus()) return false;
+  if (!b.CanFocus() || blocked(b)) return false;
   act([&] {
     b.SetFocus();
     if (b.Focused()) b.SetChecked(true);
@@ -116,7 +127,7 @@ bool Driver::click(TDBNavigator& nav, TNavigateBtn button) {
 }
 
 bool Driver::clickCell(TDBGrid& grid, int recNo, int column) {
-  if (!grid.CanFocus()) return false;
+  if (!grid.CanFocus() || blocked(grid)) return false;
   act([&] { grid.ClickCell(recNo, column); });
   return grid.Focused();
 }
@@ -129,13 +140,14 @@ bool Driver::clickEditButton(TDBGrid& grid) {
 }
 
 bool Driver::pick(TPageControl& pc, TTabSheet& page) {
+  if (blocked(pc)) return false;
   bool changed = false;
   act([&] { changed = pc.SelectPage(&page); });
   return changed;
 }
 
 bool Driver::select(TComboBox& box, int index) {
-  if (!box.CanFocus()) return false;
+  if (!box.CanFocus() || blocked(box)) return false;
   act([&] {
     box.SetFocus();
     if (box.Focused()) box.Select(index);
@@ -144,7 +156,7 @@ bool Driver::select(TComboBox& box, int index) {
 }
 
 bool Driver::select(TRadioGroup& group, int index) {
-  if (!group.CanFocus()) return false;
+  if (!group.CanFocus() || blocked(group)) return false;
   act([&] {
     group.SetFocus();
     if (group.Focused()) group.SetItemIndex(index);

@@ -75,6 +75,7 @@ public:
 
 private:
   bool reach(TControl& c) const;
+  bool blocked(const TControl& c) const;
   void activateFormOf(TControl& c);
   ScriptedServices services_;
   Services* previous_ = nullptr;
