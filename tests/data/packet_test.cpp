@@ -99,6 +99,20 @@ TEST(PacketRoundTrip, NullsEmptyTextBlanksAndEscapesThroughADataSet) {
   EXPECT_EQ(b.Data(), a.Data());
 }
 
+TEST(PacketRoundTrip, TextsOfEveryLengthSurviveStorage) {
+  std::vector<std::string> texts = {"", "a", std::string(127, 'x'), std::string(128, 'y'), std::string(20000, 'z')};
+  PacketWriter w({{"T", TFieldType::String, 30000}});
+  for (auto& t : texts) w.AddRow({t});
+  TClientDataSet ds;
+  ds.SetData(w.Finish());
+  ds.First();
+  for (auto& t : texts) {
+    EXPECT_EQ(ds.FieldByName("T").AsString(), t);
+    ds.Next();
+  }
+  EXPECT_TRUE(ds.Eof());
+}
+
 TEST(PacketWriterReader, DeltaRowsCarryStatusOldNewAndMask) {
   PacketWriter w(defs(), PacketKind::Delta);
   w.AddModified({"a", "X", 2.0, Variant::Null(), 1, true}, {"a", "X", 1.0, Variant::Null(), 1, false});

@@ -81,19 +81,27 @@ void Column::clear() {
   shrinkAll();
 }
 
-StrRef Column::store(std::string_view s) {
-  if (arena_.size() + s.size() >= kNullLen) throw rtl::EDatabaseError("Too much text in one column of a data set");
-  StrRef ref{static_cast<uint32_t>(arena_.size()), static_cast<uint32_t>(s.size())};
-  if (arena_.size() + s.size() > arena_.capacity())
-    arena_.reserve(std::max(arena_.size() + s.size(), arena_.capacity() + arena_.capacity() / 4 + 1024));
+uint32_t Column::store(std::string_view s) {
+  size_t need = s.size() + 5;
+  if (arena_.size() + need >= kNullOff) throw rtl::EDatabaseError("Too much text in one column of a data set");
+  auto off = static_cast<uint32_t>(arena_.size());
+  if (arena_.size() + need > arena_.capacity())
+    arena_.reserve(std::max(arena_.size() + need, arena_.capacity() + arena_.capacity() / 4 + 1024));
+  auto len = static_cast<uint32_t>(s.size());
+  do {
+    unsigned char b = len & 0x7F;
+    len >>= 7;
+    if (len) b |= 0x80;
+    arena_.push_back(static_cast<char>(b));
+  } while (len);
   arena_.insert(arena_.end(), s.begin(), s.end());
-  return ref;
+  return off;
 }
 
 void Column::pushNull() {
   growAll();
   switch (type_) {
-    case TFieldType::String: s_.push_back({0, kNullLen}); break;
+    case TFieldType::String: s_.push_back(kNullOff); break;
     case TFieldType::Boolean: b_.push_back(2); break;
     case TFieldType::Integer: i_.push_back(0); nul_.push_back(1); break;
     default: d_.push_back(0.0); nul_.push_back(1); break;
@@ -159,7 +167,7 @@ void Column::push(const Variant& v) {
 void Column::set(size_t r, const Variant& v) {
   if (v.isNullOrEmpty()) {
     switch (type_) {
-      case TFieldType::String: s_[r] = {0, kNullLen}; break;
+      case TFieldType::String: s_[r] = kNullOff; break;
       case TFieldType::Boolean: b_[r] = 2; break;
       default: nul_[r] = 1; break;
     }
@@ -264,7 +272,7 @@ void Column::appendJson(std::string& out, size_t r) const {
 }
 
 size_t Column::bytes() const {
-  return s_.capacity() * sizeof(StrRef) + arena_.capacity() + d_.capacity() * 8 + i_.capacity() * 8 +
+  return s_.capacity() * sizeof(uint32_t) + arena_.capacity() + d_.capacity() * 8 + i_.capacity() * 8 +
          b_.capacity() + nul_.capacity();
 }
 

@@ -15,11 +15,9 @@
 
 namespace data::detail {
 
-struct StrRef {
-  uint32_t off = 0;
-  uint32_t len = 0;
-};
-constexpr uint32_t kNullLen = 0xFFFFFFFFu;
+// A string cell is the offset of its text in the column's arena, where the
+// text is preceded by its length (LEB128: one byte below 128).
+constexpr uint32_t kNullOff = 0xFFFFFFFFu;
 
 class Column {
 public:
@@ -35,12 +33,26 @@ public:
 
   bool isNull(size_t r) const {
     switch (type_) {
-      case TFieldType::String: return s_[r].len == kNullLen;
+      case TFieldType::String: return s_[r] == kNullOff;
       case TFieldType::Boolean: return b_[r] == 2;
       default: return nul_[r] != 0;
     }
   }
-  std::string_view str(size_t r) const { return {arena_.data() + s_[r].off, s_[r].len}; }
+  std::string_view str(size_t r) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(arena_.data()) + s_[r];
+    uint32_t len = *p++;
+    if (len >= 0x80) {
+      len &= 0x7F;
+      int shift = 7;
+      unsigned char b;
+      do {
+        b = *p++;
+        len |= static_cast<uint32_t>(b & 0x7F) << shift;
+        shift += 7;
+      } while (b & 0x80);
+    }
+    return {reinterpret_cast<const char*>(p), len};
+  }
   double num(size_t r) const { return d_[r]; }
   int64_t integer(size_t r) const { return i_[r]; }
   bool boolean(size_t r) const { return b_[r] == 1; }
@@ -70,11 +82,11 @@ public:
   size_t bytes() const;
 
 private:
-  StrRef store(std::string_view s);
+  uint32_t store(std::string_view s);
   void growAll();
   void shrinkAll();
   TFieldType type_;
-  std::vector<StrRef> s_;
+  std::vector<uint32_t> s_;
   std::vector<char> arena_;
   std::vector<double> d_;
   std::vector<int64_t> i_;
