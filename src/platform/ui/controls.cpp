@@ -310,7 +310,7 @@ TCustomForm::~TCustomForm() {
   rel.erase(std::remove(rel.begin(), rel.end(), this), rel.end());
   // The controls go while the form is whole, so that their bookkeeping finds it.
   DestroyComponents();
-  if (wasActive) {
+  if (wasActive && !Application().DestroyingForms()) {
     if (TCustomForm* next = Screen().nextActiveAfter(nullptr)) {
       try {
         next->Show();
@@ -740,6 +740,8 @@ void TApplication::keyStroke(Word key, TShiftState shift, TChar ch) {
 }
 
 void TApplication::DestroyForms() {
+  // No form is activated while the others go.
+  destroyingForms_ = true;
   releases_.clear();
   for (;;) {
     const auto& forms = Screen().Forms();
@@ -747,6 +749,7 @@ void TApplication::DestroyForms() {
     delete forms.back();
   }
   MainForm = nullptr;
+  destroyingForms_ = false;
 }
 
 void TApplication::QueueRelease(TCustomForm* f) {

@@ -388,6 +388,7 @@ public:
   void QueueRelease(TCustomForm* f);
   void ProcessReleases();
   int ActionDepth() const { return depth_; }
+  bool DestroyingForms() const { return destroyingForms_; }
 
 private:
   friend class TCustomForm;
@@ -395,6 +396,7 @@ private:
   Services* services_ = nullptr;
   std::vector<TCustomForm*> releases_;
   int depth_ = 0;
+  bool destroyingForms_ = false;
 };
 
 TApplication& Application();
