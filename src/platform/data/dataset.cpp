@@ -566,16 +566,16 @@ struct TClientDataSet::Impl {
   void rebuildView() {
     updateDerived();
     if (!derived) return;
-    std::vector<int32_t> keep;
-    keep.reserve(order.size());
     view.clear();
-    for (int32_t r : order) {
+    size_t kept = 0;  // rows gone for good leave the natural order as it is walked
+    for (size_t i = 0; i < order.size(); ++i) {
+      int32_t r = order[i];
       uint8_t st = rowState[static_cast<size_t>(r)];
       if (st == RowDead || st == RowOrig) continue;
-      keep.push_back(r);
+      order[kept++] = r;
       if (st == RowLive && passes(r)) view.push_back(r);
     }
-    order = std::move(keep);
+    order.resize(kept);
     if (sorted()) std::sort(view.begin(), view.end(), [this](int32_t a, int32_t b) { return less(a, b); });
   }
   void placeCursor(int32_t row) {

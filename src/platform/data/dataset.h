@@ -309,7 +309,9 @@ public:
 
   // ---- Rows other than the current one (grids drawing their visible rows).
   // recNo is 1-based in the current view; the cursor does not move and no
-  // event fires (calculated fields are computed for that row).
+  // event fires (calculated fields are computed for that row). A row being
+  // inserted is not in the view until it is posted; the current row in edit
+  // reads its edit buffer.
   Variant RecordValue(int recNo, const TField& field);
   std::string RecordDisplayText(int recNo, const TField& field);
 
