@@ -194,6 +194,17 @@ TEST_F(FocusTest, TabWalksTheTabStopsWithoutReachingKeyHandlers) {
   ui.focus(*f->edtA);
   ui.press(VK_TAB);
   EXPECT_EQ(ui.focusedName(), "edtC");
+  // Tab order counts within each container; moving a control renumbers the others.
+  f->edtB->TabStop = true;
+  f->edtB->SetTabOrder(0);
+  EXPECT_EQ(f->edtA->TabOrder(), 1);
+  f->panOutro->SetTabOrder(0);
+  ui.focus(*f->pgc);
+  ui.press(VK_TAB);
+  EXPECT_EQ(ui.focusedName(), "edtC");
+  ui.press(VK_TAB);
+  EXPECT_EQ(ui.focusedName(), "edtB");
+  EXPECT_TRUE(keys.empty());
 }
 
 TEST_F(FocusTest, KeyPreviewSeesKeysFirstAndClearedKeysAreDiscarded) {
@@ -530,6 +541,17 @@ TEST_F(FocusTest, RadioButtonsGroupsAndCombosReportUserChoices) {
   cmb->SetItemIndex(0);  // in code: no event
   EXPECT_EQ(events, (Log{"r2", "grp 1", "grp 0", "cmb Nome"}));
   EXPECT_EQ(Driver::text(*cmb), "Código");
+}
+
+TEST_F(FocusTest, ChildWindowsMinimiseWhenClosedByDefault) {
+  f->FormStyle = TFormStyle::MDIChild;
+  ui.close(*f);
+  EXPECT_EQ(f->WindowState(), TWindowState::Minimized);
+  EXPECT_TRUE(f->Visible());
+  f->FormStyle = TFormStyle::Normal;
+  ui.close(*f);
+  EXPECT_FALSE(f->Visible());
+  EXPECT_EQ(ui.activeForm(), nullptr);
 }
 
 TEST_F(FocusTest, ComponentsAreFoundByNameWithoutRegardToCase) {
