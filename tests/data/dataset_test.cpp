@@ -454,6 +454,39 @@ TEST_F(ChangeLog, DataRoundTripsPendingChanges) {
   EXPECT_EQ(copy.FieldByName("CDCLIENTE").AsString(), "C2");  // back where it was
 }
 
+TEST_F(ChangeLog, RepeatedEditsAndMergesKeepValuesAndRefuseStaleBookmarks) {
+  ds.EmptyDataSet();
+  for (int i = 0; i < 5000; ++i) add(("K" + std::to_string(i)).c_str(), "Nome", i, 1.0);
+  ds.MergeChangeLog();
+  ds.Last();
+  auto old = ds.GetBookmark();
+  for (int round = 1; round <= 3; ++round) {
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+      ds.Edit();
+      F("NMRAZSOCCLIE").SetAsString("Nome " + std::to_string(round));
+      F("QTCOMEFETCLI").SetAsFloat(F("QTCOMEFETCLI").AsFloat() + 1);
+      ds.Post();
+    }
+    ds.MergeChangeLog();
+  }
+  EXPECT_EQ(ds.RecordCount(), 5000);
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  // The merges compacted the storage: the old bookmark is refused, not misread.
+  EXPECT_FALSE(ds.BookmarkValid(old));
+  EXPECT_THROW(ds.GotoBookmark(old), rtl::EDatabaseError);
+  ds.Last();
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "K4999");
+  EXPECT_EQ(F("NMRAZSOCCLIE").AsString(), "Nome 3");
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), 4999 + 3);
+  auto b = ds.GetBookmark();
+  ds.First();
+  ds.GotoBookmark(b);
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "K4999");
+  TClientDataSet copy;
+  copy.CopyDataFrom(ds);
+  EXPECT_EQ(copy.Data(), ds.Data());
+}
+
 TEST_F(ChangeLog, LogChangesOffWritesStraightToTheBase) {
   ds.LogChanges = false;
   ds.Edit();

@@ -159,6 +159,7 @@ struct TClientDataSet::Impl {
   std::vector<uint8_t> rowState;
   ChangeLog log;
   bool hasStorage = false;
+  uint32_t generation = 0;  // changes whenever row numbers do
 
   // ---- view: the rows the filter lets through, in index order
   std::vector<int32_t> view;
@@ -265,6 +266,37 @@ struct TClientDataSet::Impl {
     order.clear();
     derived = false;
     hasStorage = true;
+    ++generation;
+  }
+
+  // Drops dead rows and unreferenced text once they outnumber the live rows,
+  // so that long sessions of edits and merges do not grow the storage. Only
+  // with an empty change log (no original rows to keep).
+  void compactIfWorthIt() {
+    if (log.size() != 0 || rowState.size() < 4096) return;
+    size_t live = 0;
+    for (uint8_t st : rowState) live += st == RowLive;
+    if (rowState.size() - live <= live) return;
+    std::vector<int32_t> keep, remap(rowState.size(), -1);
+    keep.reserve(live);
+    for (size_t r = 0; r < rowState.size(); ++r)
+      if (rowState[r] == RowLive) {
+        remap[r] = static_cast<int32_t>(keep.size());
+        keep.push_back(static_cast<int32_t>(r));
+      }
+    for (auto& c : cols) c.compactTo(keep);
+    rowState.assign(keep.size(), RowLive);
+    auto mapAll = [&](std::vector<int32_t>& v) {
+      size_t k = 0;
+      for (int32_t r : v)
+        if (remap[static_cast<size_t>(r)] >= 0) v[k++] = remap[static_cast<size_t>(r)];
+      v.resize(k);
+    };
+    mapAll(view);
+    mapAll(order);
+    log.clear();
+    ++generation;
+    calcValid = false;
   }
 
   // ---- fields
@@ -1572,6 +1604,7 @@ void TClientDataSet::MergeChangeLog() {
     if (e.status == TUpdateStatus::Deleted) im.rowState[static_cast<size_t>(r)] = RowDead;
   });
   im.log.clear();
+  im.compactIfWorthIt();
 }
 
 void TClientDataSet::CancelUpdates() {
@@ -1808,19 +1841,35 @@ void TClientDataSet::EnableControls() {
 
 bool TClientDataSet::ControlsDisabled() const { return impl_->disableCount > 0; }
 
-TBookmark TClientDataSet::GetBookmark() const { return impl_->curRow(); }
+// A bookmark is the row number with the storage generation above it, so a
+// bookmark taken before the storage was compacted or replaced is refused
+// rather than pointing at another row.
+TBookmark TClientDataSet::GetBookmark() const {
+  int32_t r = impl_->curRow();
+  return r < 0 ? -1 : (static_cast<TBookmark>(impl_->generation) << 32) | static_cast<TBookmark>(r);
+}
+
+namespace {
+int32_t bookmarkRow(const TClientDataSet::Impl& im, TBookmark b) {
+  if (b < 0 || (b >> 32) != static_cast<TBookmark>(im.generation)) return -1;
+  auto r = static_cast<int32_t>(b & 0xFFFFFFFF);
+  if (static_cast<size_t>(r) >= im.rowState.size() || im.rowState[static_cast<size_t>(r)] != RowLive) return -1;
+  return r;
+}
+}  // namespace
 
 bool TClientDataSet::BookmarkValid(TBookmark b) const {
   auto& im = *impl_;
-  if (b < 0 || static_cast<size_t>(b) >= im.rowState.size() || im.rowState[static_cast<size_t>(b)] != RowLive) return false;
-  return std::find(im.view.begin(), im.view.end(), static_cast<int32_t>(b)) != im.view.end();
+  int32_t r = bookmarkRow(im, b);
+  return r >= 0 && std::find(im.view.begin(), im.view.end(), r) != im.view.end();
 }
 
 void TClientDataSet::GotoBookmark(TBookmark b) {
   auto& im = *impl_;
   im.checkBrowseMode();
-  auto it = std::find(im.view.begin(), im.view.end(), static_cast<int32_t>(b));
-  if (b < 0 || it == im.view.end()) im.fail("Record not found");
+  int32_t r = bookmarkRow(im, b);
+  auto it = r < 0 ? im.view.end() : std::find(im.view.begin(), im.view.end(), r);
+  if (it == im.view.end()) im.fail("Record not found");
   im.fire(BeforeScroll);
   im.cur = static_cast<int>(it - im.view.begin());
   im.bof = im.eof = false;

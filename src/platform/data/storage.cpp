@@ -190,6 +190,31 @@ void Column::copyCell(size_t from, size_t to) {
   }
 }
 
+void Column::compactTo(const std::vector<int32_t>& rows) {
+  Column c(type_);
+  c.reserve(rows.size());
+  if (type_ == TFieldType::String) {
+    size_t text = 0;
+    for (int32_t r : rows)
+      if (!isNull(static_cast<size_t>(r))) text += str(static_cast<size_t>(r)).size() + 1;
+    c.arena_.reserve(text + 16);
+  }
+  for (int32_t r : rows) {
+    auto row = static_cast<size_t>(r);
+    if (isNull(row)) {
+      c.pushNull();
+      continue;
+    }
+    switch (type_) {
+      case TFieldType::String: c.pushStr(str(row)); break;
+      case TFieldType::Boolean: c.pushBool(b_[row] == 1); break;
+      case TFieldType::Integer: c.pushInt(i_[row]); break;
+      default: c.pushNum(d_[row]); break;
+    }
+  }
+  *this = std::move(c);
+}
+
 Variant Column::get(size_t r) const {
   if (isNull(r)) return Variant::Null();
   switch (type_) {

@@ -69,6 +69,8 @@ public:
   // Changing a row.
   void set(size_t r, const Variant& v);
   void copyCell(size_t from, size_t to);
+  // Keeps only the given rows, in that order, with freshly packed text.
+  void compactTo(const std::vector<int32_t>& rows);
 
   Variant get(size_t r) const;
   bool equals(size_t r, const Variant& v) const;
