@@ -253,3 +253,44 @@ TEST(PadraoGridRelease, GlobalOfAnOlderInstanceIsNotTouched) {
 }
 
 }  // namespace
+
+namespace {
+
+int habilitaCalls = 0;
+
+// A screen that adjusts the toolbar after the standard handler, as the
+// screens' Habilita does.
+struct TfrmHabilita : TfrmTeste {
+  TClientDataSet own{"cdsProprio"};  // dies with this class, before the bases
+  explicit TfrmHabilita(TComponent* owner) : TfrmTeste(owner, "frmHabilita") {
+    own.CopyDataFrom(cds);
+    own.First();
+    dtsPadrao->SetDataSet(&own);
+    habilitaCalls = 0;
+  }
+  void dtsPadraoStateChange(data::TDataSource& sender) override {
+    TfrmPadraoGrid::dtsPadraoStateChange(sender);
+    ++habilitaCalls;
+    sbtIncluir->SetEnabled(false);
+    mnuVerificar->SetEnabled(false);
+  }
+};
+
+TEST(PadraoGridOverride, ScreenAdjustsAfterTheStandardTableAndIsNotCalledWhileDying) {
+  Driver ui;
+  auto* f = CreateForm<TfrmHabilita>(nullptr);
+  ui.act([&] { f->Show(); });
+  ui.click(*f->sbtAlterar);
+  ui.press(VK_RETURN, ssCtrl);  // edit and back: two state changes
+  EXPECT_EQ(habilitaCalls, 2);
+  EXPECT_FALSE(f->sbtIncluir->Enabled());
+  EXPECT_FALSE(f->mnuIncluir->Enabled());
+  EXPECT_FALSE(f->sbtVerificar->Enabled());  // the menu side was set; the button followed
+  EXPECT_TRUE(f->sbtAlterar->Enabled());
+  // The screen's data set goes before the base form: the override, whose
+  // members are already gone, must not run.
+  delete f;
+  EXPECT_EQ(habilitaCalls, 2);
+}
+
+}  // namespace
