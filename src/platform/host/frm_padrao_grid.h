@@ -15,6 +15,9 @@
 //   edit / insert         off      off     off     off      off       off       on        on
 //
 // Ajuda and Fechar stay enabled. Screens adjust the result after calling it.
+// The table is applied at each state change of dtsPadrao, as the platform's
+// OnStateChange runs; a screen that fills or empties its data set without a
+// state change (a filter, EmptyDataSet) calls dtsPadraoStateChange itself.
 //
 // Keys (the form has key preview; FormKeyDown):
 //   Ctrl+Enter   while dtsPadrao's data set is in edit or insert: confirm (the key is used up)
