@@ -212,22 +212,30 @@ ReportDefinition ReportLibrary::Load(std::string_view code) const {
   return LoadDefinition(path);
 }
 
-std::vector<std::pair<std::string, std::string>> ReportLibrary::List() const {
-  std::map<std::string, std::string> found;
+std::vector<ReportEntry> ReportLibrary::Entries() const {
+  std::map<std::string, ReportEntry> byFile;
   for (const std::string& f : folders_) {
     std::error_code ec;
     for (fs::directory_iterator it(f, ec), end; !ec && it != end; it.increment(ec)) {
       if (it->path().extension() != ".json") continue;
-      std::string code = it->path().stem().string();
-      if (found.count(code)) continue;  // an earlier folder wins
+      std::string file = it->path().filename().string();
+      if (byFile.count(file)) continue;  // an earlier folder wins
       try {
-        found[code] = LoadDefinition(it->path().string()).Title;
+        ReportDefinition d = LoadDefinition(it->path().string());
+        ReportEntry e{d.Code, d.Title, it->path().string(), {}};
+        for (const ParamDef& p : d.Params) e.ParamNames.push_back(p.Name);
+        byFile[file] = std::move(e);
       } catch (const EReportError&) {
         // An unreadable file is not offered; loading it by code tells why.
       }
     }
   }
-  return {found.begin(), found.end()};
+  std::vector<ReportEntry> out;
+  for (auto& [file, e] : byFile) out.push_back(std::move(e));
+  std::sort(out.begin(), out.end(), [](const ReportEntry& a, const ReportEntry& b) {
+    return a.Code != b.Code ? a.Code < b.Code : a.Title < b.Title;
+  });
+  return out;
 }
 
 }  // namespace report

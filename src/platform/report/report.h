@@ -82,7 +82,13 @@ struct ReportDefinition {
 ReportDefinition LoadDefinition(const std::string& path);
 ReportDefinition ParseDefinition(std::string_view json, const std::string& sourceName = "<text>");
 
-// The folders searched for "<CODE>.json", in order.
+struct ReportEntry {
+  std::string Code, Title, Path;
+  std::vector<std::string> ParamNames;
+};
+
+// The folders searched for definitions, in order. "<CODE>.json" is the
+// definition of a code; any other "*.json" whose code matches is listed too.
 class ReportLibrary {
 public:
   ReportLibrary() = default;
@@ -99,8 +105,9 @@ public:
   std::string Find(std::string_view code) const;
   // EReportError when absent.
   ReportDefinition Load(std::string_view code) const;
-  // The codes and titles of every definition found, by code.
-  std::vector<std::pair<std::string, std::string>> List() const;
+  // Every readable definition found, by code and title; a file name found in
+  // an earlier folder hides the same name in later ones.
+  std::vector<ReportEntry> Entries() const;
 
 private:
   std::vector<std::string> folders_;
