@@ -129,6 +129,7 @@ ReportDefinition ParseDefinition(std::string_view text, const std::string& sourc
     ColumnDef cd;
     cd.Field = str(c, "field", source, true);
     cd.Title = str(c, "title", source, false);
+    if (cd.Title.empty()) cd.Title = cd.Field;
     cd.Band = str(c, "band", source, false);
     cd.Format = str(c, "format", source, false);
     if (auto w = c.find("width"); w != c.end()) {
