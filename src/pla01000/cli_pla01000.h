@@ -210,6 +210,13 @@ public:
   // until then the base form's own handlers serve these commands.
   void sbtIncluirClick(ui::TObject& sender) override;
   void sbtExcluirClick(ui::TObject& sender) override;
+  void sbtConfirmarClick(ui::TObject& sender) override;
+  void sbtCancelarClick(ui::TObject& sender) override;
+  void sbtAlterarClick(ui::TObject& sender) override;
+  void sbtProcurarClick(ui::TObject& sender) override;
+  void sbtImprimirClick(ui::TObject& sender) override;
+  void FormCloseQuery(ui::TObject& sender, bool& canClose) override;
+  void FormKeyDown(ui::TObject& sender, ui::Word& key, ui::TShiftState shift) override;
   void sbtConsolidarClick(ui::TObject& sender);
   void mnuConsolidarClick(ui::TObject& sender);
   void ControlCache(data::TDataSource& dataSource);

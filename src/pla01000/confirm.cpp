@@ -1,22 +1,214 @@
-// Commands of the toolbar and the enabling of the header and the commands from
-// the state of one data set.
+// Commands of the toolbar, the enabling of the header and the commands from
+// the state of one data set, the close guard and the keys of the window.
 
-#include "platform/host/context.h"
+#include "contracts/result.h"
 #include "pla01000/cli_pla01000.h"
+#include "pla01001/cli_pla01001.h"
+#include "platform/host/checks.h"
+#include "platform/host/context.h"
+#include "platform/host/dialogs.h"
+#include "platform/host/lookups.h"
+#include "platform/ui/dbctrls.h"
+#include "platform/ui/services.h"
 
 namespace pla01000 {
+
+using rtl::Variant;
+using St = data::TDataSetState;
+
+namespace {
+
+bool Pendentes(const data::TClientDataSet& ds) { return ds.Active() && ds.ChangeCount() > 0; }
+
+bool EmEdicaoOuInclusao(const data::TClientDataSet& ds) { return ds.State() == St::Edit || ds.State() == St::Insert; }
+
+// Text of the current row's field, "" while the data set is closed or empty.
+std::string Texto(const data::TClientDataSet& ds, const char* field) {
+  return ds.Active() && !ds.IsEmpty() ? ds.FieldByName(field).AsString() : std::string();
+}
+
+}  // namespace
 
 // Rows are never added or removed on this screen (the buttons stay disabled).
 void TfrmMediEfetivos::sbtIncluirClick(ui::TObject&) {}
 
 void TfrmMediEfetivos::sbtExcluirClick(ui::TObject&) {}
 
+// ---- Confirm ------------------------------------------------------------------
+void TfrmMediEfetivos::sbtConfirmarClick(ui::TObject& sender) {
+  if (pgcPadrao->ActivePage() == tshPadrao) {
+    host::TfrmPadraoGrid::sbtConfirmarClick(sender);  // the post sends the row
+    return;
+  }
+
+  if (cdsServCli.State() == St::Edit) cdsServCli.Post();
+  if (Pendentes(cdsServCli) || Pendentes(cdsItRatEfet)) {
+    host::ActiveShowAvi(this, 1, msgPadrao.Msg("upd_cdsEfetClie"));
+    try {
+      rtl::VariantArray args{Pendentes(cdsServCli) ? Variant(cdsServCli.Delta()) : Variant::Null(),
+                             Filial(),
+                             Texto(cdsCardaDia, "CDSERVFILI"),
+                             DataCardapio(),
+                             pgcPadrao->ActivePage() == tshClientes,
+                             Texto(cdsCardaDia, "NRCARDAPIO"),
+                             Pendentes(cdsItRatEfet) ? Variant(cdsItRatEfet.Delta()) : Variant::Null()};
+      Variant r = netMediEfetivos.Call("UpdEfetClie", args);
+
+      // A call that never reached the server comes back as a failed result
+      // array; it must not pass for a reloaded menu day.
+      if (contracts::IsResultArray(r) && !contracts::ResultSucceeded(r))
+        host::MensErro(contracts::ResultMessage(r), true);
+
+      bool recarregaDia = false;
+      if (!r.isNullOrEmpty() && !(r.isArray() && r.size() == 0)) {
+        const Variant& e0 = r.isArray() ? r[0] : r;
+        if (e0.isString()) {
+          if (e0.asStringRef() != "OK") {
+            std::string texto = msgPadrao.Msg(e0.asStringRef());
+            host::MensErro(texto.empty() ? e0.asStringRef() : texto, true);
+          }
+        } else {
+          recarregaDia = true;
+        }
+      }
+
+      if (recarregaDia) {
+        std::string servico = Texto(cdsCardaDia, "CDSERVFILI");
+        std::string cliente = Texto(cdsServCli, "CDCLIENTE");
+        std::string servFatu = Texto(cdsServFatu, "CDSERVICFATURAM");
+        cdsCardaDia.DisableControls();
+        cdsServCli.DisableControls();
+        auto retoma = [&] {
+          cdsCardaDia.EnableControls();
+          cdsServCli.EnableControls();
+          cdsCardaDia.Locate("CDSERVFILI", servico);
+          if (cdsServFatu.Active()) cdsServFatu.Locate("CDSERVICFATURAM", servFatu);
+          if (cdsServCli.Active()) cdsServCli.Locate("CDCLIENTE;CDSERVFILI", Variant::Array({cliente, servFatu}));
+        };
+        try {
+          cdsCardaDia.SetData(r[0]);
+          cdsCompCardAux.SetData(r[1]);
+          cdsCompCardAux.SetFiltered(false);
+          cdsCompCardAux.SetFilter("CDFILIAL = '" + Texto(cdsCardaDia, "CDFILIAL") + "'" + " AND NRCARDAPIO = " + "'" +
+                                   Texto(cdsCardaDia, "NRCARDAPIO") + "'");
+          cdsCompCardAux.SetFiltered(true);
+          cdsPratoCard.SetData(r[2]);
+          cdsPratoCard.SetFiltered(true);
+        } catch (...) {
+          retoma();
+          throw;
+        }
+        retoma();
+      }
+
+      std::string cliente = Texto(cdsServCli, "CDCLIENTE");
+      std::string servFatu = Texto(cdsServFatu, "CDSERVICFATURAM");
+      Variant f = Servidor("GetServiFat", {Filial(), Texto(cdsCardaDia, "CDSERVFILI"), DataCardapio(), 0});
+      cdsServFatu.SetData(host::CheckResultServ(f, true, 0));
+      cdsServFatu.Locate("CDSERVICFATURAM", servFatu);
+      if (cdsServCli.Active()) cdsServCli.MergeChangeLog();
+      getItRatEfet();
+      if (cdsServCli.Active()) cdsServCli.Locate("CDCLIENTE;CDSERVFILI", Variant::Array({cliente, servFatu}));
+    } catch (...) {
+      host::DeactiveShowAvi();
+      throw;
+    }
+    host::DeactiveShowAvi();
+  }
+
+  Vd_Turno();
+  ControlCache(dtsServCli);
+  if (EmEdicaoOuInclusao(cdsEfetCat)) {
+    ControlCache(dtsEfetCat);
+    cdsEfetCat.Post();
+  }
+  if (cdsTurnoCliente.State() == St::Edit) cdsTurnoCliente.Post();
+  if (Pendentes(cdsTurnoCliente)) {
+    try {
+      Variant r = Servidor("SetTurnoCliente", {cdsTurnoCliente.Delta()});
+      host::CheckResultServ(r, true, 0);
+      cdsTurnoCliente.MergeChangeLog();
+    } catch (...) {
+      host::DeactiveShowAvi();
+      throw;
+    }
+    host::DeactiveShowAvi();
+  }
+}
+
+// ---- Cancel -------------------------------------------------------------------
+void TfrmMediEfetivos::sbtCancelarClick(ui::TObject& sender) {
+  if (pgcPadrao->ActivePage() == tshPadrao) {
+    host::TfrmPadraoGrid::sbtCancelarClick(sender);
+    if (cdsCardaDia.Active() && cdsCardaDia.IsEmpty()) {
+      // Nothing left on the day: both pages close until the header is entered again.
+      tshPadrao->SetEnabled(true);
+      mnuEfetivos->SetChecked(true);
+      mnuClientes->SetChecked(false);
+      pgcPadrao->SetActivePage(tshPadrao);
+      tshPadrao->SetEnabled(false);
+      mnuEfetivos->SetEnabled(false);
+      tshClientes->SetEnabled(false);
+      mnuClientes->SetEnabled(false);
+    }
+    return;
+  }
+
+  if (host::ShowMsg(msgMensagensPadroes, "Canc", ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) == ui::mrYes) {
+    for (data::TClientDataSet* ds : {&cdsServCli, &cdsTurnoCliente})
+      if (ds->Active()) {
+        ds->CancelUpdates();
+        ds->MergeChangeLog();
+      }
+    ControlCache(dtsServCli);
+    if (EmEdicaoOuInclusao(cdsEfetCat)) cdsEfetCat.Cancel();
+  }
+  // The apportionment rows come back from the server whatever the answer.
+  getItRatEfet();
+}
+
+// ---- Edit and search ----------------------------------------------------------
+void TfrmMediEfetivos::sbtAlterarClick(ui::TObject& sender) {
+  if (pgcPadrao->ActivePage() == tshPadrao) {
+    if (cdsCardaDia.Active()) ui::FocusField(cdsCardaDia.FieldByName("QTCOMEFETCAR"));
+    host::TfrmPadraoGrid::sbtAlterarClick(sender);
+    return;
+  }
+  // An empty data set would start an insert, which these rows never take.
+  if (PageControl1->ActivePage() == TabSheet1) {
+    if (cdsServCli.State() == St::Browse && !cdsServCli.IsEmpty()) cdsServCli.Edit();
+    FocusControl(dbgEfeCliCa);
+  }
+  if (PageControl1->ActivePage() == tshTurnoCliente) {
+    if (cdsTurnoCliente.State() == St::Browse && !cdsTurnoCliente.IsEmpty()) cdsTurnoCliente.Edit();
+    FocusControl(dbgTurnoClie);
+  }
+}
+
+void TfrmMediEfetivos::sbtProcurarClick(ui::TObject& sender) {
+  if (pgcPadrao->ActivePage() == tshPadrao) {
+    host::TfrmPadraoGrid::sbtProcurarClick(sender);
+    return;
+  }
+  if (data::TClientDataSet* ds = dtsServCli.DataSet(); ds && ds->Active()) host::Procura(*ds);
+}
+
+// ---- Other screens --------------------------------------------------------------
+void TfrmMediEfetivos::sbtImprimirClick(ui::TObject&) { pla01001::CriaListEfet(); }
+
+// The consolidation screen that PLA01010 will be is not in this build yet:
+// until it is, the two commands open nothing.
+void TfrmMediEfetivos::sbtConsolidarClick(ui::TObject&) {}
+
+void TfrmMediEfetivos::mnuConsolidarClick(ui::TObject&) {}
+
+// ---- Enabling -----------------------------------------------------------------
 void TfrmMediEfetivos::ControlCache(data::TDataSource& dataSource) {
   data::TClientDataSet* ds = dataSource.DataSet();
   if (!ds || !ds->Active()) return;
-  data::TDataSetState st = ds->State();
-  bool browse = st == data::TDataSetState::Browse;
-  bool editando = st == data::TDataSetState::Edit || st == data::TDataSetState::Insert;
+  St st = ds->State();
+  bool browse = st == St::Browse;
+  bool editando = st == St::Edit || st == St::Insert;
 
   if (!host::ModuFili()) {
     medCdFilial->SetEnabled(browse);
@@ -39,6 +231,72 @@ void TfrmMediEfetivos::ControlCache(data::TDataSource& dataSource) {
   sbtConfirmar->SetEnabled(editando);
   sbtImprimir->SetEnabled(false);
   // The menu entries follow their buttons.
+}
+
+// ---- Closing --------------------------------------------------------------------
+void TfrmMediEfetivos::FormCloseQuery(ui::TObject&, bool& canClose) {
+  try {
+    if (pgcPadrao->ActivePage() != tshPadrao) {
+      auto perguntaGrava = [this] {
+        if (ui::MessageDlg(msgPadrao.Msg("CACHECHEIO"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) == ui::mrYes)
+          sbtConfirmarClick(*sbtConfirmar);
+      };
+      if (cdsServCli.State() == St::Edit) cdsServCli.Post();
+      if (Pendentes(cdsServCli))
+        perguntaGrava();
+      else
+        Vd_ComensTrocaAba();
+      if (cdsTurnoCliente.State() == St::Edit) cdsTurnoCliente.Post();
+      if (Pendentes(cdsTurnoCliente))
+        perguntaGrava();
+      else
+        Vd_Turno();
+    }
+    canClose = Vd_Comensais() && Vd_VerifRetirada();
+  } catch (...) {
+    // The checks refuse by raising: the window stays, and must be seen.
+    canClose = false;
+    if (WindowState() == ui::TWindowState::Minimized) SetWindowState(ui::TWindowState::Normal);
+    throw;
+  }
+  if (!canClose && WindowState() == ui::TWindowState::Minimized) SetWindowState(ui::TWindowState::Normal);
+}
+
+// ---- Keys -----------------------------------------------------------------------
+void TfrmMediEfetivos::FormKeyDown(ui::TObject&, ui::Word& key, ui::TShiftState shift) {
+  if (key == ui::VK_RETURN && (shift & ui::ssCtrl)) {
+    if (cdsCardaDia.State() == St::Edit) sbtConfirmar->Click();
+  } else if (key == ui::VK_DELETE || key == ui::VK_BACK) {
+    // An existing service code cannot be erased from the grid.
+    auto* g = dynamic_cast<ui::TDBGrid*>(ActiveControl());
+    if (g && g->Focused() && g->EditorMode() && g->SelectedField() && (g->SelectedField()->Tag & 1) &&
+        g->DataSource() && g->DataSource()->State() == St::Browse) {
+      key = 0;
+      rtl::Abort();
+    }
+  }
+
+  if (key == ui::VK_F12 && shift == ui::ssNone) {
+    if (ui::TWinControl* c = host::SelectNextControl(pgcPadrao, false, true, false); c && c->Parent())
+      host::SelectFirstControl(c->Parent());
+  }
+
+  if (data::TField* f = dbgPadrao->SelectedField(); f && f->FieldName() == "CDSERVFILI") bTabServico = key == ui::VK_TAB;
+
+  if (shift == ui::ssAlt && (key == ui::VK_NEXT || key == ui::VK_PRIOR)) {
+    ui::TWinControl* ativo = ActiveControl();
+    ui::TDBGrid* destino = nullptr;
+    if (ativo == dbgTipoPrat)
+      destino = key == ui::VK_NEXT ? dbgPrato : dbgPadrao;
+    else if (ativo == dbgPadrao && key == ui::VK_NEXT)
+      destino = dbgTipoPrat;
+    else if (ativo == dbgPrato && key == ui::VK_PRIOR)
+      destino = dbgTipoPrat;
+    if (destino) {
+      key = 0;
+      if (destino->Enabled()) FocusControl(destino);
+    }
+  }
 }
 
 }  // namespace pla01000

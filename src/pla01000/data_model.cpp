@@ -603,6 +603,16 @@ void TfrmMediEfetivos::WireEvents() {
   cdsCardaDia.BeforeInsert = [this](data::TClientDataSet& d) { cdsCardaDiaBeforeInsert(d); };
   cdsCardaDia.BeforeDelete = [this](data::TClientDataSet& d) { cdsCardaDiaBeforeDelete(d); };
   cdsCardaDia.AfterScroll = [this](data::TClientDataSet& d) { cdsCardaDiaAfterScroll(d); };
+  // Service grid, the sending of its rows and the screen's own commands.
+  cdsCardaDia.BeforeEdit = [this](data::TClientDataSet& d) { cdsCardaDiaBeforeEdit(d); };
+  cdsCardaDia.BeforePost = [this](data::TClientDataSet& d) { cdsCardaDiaBeforePost(d); };
+  cdsCardaDia.AfterPost = [this](data::TClientDataSet& d) { cdsCardaDiaAfterPost(d); };
+  cdsCardaDia.AfterCancel = [this](data::TClientDataSet& d) { cdsCardaDiaAfterCancel(d); };
+  dbgPadrao->OnColExit = [this](ui::TObject& s) { dbgPadraoColExit(s); };
+  dbgPadrao->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgPadraoKeyDown(s, k, sh); };
+  dbgPadrao->OnEditButtonClick = [this](ui::TObject& s) { dbgPadraoEditButtonClick(s); };
+  sbtConsolidar->OnClick = [this](ui::TObject& s) { sbtConsolidarClick(s); };
+  mnuConsolidar->OnClick = [this](ui::TObject& s) { mnuConsolidarClick(s); };
 }
 
 }  // namespace pla01000
