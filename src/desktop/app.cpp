@@ -1,0 +1,219 @@
+#include "desktop/app.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTranslator>
+
+#include "net/http_transport.h"
+#include "platform/db/query.h"
+#include "platform/host/branch.h"
+#include "platform/host/context.h"
+
+namespace desktop {
+
+namespace {
+
+// The screens the frame's menu offers, by the opener the package exports.
+struct ScreenEntry {
+  const char* code;
+  const char* opener;
+  const char* caption;
+};
+constexpr ScreenEntry kScreens[] = {
+    {"PLA01000", "CriaMedEfetivos", "&Efetivos"},
+    {"PLA01001", "CriaListEfet", "&Listagem de Efetivos"},
+    {"PLA01010", "CriaConsEfetClie", "&Consolidação de Efetivos por Cliente"},
+};
+
+}  // namespace
+
+void InstallPortuguese(QCoreApplication& app) {
+  QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+  auto* qt = new QTranslator(&app);
+  if (qt->load(QLocale(QLocale::Portuguese, QLocale::Brazil), "qtbase", "_",
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(qt);
+}
+
+std::vector<std::string> PackageDirs() {
+  const QString dir = QCoreApplication::applicationDirPath();
+  std::vector<std::string> dirs;
+  if (qEnvironmentVariableIsSet("EFET_PACKAGE_PATH")) dirs.push_back(qEnvironmentVariable("EFET_PACKAGE_PATH").toStdString());
+  dirs.push_back(dir.toStdString());
+  dirs.push_back((dir + "/../package").toStdString());
+  return dirs;
+}
+
+MainWindow::MainWindow() {
+  setWindowTitle("Efetivos");
+  area_ = new QMdiArea(this);
+  area_->setViewMode(QMdiArea::SubWindowView);
+  setCentralWidget(area_);
+  services_ = std::make_unique<QtServices>();
+  binding_ = std::make_unique<Binding>(area_);
+  statusBar()->showMessage("Desconectado");
+}
+
+MainWindow::~MainWindow() {
+  // The forms go before the code that made them; the package before the
+  // connections it used.
+  binding_->clear();
+  ui::Application().DestroyForms();
+  package_.reset();
+  binding_.reset();
+  services_.reset();
+  if (port_) {
+    try {
+      net::Logout(host_.toStdString(), port_);
+    } catch (...) {
+    }
+  }
+  db::dtmDBGeral.Disconnect();
+}
+
+std::optional<QString> MainWindow::connect(const ConnectionSettings& s) {
+  try {
+    net::RegisterHttpTransport();
+    net::Login(s.host.toStdString(), s.port, s.operatorCode.toStdString(), s.password.toStdString());
+    host_ = s.host;
+    port_ = s.port;
+    if (!s.database.isEmpty()) {
+      db::dtmDBGeral.Configure(s.database.toStdString());
+      host::UseDatabaseForContext();
+    }
+    auto& c = host::Context();
+    c.operador = s.operatorCode.toUpper().toStdString();
+    c.filiProc = s.branch.toStdString();
+    c.webURL = s.host.toStdString();
+    c.webPort = s.port;
+    if (!package_) package_ = package::TPackage::Load("Pkg_Pla01000", PackageDirs());
+  } catch (const std::exception& e) {
+    return QString::fromStdString(e.what());
+  }
+  const auto& v = package_->Description().version;
+  statusBar()->showMessage(QString("Operador %1 — servidor %2:%3 — pacote Pkg_Pla01000 %4")
+                               .arg(s.operatorCode.toUpper(), s.host)
+                               .arg(s.port)
+                               .arg(QString::fromStdString(v.fileVersion)));
+  buildMenus();
+  return std::nullopt;
+}
+
+void MainWindow::buildMenus() {
+  menuBar()->clear();
+  QMenu* m = menuBar()->addMenu("&Planejamento");
+  for (const ScreenEntry& e : kScreens) {
+    if (!package_->Has(e.opener)) continue;
+    QAction* a = m->addAction(QString::fromUtf8(e.caption));
+    QObject::connect(a, &QAction::triggered, this, [this, code = QString(e.code)] { open(code); });
+  }
+  m->addSeparator();
+  QObject::connect(m->addAction("Sai&r"), &QAction::triggered, this, &QWidget::close);
+  QMenu* w = menuBar()->addMenu("&Janela");
+  QObject::connect(w->addAction("&Cascata"), &QAction::triggered, area_, &QMdiArea::cascadeSubWindows);
+  QObject::connect(w->addAction("&Lado a lado"), &QAction::triggered, area_, &QMdiArea::tileSubWindows);
+}
+
+bool MainWindow::open(const QString& code) {
+  if (!package_) return false;
+  for (const ScreenEntry& e : kScreens) {
+    if (code != e.code || !package_->Has(e.opener)) continue;
+    auto fn = package_->Function<TOpener>(e.opener);
+    binding_->perform([fn] { fn(); });
+    return true;
+  }
+  return false;
+}
+
+void MainWindow::keys(const QString& script) {
+  static const std::pair<const char*, ui::Word> named[] = {
+      {"Tab", ui::VK_TAB}, {"Enter", ui::VK_RETURN}, {"Esc", ui::VK_ESCAPE}, {"Down", ui::VK_DOWN},
+      {"Up", ui::VK_UP},   {"F1", ui::VK_F1},        {"F2", ui::VK_F2},      {"F3", ui::VK_F3},
+      {"F4", ui::VK_F4},   {"F5", ui::VK_F5},        {"F6", ui::VK_F6},      {"F8", ui::VK_F8}};
+  for (int i = 0; i < script.size(); ++i) {
+    if (script[i] == '<') {
+      int end = script.indexOf('>', i);
+      QString name = script.mid(i + 1, end - i - 1);
+      for (auto& [n, k] : named)
+        if (name == n) binding_->perform([k = k] { ui::Application().PressKey(k, ui::ssNone); });
+      i = end;
+      continue;
+    }
+    char32_t ch = script.mid(i, 1).toStdU32String()[0];
+    binding_->perform([ch] { ui::Application().TypeChar(ch); });
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+  // Each screen may refuse to close (pending changes); the frame stays then.
+  for (ui::TCustomForm* f : std::vector<ui::TCustomForm*>(ui::Screen().Forms())) {
+    if (!f->Visible()) continue;
+    binding_->perform([f] { f->Close(); });
+  }
+  for (ui::TCustomForm* f : ui::Screen().Forms())
+    if (f->Visible()) {
+      e->ignore();
+      return;
+    }
+  QSettings().setValue("window/geometry", saveGeometry());
+  e->accept();
+}
+
+bool AskLogin(ConnectionSettings& s, QSettings& settings, const QString& error) {
+  QDialog dlg;
+  dlg.setWindowTitle("Efetivos — Entrada");
+  auto* form = new QFormLayout(&dlg);
+  if (!error.isEmpty()) {
+    auto* msg = new QLabel(error);
+    msg->setStyleSheet("color: #a00000");
+    msg->setWordWrap(true);
+    form->addRow(msg);
+  }
+  auto* op = new QLineEdit(s.operatorCode);
+  auto* pw = new QLineEdit;
+  pw->setEchoMode(QLineEdit::Password);
+  auto* host = new QLineEdit(s.host);
+  auto* port = new QSpinBox;
+  port->setRange(1, 65535);
+  port->setValue(s.port);
+  auto* db = new QLineEdit(s.database);
+  auto* branch = new QLineEdit(s.branch);
+  form->addRow("Operador", op);
+  form->addRow("Senha", pw);
+  form->addRow("Servidor", host);
+  form->addRow("Porta", port);
+  form->addRow("Banco da filial", db);
+  form->addRow("Filial", branch);
+  auto* buttons = new QDialogButtonBox;
+  buttons->addButton("Entrar", QDialogButtonBox::AcceptRole);
+  buttons->addButton("Cancelar", QDialogButtonBox::RejectRole);
+  form->addRow(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+  (s.operatorCode.isEmpty() ? op : pw)->setFocus();
+  if (dlg.exec() != QDialog::Accepted) return false;
+  s.operatorCode = op->text().trimmed();
+  s.password = pw->text();
+  s.host = host->text().trimmed();
+  s.port = port->value();
+  s.database = db->text().trimmed();
+  s.branch = branch->text().trimmed();
+  settings.setValue("login/operator", s.operatorCode);
+  settings.setValue("server/host", s.host);
+  settings.setValue("server/port", s.port);
+  settings.setValue("database/connection", s.database);
+  settings.setValue("login/branch", s.branch);
+  return true;
+}
+
+}  // namespace desktop

@@ -1,0 +1,71 @@
+#pragma once
+// The host application: login, connection to the application server and the
+// branch database, the package loaded by name, and the multi-document frame
+// whose menu opens the screens the package exports.
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QSettings>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "desktop/binding.h"
+#include "desktop/local_server.h"
+#include "desktop/qt_services.h"
+#include "package/loader.h"
+
+namespace desktop {
+
+struct ConnectionSettings {
+  QString host = "127.0.0.1";
+  int port = 8211;
+  QString database;  // the branch database's connection string (sqlite:FILE, or PostgreSQL's)
+  QString operatorCode;
+  QString password;
+  QString branch = "0001";  // processing branch
+};
+
+// Portuguese (Brazil) for Qt's own texts and the locale (dates, numbers).
+void InstallPortuguese(QCoreApplication& app);
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // Logs in, connects the branch database and loads the package; a failure
+  // comes back as the message to show.
+  std::optional<QString> connect(const ConnectionSettings& s);
+  // Opens a screen by its code ("PLA01000") through the package's opener;
+  // false when the package has no opener for it.
+  bool open(const QString& code);
+  package::TPackage* package() const { return package_.get(); }
+  Binding& binding() { return *binding_; }
+  QMdiArea* area() const { return area_; }
+  // Types keys into the toolkit: text with <Tab>, <Enter>, <Esc>, <F1>..<F12>, <Down>, <Up>.
+  void keys(const QString& script);
+
+protected:
+  void closeEvent(QCloseEvent* e) override;
+
+private:
+  void buildMenus();
+  QMdiArea* area_;
+  std::unique_ptr<QtServices> services_;
+  std::unique_ptr<Binding> binding_;
+  std::unique_ptr<package::TPackage> package_;
+  QString host_;
+  int port_ = 0;
+};
+
+// The package's folder: next to the program or in the build tree.
+std::vector<std::string> PackageDirs();
+
+// The login dialog; false when cancelled. Remembers operator and server.
+bool AskLogin(ConnectionSettings& s, QSettings& settings, const QString& error = {});
+
+}  // namespace desktop

@@ -1,0 +1,91 @@
+#pragma once
+// Shows the toolkit's forms as Qt widgets and feeds the user's keys and clicks
+// back into the toolkit's entry points (the same ones the tests drive). The
+// widgets only render the toolkit's state after each action; nothing is
+// decided here.
+
+#include <QMdiArea>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "platform/ui/controls.h"
+
+class QMenuBar;
+class QAction;
+
+namespace desktop {
+
+class FormView;
+
+class Binding : public QObject {
+  Q_OBJECT
+public:
+  // MDI children go into area; modal forms run in their own dialogs.
+  explicit Binding(QMdiArea* area);
+  ~Binding() override;
+  static Binding* instance();
+
+  // Runs a user action through the toolkit, then renders.
+  void perform(const std::function<void()>& action);
+  // Re-reads every visible form's state into its widgets.
+  void refresh();
+  // Soon, once (the toolkit notified a change).
+  void scheduleRefresh();
+
+  // The view of a form shown modally: created by the modal loop.
+  FormView* viewFor(ui::TCustomForm* form) const;
+  FormView* makeView(ui::TCustomForm* form, QWidget* parent);
+  void dropView(ui::TCustomForm* form);
+  // Deletes every view now (the forms are gone or going).
+  void clear();
+
+  QMdiArea* area() const { return area_; }
+
+private:
+  void syncForms();
+  QMdiArea* area_;
+  std::map<ui::TCustomForm*, QPointer<FormView>> views_;
+  bool scheduled_ = false;
+  bool refreshing_ = false;
+};
+
+// Qt key event -> (virtual key, shift state, character); false for keys the
+// toolkit has no code for (modifiers alone).
+bool TranslateKey(int qtKey, Qt::KeyboardModifiers mods, const QString& text, ui::Word& key, ui::TShiftState& shift,
+                  ui::TChar& ch);
+
+class FormView : public QWidget {
+  Q_OBJECT
+public:
+  FormView(Binding& binding, ui::TCustomForm* form, QWidget* parent);
+  ~FormView() override;
+  ui::TCustomForm* form() const { return form_; }
+  void render();
+  QWidget* widgetOf(ui::TControl* c) const;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+private:
+  struct Item;
+  QWidget* build(ui::TControl* c, QWidget* parent);
+  void layoutChildren(ui::TWinControl* container, QWidget* w);
+  void buildMenu();
+  void renderMenu();
+  void renderItem(Item& it);
+
+  Binding& binding_;
+  ui::TCustomForm* form_;
+  QMenuBar* menuBar_ = nullptr;
+  std::map<ui::TMenuItem*, QAction*> actions_;
+  std::vector<std::unique_ptr<Item>> items_;
+  std::map<QObject*, Item*> byWidget_;
+  std::map<ui::TControl*, Item*> byControl_;
+};
+
+}  // namespace desktop

@@ -1,0 +1,106 @@
+// efetivos: the desktop host of the planning package.
+//
+//   efetivos                       login dialog, then the frame
+//   efetivos --local-server        a local server on the demo database, logged in as DEM
+//   efetivos --screenshot F.png --open PLA01000 [--keys "0001<Tab>..."]
+//                                  renders the frame offscreen to a picture
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "desktop/app.h"
+#include "desktop/local_server.h"
+
+int main(int argc, char** argv) {
+  // Without a display a screenshot is still possible.
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--screenshot" && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName("Efetivos");
+  QCoreApplication::setApplicationName("efetivos");
+  desktop::InstallPortuguese(app);
+
+  QCommandLineParser args;
+  args.setApplicationDescription("Efetivos diários");
+  args.addHelpOption();
+  QCommandLineOption local("local-server", "Inicia um servidor local com o banco de demonstração.");
+  QCommandLineOption shot("screenshot", "Grava a janela em FILE.png e sai.", "FILE");
+  QCommandLineOption open("open", "Abre a tela (PLA01000, ...).", "CODE");
+  QCommandLineOption keys("keys", "Teclas digitadas depois de abrir a tela.", "KEYS");
+  QCommandLineOption dbOpt("demo-db", "Arquivo SQLite do servidor local.", "FILE");
+  args.addOptions({local, shot, open, keys, dbOpt});
+  args.process(app);
+
+  QSettings settings;
+  desktop::ConnectionSettings cs;
+  cs.host = settings.value("server/host", cs.host).toString();
+  cs.port = settings.value("server/port", cs.port).toInt();
+  cs.database = settings.value("database/connection").toString();
+  cs.operatorCode = settings.value("login/operator").toString();
+  cs.branch = settings.value("login/branch", cs.branch).toString();
+
+  std::unique_ptr<desktop::LocalServer> server;
+  if (args.isSet(local)) {
+    QString db = args.isSet(dbOpt) ? args.value(dbOpt) : desktop::LocalServer::defaultDatabase();
+    server = std::make_unique<desktop::LocalServer>(desktop::LocalServer::findProgram(), db);
+    if (!server->start()) {
+      QMessageBox::critical(nullptr, "Efetivos", server->error());
+      return 1;
+    }
+    cs.host = "127.0.0.1";
+    cs.port = server->port();
+    cs.database = "sqlite:" + db;
+    cs.operatorCode = "DEM";
+    cs.password = "demo";
+    cs.branch = "0001";
+  }
+
+  auto* window = new desktop::MainWindow;
+  window->restoreGeometry(settings.value("window/geometry").toByteArray());
+  if (args.isSet(shot) || settings.value("window/geometry").isNull()) window->resize(1180, 760);
+
+  std::optional<QString> failure;
+  if (server) {
+    failure = window->connect(cs);
+  } else {
+    QString error;
+    for (;;) {
+      if (!desktop::AskLogin(cs, settings, error)) return 0;
+      failure = window->connect(cs);
+      if (!failure) break;
+      error = *failure;
+    }
+  }
+  if (failure) {
+    QMessageBox::critical(nullptr, "Efetivos", *failure);
+    delete window;
+    return 1;
+  }
+  window->show();
+  if (args.isSet(open) && !window->open(args.value(open))) {
+    QMessageBox::critical(window, "Efetivos", "Tela " + args.value(open) + " não existe neste pacote.");
+  }
+  if (args.isSet(keys)) window->keys(args.value(keys));
+
+  int rc = 0;
+  if (args.isSet(shot)) {
+    if (auto* sub = window->area()->activeSubWindow()) sub->showMaximized();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    window->binding().refresh();
+    QApplication::processEvents();
+    rc = window->grab().save(args.value(shot)) ? 0 : 2;
+  } else {
+    rc = app.exec();
+  }
+  delete window;
+  return rc;
+}
