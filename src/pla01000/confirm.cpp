@@ -4,6 +4,7 @@
 #include "contracts/result.h"
 #include "pla01000/cli_pla01000.h"
 #include "pla01001/cli_pla01001.h"
+#include "pla01010/cli_pla01010.h"
 #include "platform/host/checks.h"
 #include "platform/host/context.h"
 #include "platform/host/dialogs.h"
@@ -196,11 +197,14 @@ void TfrmMediEfetivos::sbtProcurarClick(ui::TObject& sender) {
 // ---- Other screens --------------------------------------------------------------
 void TfrmMediEfetivos::sbtImprimirClick(ui::TObject&) { pla01001::CriaListEfet(); }
 
-// The consolidation screen that PLA01010 will be is not in this build yet:
-// until it is, the two commands open nothing.
-void TfrmMediEfetivos::sbtConsolidarClick(ui::TObject&) {}
+// The button reloads what the consolidation may have changed; the menu entry
+// (F6) only opens the screen.
+void TfrmMediEfetivos::sbtConsolidarClick(ui::TObject&) {
+  pla01010::CriaConsEfetClie();
+  sbtVerificarClick(*sbtVerificar);
+}
 
-void TfrmMediEfetivos::mnuConsolidarClick(ui::TObject&) {}
+void TfrmMediEfetivos::mnuConsolidarClick(ui::TObject&) { pla01010::CriaConsEfetClie(); }
 
 // ---- Enabling -----------------------------------------------------------------
 void TfrmMediEfetivos::ControlCache(data::TDataSource& dataSource) {

@@ -109,15 +109,13 @@ void TfrmMediEfetivos::dbgPadraoColExit(ui::TObject&) {
   if (EmEdicao(cdsCardaDia)) {
     if (nome == "QTCOMEFETCAR") {
       if (!campo->IsNull()) Totaliza(cdsCardaDia);
-    } else if (nome == "QTCLIEFETCAR") {
-      Vd_QtCliEfetCar();
-      if (!campo->IsNull()) Totaliza(cdsCardaDia);
-    } else if (nome == "QTFUNEFETCAR") {
-      Vd_QtFunEfetCar();
-      if (!campo->IsNull()) Totaliza(cdsCardaDia);
-    } else if (nome == "QTDOAEFETCAR") {
-      Vd_QtDoaEfetCar();
-      if (!campo->IsNull()) Totaliza(cdsCardaDia);
+    } else if (nome == "QTCLIEFETCAR" || nome == "QTFUNEFETCAR" || nome == "QTDOAEFETCAR") {
+      if (nome == "QTCLIEFETCAR") Vd_QtCliEfetCar();
+      if (nome == "QTFUNEFETCAR") Vd_QtFunEfetCar();
+      if (nome == "QTDOAEFETCAR") Vd_QtDoaEfetCar();
+      // Also when the count was just emptied: the total must drop what it
+      // held, not keep showing the old sum until the post.
+      Totaliza(cdsCardaDia);
     }
     if (SemQuantidades(cdsCardaDia)) cdsCardaDia.FieldByName("QTCOMEFETCAR").Clear();
   }
