@@ -301,7 +301,8 @@ public:
   void Vd_Retirada();
   void Vd_ComenEfetivos();
   bool Vd_VerifRetirada();
-  // The override of sbtVerificarClick comes with the withdrawal checks.
+  // The reload of the current page that keeps the user's place.
+  void sbtVerificarClick(ui::TObject& sender) override;
 
   // ===== Data model (data_model.cpp).
   // Builds the controls, pages, menus, data sets with their fields, data

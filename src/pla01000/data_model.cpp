@@ -613,6 +613,25 @@ void TfrmMediEfetivos::WireEvents() {
   dbgPadrao->OnEditButtonClick = [this](ui::TObject& s) { dbgPadraoEditButtonClick(s); };
   sbtConsolidar->OnClick = [this](ui::TObject& s) { sbtConsolidarClick(s); };
   mnuConsolidar->OnClick = [this](ui::TObject& s) { mnuConsolidarClick(s); };
+
+  // Dishes of the menu day.
+  dbgTipoPrat->OnEnter = [this](ui::TObject& s) { dbgTipoPratEnter(s); };
+  dbgTipoPrat->OnExit = [this](ui::TObject& s) { dbgTipoPratExit(s); };
+  dbgTipoPrat->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgTipoPratKeyDown(s, k, sh); };
+  dbgPrato->OnEnter = [this](ui::TObject& s) { dbgPratoEnter(s); };
+  dbgPrato->OnExit = [this](ui::TObject& s) { dbgPratoExit(s); };
+  dbgPrato->OnColExit = [this](ui::TObject& s) { dbgPratoColExit(s); };
+  dbgPrato->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgPratoKeyDown(s, k, sh); };
+  cdsCompCardAux.BeforeInsert = [this](data::TClientDataSet& d) { cdsCompCardAuxBeforeInsert(d); };
+  cdsCompCardAux.BeforeDelete = [this](data::TClientDataSet& d) { cdsCompCardAuxBeforeDelete(d); };
+  cdsCompCardAux.AfterScroll = [this](data::TClientDataSet& d) { cdsCompCardAuxAfterScroll(d); };
+  cdsCompCardAux.OnFilterRecord = [this](data::TClientDataSet& d, bool& a) { cdsCompCardAuxFilterRecord(d, a); };
+  cdsPratoCard.BeforeInsert = [this](data::TClientDataSet& d) { cdsPratoCardBeforeInsert(d); };
+  cdsPratoCard.BeforeEdit = [this](data::TClientDataSet& d) { cdsPratoCardBeforeEdit(d); };
+  cdsPratoCard.BeforePost = [this](data::TClientDataSet& d) { cdsPratoCardBeforePost(d); };
+  cdsPratoCard.AfterPost = [this](data::TClientDataSet& d) { cdsPratoCardAfterPost(d); };
+  cdsPratoCard.BeforeDelete = [this](data::TClientDataSet& d) { cdsPratoCardBeforeDelete(d); };
+  cdsPratoCard.OnFilterRecord = [this](data::TClientDataSet& d, bool& a) { cdsPratoCardFilterRecord(d, a); };
 }
 
 }  // namespace pla01000

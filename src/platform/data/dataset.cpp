@@ -408,7 +408,8 @@ struct TClientDataSet::Impl {
     return buf[static_cast<size_t>(slot)];
   }
   Variant value(const TField& f) {
-    if (state == TDataSetState::Inactive) return Variant::Null();
+    // A record filter runs while the data set opens: it reads its row.
+    if (state == TDataSetState::Inactive && ctxRow < 0) return Variant::Null();
     int fi = f.index_;
     int slot = calcSlot[static_cast<size_t>(fi)];
     if (slot >= 0) {

@@ -1,0 +1,158 @@
+// Headcounts against the stock withdrawals of the menu: an edit of a row with
+// nothing recorded yet, the post of a service row at zero, and the services of
+// the day that had products withdrawn but no headcount. Also the reload of the
+// current page that keeps the user's place.
+
+#include "platform/host/checks.h"
+#include "platform/host/context.h"
+#include "platform/host/dialogs.h"
+#include "platform/rtl/format.h"
+#include "platform/ui/dbctrls.h"
+#include "pla01000/cli_pla01000.h"
+
+namespace pla01000 {
+
+using rtl::Variant;
+
+void TfrmMediEfetivos::Vd_Retirada() {
+  if (cdsCardaDia.IsEmpty()) return;
+
+  double total = 0;
+  if (pgcPadrao->ActivePage() == tshPadrao) {
+    for (const char* n : {"QTCLIEFETCAR", "QTFUNEFETCAR", "QTDOAEFETCAR"}) total += cdsCardaDia.FieldByName(n).AsFloat();
+  } else if (cdsServCli.Active()) {
+    // A copy: the client grid keeps its own row and filter.
+    data::TClientDataSet copia{"cdsServCliCopia"};
+    copia.CopyDataFrom(cdsServCli);
+    copia.First();
+    while (!copia.Eof()) {
+      total += copia.FieldByName("QTCOMEFETCLI").AsFloat() + copia.FieldByName("QTVENDAEFETCLI").AsFloat();
+      copia.Next();
+    }
+  }
+  if (total != 0) return;
+  if (cdsParamPlaneja.FieldByName("IDPERLEFESRETPLA").AsString() != "N") return;
+
+  std::string texto;
+  host::ActiveShowAvi(this, 1, msgPadrao.Msg("Vd_Retirada"));
+  try {
+    Variant r = Servidor("Vd_Retirada", {cdsCardaDia.FieldByName("CDFILIAL").AsString(),
+                                         cdsCardaDia.FieldByName("NRCARDAPIO").AsString(), msgPadrao.Msg("semreti")});
+    // The server answers with a bare text. Anything else is a call that failed
+    // on the way; it must refuse the edit, not pass as "no withdrawal problem".
+    if (r.isString())
+      texto = r.asStringRef();
+    else
+      texto = host::CheckResultServ(r, true, 0).toString();
+  } catch (...) {
+    host::DeactiveShowAvi();
+    throw;
+  }
+  host::DeactiveShowAvi();
+  if (!texto.empty()) host::MensErro(texto, true);
+}
+
+void TfrmMediEfetivos::Vd_ComenEfetivos() {
+  Variant r = Servidor("GetRetirada", {medCdFilial->Text(), cdsCardaDia.FieldByName("NRCARDAPIO").AsString(), "", 0});
+  // The answer is wrapped once more ([[true, packet]]); a call that failed on
+  // the way comes back unwrapped, and its own message is the one to show.
+  bool embrulhado = r.isArray() && r.size() > 0 && r[0].isArray();
+  cdsRetirada.SetData(host::CheckResultServ(embrulhado ? r[0] : r, true, 0));
+  if (cdsRetirada.FieldByName("CARDAPIO").AsFloat() > 0 && cdsCardaDia.FieldByName("QTCLIEFETCAR").AsInteger() == 0 &&
+      cdsCardaDia.FieldByName("QTFUNEFETCAR").AsInteger() == 0 &&
+      cdsCardaDia.FieldByName("QTDOAEFETCAR").AsInteger() == 0) {
+    ui::FocusField(cdsCardaDia.FieldByName("QTCLIEFETCAR"));
+    host::MensErro(msgPadrao.Msg("TOTALEFETIVOS"), true);
+  }
+}
+
+bool TfrmMediEfetivos::Vd_VerifRetirada() {
+  // A closed day is exempt.
+  if (DiaFechado()) return true;
+  try {
+    if (!cdsCardaDia.Active() || cdsCardaDia.IsEmpty() || cdsParamGeral.FieldByName("IDBLOQEFET").AsString() != "S")
+      return true;
+    Variant p = host::CheckResultServ(Servidor("GetVerifRetirada", {Filial(), DataCardapio(), edtGrupServ->Text()}),
+                                      true, 0);
+    cdsVerifRetirada.SetData(p[0]);
+    if (cdsVerifRetirada.IsEmpty()) return true;
+    cdsCardaDia.SetData(p[1]);
+
+    data::TField& qt = cdsVerifRetirada.FieldByName("QTCOMEFETCAR");
+    cdsVerifRetirada.First();
+    while (!cdsVerifRetirada.Eof()) {
+      if (qt.IsNull() || qt.AsFloat() == 0) {
+        std::string servico = cdsVerifRetirada.FieldByName("CDSERVFILI").AsString();
+        if (!rtl::SameText(servico, cdsCardaDia.FieldByName("CDSERVFILI").AsString()))
+          cdsCardaDia.Locate("CDFILIAL;CDSERVFILI;DTCARDAPIO", rtl::VarArrayOf({Filial(), servico, DataCardapio()}));
+        host::MensErro(msgPadrao.Msg("TOTALEFETIVOS"), true);
+      }
+      cdsVerifRetirada.Next();
+    }
+    return true;
+  } catch (...) {
+    // The user lands on the service grid, on the service lacking headcounts.
+    if (frmMediEfetivos) frmMediEfetivos->Show();
+    if (pgcPadrao->ActivePage() != tshPadrao) pgcPadrao->SetActivePage(tshPadrao);
+    SetActiveControl(dbgPadrao);
+    throw;
+  }
+}
+
+void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
+  if (pgcPadrao->ActivePage() == tshClientes) {
+    host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCliente"));
+    try {
+      pgcPadraoChange(*pgcPadrao);
+    } catch (...) {
+      host::DeactiveShowAvi();
+      throw;
+    }
+    host::DeactiveShowAvi();
+  } else {
+    std::string filial = cdsCardaDia.FieldByName("CDFILIAL").AsString();
+    Variant data = DataCardapio();
+    std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
+    std::string tipo = cdsCompCardAux.FieldByName("CDTIPOPRAT").AsString();
+    std::string cardapio = cdsCardaDia.FieldByName("NRCARDAPIO").AsString();
+    ui::TWinControl* ativo = ActiveControl();
+
+    host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
+    // The indicator goes also when a packet fails to load, not only the call.
+    try {
+      Variant p =
+          host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
+      cdsCardaDia.SetData(p[0]);
+      if (ativo == dbgTipoPrat || ativo == dbgPrato)
+        cdsCardaDia.Locate("CDFILIAL;DTCARDAPIO;CDSERVFILI", rtl::VarArrayOf({filial, data, servico}));
+      cdsCompCardAux.SetData(p[1]);
+      cdsCompCardAux.SetFiltered(false);
+      cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
+                               " AND NRCARDAPIO = " + rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
+      cdsCompCardAux.SetFiltered(true);
+      if (ativo == dbgPrato)
+        cdsCompCardAux.Locate("CDFILIAL;NRCARDAPIO;CDTIPOPRAT", rtl::VarArrayOf({filial, cardapio, tipo}));
+      cdsPratoCard.SetData(p[2]);
+      cdsPratoCard.SetFiltered(true);
+      cdsParamFilal.SetData(p[3]);
+    } catch (...) {
+      host::DeactiveShowAvi();
+      throw;
+    }
+    host::DeactiveShowAvi();
+  }
+
+  if (pgcPadrao->ActivePage() == tshClientes) {
+    if (PageControl1->ActivePage() == TabSheet1) {
+      SetActiveControl(dbgEfeCliCa);
+    } else if (PageControl1->ActivePage() == tshTurnoCliente) {
+      // The shift check of the billing page runs here once it is built.
+      SetActiveControl(dbgTurnoClie);
+      Variant r = Servidor("GetTurnoCliente", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(),
+                                               cdsServCli.FieldByName("CDCLIENTE").AsString(), DataCardapio()});
+      cdsTurnoCliente.SetData(host::CheckResultServ(r, true, 0));
+    }
+  }
+}
+
+}  // namespace pla01000
