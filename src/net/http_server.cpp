@@ -8,10 +8,17 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <semaphore>
 #include <thread>
 #include <unordered_map>
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "contracts/result.h"
 #include "net/sodium_init.h"
@@ -255,8 +262,15 @@ struct HttpServer::Impl {
 
   using Handler = void (Impl::*)(const httplib::Request&, httplib::Response&, RequestLog&);
 
+  std::atomic<int> inflight{0};  // requests inside a handler
+
   httplib::Server::Handler wrap(const char* path, Handler h) {
     return [this, path, h](const httplib::Request& req, httplib::Response& res) {
+      ++inflight;
+      struct Leave {
+        std::atomic<int>& n;
+        ~Leave() { --n; }
+      } leave{inflight};
       auto started = Clock::now();
       RequestLog log;
       log.path = path;
@@ -373,10 +387,45 @@ void HttpServer::start() {
   while (!s.is_running() && !*ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+namespace {
+// The connections this process accepted on port: sockets whose own address
+// has that port and that have a peer (the listening socket has none).
+void shutdownAcceptedConnections(int port) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return;
+  while (dirent* e = readdir(dir)) {
+    char* end = nullptr;
+    long fd = std::strtol(e->d_name, &end, 10);
+    if (!end || *end != '\0' || fd == dirfd(dir)) continue;
+    struct stat st;
+    if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    sockaddr_storage self{}, peer{};
+    socklen_t n = sizeof self, m = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&self), &n) != 0) continue;
+    int own = self.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&self)->sin_port)
+              : self.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&self)->sin6_port)
+                                           : -1;
+    if (own != port) continue;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &m) != 0) continue;
+    // Only shut down: the worker that owns the socket still closes it.
+    shutdown(static_cast<int>(fd), SHUT_RDWR);
+  }
+  closedir(dir);
+}
+}  // namespace
+
 void HttpServer::stop() {
   Impl& d = *impl_;
   if (!d.server) return;
   d.server->stop();
+  // A worker holding an idle keep-alive connection would keep stop() waiting
+  // for its read timeout: let the requests in flight finish and write their
+  // replies, then cut the idle connections.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, d.options.readTimeoutSeconds));
+  while (d.inflight > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (d.boundPort > 0) shutdownAcceptedConnections(d.boundPort);
   if (d.thread.joinable()) d.thread.join();
   d.server.reset();
   {

@@ -514,6 +514,13 @@ struct TClientDataSet::Impl {
     Variant value(int index) const override {
       return im.cols[static_cast<size_t>(im.fieldCol[static_cast<size_t>(index)])].get(static_cast<size_t>(row));
     }
+    // Strings straight from the column's arena: no Variant, no copy per row.
+    bool stringRef(int index, std::string_view& out) const override {
+      const auto& c = im.cols[static_cast<size_t>(im.fieldCol[static_cast<size_t>(index)])];
+      if (c.type() != TFieldType::String || c.isNull(static_cast<size_t>(row))) return false;
+      out = c.str(static_cast<size_t>(row));
+      return true;
+    }
   };
   std::unique_ptr<FilterExpression> parseFilter(const std::string& text) const {
     if (text.empty()) return nullptr;
