@@ -92,7 +92,9 @@ bool TfrmMediEfetivos::Vd_VerifRetirada() {
     return true;
   } catch (...) {
     // The user lands on the service grid, on the service lacking headcounts.
-    if (frmMediEfetivos) frmMediEfetivos->Show();
+    // Showing a screen that is already up would refocus the control the
+    // refused move was heading for (the header, which closes the day).
+    if (frmMediEfetivos && !frmMediEfetivos->Visible()) frmMediEfetivos->Show();
     if (pgcPadrao->ActivePage() != tshPadrao) pgcPadrao->SetActivePage(tshPadrao);
     SetActiveControl(dbgPadrao);
     throw;
