@@ -191,6 +191,9 @@ void TfrmListEfet::btpFilialBeforePesq(ui::TObject&) {
   qryFilial.Close();
   qryFilial.ParamByName("P_TCDFILIAL").SetAsString("T");
   qryFilial.ParamByName("P_CDFILIAL").SetAsString("");
+  // Opened here so that any lookup dialog lists the rows, not only one that
+  // knows how to open a query.
+  qryFilial.Open();
 }
 
 void TfrmListEfet::btpFilialAfterPesq(ui::TObject&) {
