@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds what is needed, creates the demo database on first use, starts a local
 # application server on 127.0.0.1 and opens the desktop as the demo operator.
+# The demo database lives in the per-user data folder (efetivos-demo.db).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ ! -f src/desktop/CMakeLists.txt ]; then
@@ -10,5 +11,5 @@ if [ ! -f src/desktop/CMakeLists.txt ]; then
 fi
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)" --target efetivos efetivos-server
+cmake --build build -j"$(nproc)" --target efetivos efetivos-server Pkg_Pla01000
 exec build/src/desktop/efetivos --local-server "$@"

@@ -363,9 +363,20 @@ void FormView::layoutChildren(ui::TWinControl* container, QWidget* w) {
   QHBoxLayout* gridRow = nullptr;
   int grids = 0;
   std::vector<ui::TControl*> children(container->Controls().begin(), container->Controls().end());
-  if (stacked)
+  if (stacked) {
+    // A label stays with the control that follows it (its caption).
+    std::map<ui::TControl*, int> rank;
+    int next = 3;
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+      if (dynamic_cast<ui::TLabel*>(*it)) {
+        rank[*it] = next;
+      } else {
+        rank[*it] = next = stackRank(*it);
+      }
+    }
     std::stable_sort(children.begin(), children.end(),
-                     [](ui::TControl* a, ui::TControl* b) { return stackRank(a) < stackRank(b); });
+                     [&](ui::TControl* a, ui::TControl* b) { return rank[a] < rank[b]; });
+  }
   for (ui::TControl* c : children) {
     QWidget* child = build(c, w);
     if (!child) continue;
@@ -443,8 +454,14 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
     int chars = me && me->IsMasked() ? static_cast<int>(me->EditText().size()) : ce->MaxLength;
     if (dynamic_cast<ui::TDateEditPlus*>(c)) chars = 10;
     int px = chars > 0 ? e->fontMetrics().horizontalAdvance(QString(chars + 2, QChar('W'))) : 200;
-    e->setFixedWidth(std::min(std::max(px, 48), 260));
-    if (!ce->TabStop && !ce->Enabled()) e->setFocusPolicy(Qt::NoFocus);
+    if (!ce->TabStop && !ce->Enabled()) {
+      // A name shown beside a code: takes what room is left.
+      e->setFocusPolicy(Qt::NoFocus);
+      e->setMinimumWidth(90);
+      e->setMaximumWidth(chars > 0 ? std::max(px, 90) : 240);
+    } else {
+      e->setFixedWidth(std::min(std::max(px, 48), 260));
+    }
     w = e;
   } else if (auto* b = dynamic_cast<ui::TBtnPesquisa*>(c)) {
     auto* tb = new QToolButton(parent);
@@ -582,7 +599,7 @@ void FormView::renderItem(Item& it) {
     if (e->text() != text) e->setText(text);
     auto* ce = static_cast<ui::TCustomEdit*>(c);
     if (ce->SelectedAll() && !text.isEmpty()) e->selectAll();
-    else e->setCursorPosition(static_cast<int>(text.size()));
+    else e->setCursorPosition(e->hasFocus() ? static_cast<int>(text.size()) : 0);
     e->setReadOnly(ce->ReadOnly());
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
     if (auto* lb = dynamic_cast<ui::TLabel*>(c)) {

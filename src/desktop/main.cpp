@@ -2,7 +2,7 @@
 //
 //   efetivos                       login dialog, then the frame
 //   efetivos --local-server        a local server on the demo database, logged in as DEM
-//   efetivos --screenshot F.png --open PLA01000 [--keys "0001<Tab>..."]
+//   efetivos --screenshot F.png --open PLA01000 [--keys "0001<Tab>..."] [--open PLA01010]
 //                                  renders the frame offscreen to a picture
 
 #include <QApplication>
@@ -17,6 +17,7 @@
 
 #include "desktop/app.h"
 #include "desktop/local_server.h"
+#include "platform/ui/controls.h"
 
 int main(int argc, char** argv) {
   // Without a display a screenshot is still possible.
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
 
   auto* window = new desktop::MainWindow;
   window->restoreGeometry(settings.value("window/geometry").toByteArray());
-  if (args.isSet(shot) || settings.value("window/geometry").isNull()) window->resize(1180, 760);
+  if (args.isSet(shot) || settings.value("window/geometry").isNull()) window->resize(1280, 800);
 
   std::optional<QString> failure;
   if (server) {
@@ -86,21 +87,36 @@ int main(int argc, char** argv) {
     return 1;
   }
   window->show();
-  if (args.isSet(open) && !window->open(args.value(open))) {
-    QMessageBox::critical(window, "Efetivos", "Tela " + args.value(open) + " não existe neste pacote.");
-  }
-  if (args.isSet(keys)) window->keys(args.value(keys));
-
   int rc = 0;
   if (args.isSet(shot)) {
-    if (auto* sub = window->area()->activeSubWindow()) sub->showMaximized();
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-    window->binding().refresh();
-    QApplication::processEvents();
-    rc = window->grab().save(args.value(shot)) ? 0 : 2;
-  } else {
-    rc = app.exec();
+    // The picture is taken from the event loop, so that a modal screen (whose
+    // loop is running then) can be shown too: the topmost window is grabbed,
+    // then closed through its form.
+    QTimer::singleShot(1500, window, [&] {
+      QWidget* target = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : window;
+      window->binding().refresh();
+      QApplication::processEvents();
+      rc = target->grab().save(args.value(shot)) ? 0 : 2;
+      if (ui::TCustomForm* f = ui::Screen().ActiveForm(); f && f->Modal())
+        window->binding().perform([f] { f->Close(); });
+      QApplication::quit();
+    });
   }
+  QTimer::singleShot(0, window, [&] {
+    bool first = true;
+    for (const QString& code : args.values(open)) {
+      if (auto* sub = window->area()->activeSubWindow(); sub && args.isSet(shot)) sub->showMaximized();
+      if (!window->open(code))
+        QMessageBox::critical(window, "Efetivos", "Tela " + code + " não existe neste pacote.");
+      if (first && args.isSet(keys)) {
+        if (auto* sub = window->area()->activeSubWindow(); sub && args.isSet(shot)) sub->showMaximized();
+        window->keys(args.value(keys));
+      }
+      first = false;
+    }
+  });
+  const int loop = app.exec();
+  if (!args.isSet(shot)) rc = loop;
   delete window;
   return rc;
 }
