@@ -361,3 +361,37 @@ TEST_F(Confirming, ServerRefusalIsShownAndTheBusyIndicatorHidden) {
 
 }  // namespace
 }  // namespace pla01010test
+
+namespace pla01010test {
+namespace {
+
+class FromPLA01000 : public ConsTest {};
+
+// On the billing page the button reloads PLA01000 once the consolidation screen closes; F6 only opens it.
+TEST_F(FromPLA01000, ButtonReloadsTheDayAndTheMenuEntryDoesNot) {
+  ASSERT_TRUE(Open());
+  LoadDay(D);
+  ASSERT_TRUE(ui.errors().empty()) << ui.lastError();
+  ASSERT_TRUE(ui.pick(*f->pgcPadrao, *f->tshClientes));
+  ASSERT_TRUE(ui.errors().empty()) << ui.lastError();
+  int opened = 0;
+  auto script = [&](ui::TCustomForm& form) {
+    ++opened;
+    ui.close(form);
+  };
+  calls.clear();
+  ui.onModal(script);
+  ASSERT_TRUE(ui.click(*f->sbtConsolidar));
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(calls.count("GetServiFat"), 1) << "the billing page is reloaded";
+
+  calls.clear();
+  ui.onModal(script);
+  ui.press(ui::VK_F6);
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(calls.count("GetServiFat"), 0);
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+}
+
+}  // namespace
+}  // namespace pla01010test
