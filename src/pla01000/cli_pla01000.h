@@ -247,6 +247,18 @@ public:
   void dbgEfeCliCaKeyDown(ui::TObject& sender, ui::Word& key, ui::TShiftState shift);
   void dbgEfeCliCaKeyPress(ui::TObject& sender, ui::TChar& key);
   void Vd_EfetAutoJaApur();
+  // The closed-client rule is in force (IDUTEFETPLA or IDCOPALTEFEPLA "S").
+  bool RegraApuracao();
+  // The current client of cdsServCli is listed in cdsVdCliFat.
+  bool ClienteApurado();
+  // Before the clients of another billed service replace cdsServCli: unsent
+  // client rows are offered for saving (CACHECHEIO).
+  void SairClientes();
+  // Sends the pending client and apportionment rows with UpdEfetClie as the
+  // confirm does; a refusal keeps them and raises its message.
+  void GravaClientes();
+  // Set while GravaClientes sends: its own reloads ask nothing.
+  bool bGravandoClientes = false;
 
   // ===== Apportionment (apportionment.cpp).
   void dbgEfeCliCaEditButtonClick(ui::TObject& sender);
@@ -277,6 +289,12 @@ public:
   void cdsTurnoClienteBeforeDelete(data::TClientDataSet& dataSet);
   void cdsTurnoClienteAfterDelete(data::TClientDataSet& dataSet);
   void Vd_Turno();
+  // Leaving the shift rows (sub-page or billing page): posts a row in edit,
+  // runs Vd_Turno when checkSum, offers unsent rows for saving (CACHECHEIO),
+  // then empties cdsTurnoCliente.
+  void SairTurnos(bool checkSum);
+  // Sends the pending shift rows with SetTurnoCliente and merges them.
+  void GravaTurnos();
 
   // ===== Dishes (dishes.cpp).
   void dbgTipoPratEnter(ui::TObject& sender);

@@ -614,6 +614,56 @@ void TfrmMediEfetivos::WireEvents() {
   sbtConsolidar->OnClick = [this](ui::TObject& s) { sbtConsolidarClick(s); };
   mnuConsolidar->OnClick = [this](ui::TObject& s) { mnuConsolidarClick(s); };
 
+  // Pages, and the billing page's clients, turnstiles and shifts.
+  pgcPadrao->OnChanging = [this](ui::TObject& s, bool& a) { pgcPadraoChanging(s, a); };
+  pgcPadrao->OnChange = [this](ui::TObject& s) { pgcPadraoChange(s); };
+  pgcPadrao->OnExit = [this](ui::TObject& s) { pgcPadraoExit(s); };
+  mnuEfetivos->OnClick = [this](ui::TObject& s) { mnuEfetivosClick(s); };
+  mnuClientes->OnClick = [this](ui::TObject& s) { mnuClientesClick(s); };
+  dbnPadrao->OnClick = [this](ui::TObject& s, ui::TNavigateBtn b) { dbnPadraoClick(s, b); };
+  PageControl1->OnChanging = [this](ui::TObject& s, bool& a) { PageControl1Changing(s, a); };
+  PageControl1->OnChange = [this](ui::TObject& s) { PageControl1Change(s); };
+  tshClientes->OnExit = [this](ui::TObject& s) { tshClientesExit(s); };
+
+  cdsServFatu.BeforeScroll = [this](data::TClientDataSet&) { SairClientes(); };
+  cdsServFatu.AfterScroll = [this](data::TClientDataSet& d) { cdsServFatuAfterScroll(d); };
+  for (data::TClientDataSet* d : {&cdsServCli, &cdsVdCliFat}) {
+    d->BeforeInsert = [this](data::TClientDataSet& x) { cdsServCliBeforeInsert(x); };
+    d->BeforeEdit = [this](data::TClientDataSet& x) { cdsServCliBeforeEdit(x); };
+    d->BeforePost = [this](data::TClientDataSet& x) { cdsServCliBeforePost(x); };
+    d->BeforeDelete = [this](data::TClientDataSet& x) { cdsServCliBeforeDelete(x); };
+  }
+  cdsServCli.AfterPost = [this](data::TClientDataSet& d) { cdsServCliAfterPost(d); };
+  cdsServCli.FieldByName("QTCOMEFETCLI").OnChange = [this](data::TField& f) { cdsServCliQTCOMEFETCLIChange(f); };
+  cdsServCli.FieldByName("NRINSJURCLIE").OnGetText = [this](data::TField& f, std::string& t, bool d) {
+    cdsServCliNRINSJURCLIEGetText(f, t, d);
+  };
+  dtsServCli.OnStateChange = [this](data::TDataSource& s) { dtsServCliStateChange(s); };
+  dbgEfeCliCa->OnColExit = [this](ui::TObject& s) { dbgEfeCliCaColExit(s); };
+  dbgEfeCliCa->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgEfeCliCaKeyDown(s, k, sh); };
+  dbgEfeCliCa->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgEfeCliCaKeyPress(s, k); };
+
+  cdsEfetCat.BeforeInsert = [this](data::TClientDataSet& d) { cdsEfetCatBeforeInsert(d); };
+  cdsEfetCat.BeforePost = [this](data::TClientDataSet& d) { cdsEfetCatBeforePost(d); };
+  cdsEfetCat.AfterPost = [this](data::TClientDataSet& d) { cdsEfetCatAfterPost(d); };
+  cdsEfetCat.AfterCancel = [this](data::TClientDataSet& d) { cdsEfetCatAfterCancel(d); };
+  dtsEfetCat.OnStateChange = [this](data::TDataSource& s) { dtsEfetCatStateChange(s); };
+  dbgMedCatraca->OnColExit = [this](ui::TObject& s) { dbgMedCatracaColExit(s); };
+  dbgMedCatraca->OnEnter = [this](ui::TObject& s) { dbgMedCatracaEnter(s); };
+  dbgMedCatraca->OnExit = [this](ui::TObject& s) { dbgMedCatracaExit(s); };
+  dbgMedCatraca->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgMedCatracaKeyPress(s, k); };
+  dbgMedCatraca->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgEfeCliCaKeyDown(s, k, sh); };
+
+  dbgTurnoClie->OnColExit = [this](ui::TObject& s) { dbgTurnoClieColExit(s); };
+  dbgTurnoClie->OnExit = [this](ui::TObject& s) { dbgTurnoClieExit(s); };
+  dbgTurnoClie->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgTurnoClieKeyDown(s, k, sh); };
+  dbgTurnoClie->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgTurnoClieKeyPress(s, k); };
+  dtsTurnoCliente.OnStateChange = [this](data::TDataSource& s) { dtsTurnoClienteStateChange(s); };
+  cdsTurnoCliente.BeforeInsert = [this](data::TClientDataSet& d) { cdsTurnoClienteBeforeInsert(d); };
+  cdsTurnoCliente.BeforePost = [this](data::TClientDataSet& d) { cdsTurnoClienteBeforePost(d); };
+  cdsTurnoCliente.BeforeDelete = [this](data::TClientDataSet& d) { cdsTurnoClienteBeforeDelete(d); };
+  cdsTurnoCliente.AfterDelete = [this](data::TClientDataSet& d) { cdsTurnoClienteAfterDelete(d); };
+
   // Dishes of the menu day.
   dbgTipoPrat->OnEnter = [this](ui::TObject& s) { dbgTipoPratEnter(s); };
   dbgTipoPrat->OnExit = [this](ui::TObject& s) { dbgTipoPratExit(s); };

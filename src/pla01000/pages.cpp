@@ -1,12 +1,38 @@
-// The pages of pgcPadrao: bringing the shown page up to date.
+// The pages of pgcPadrao and of the billing page's PageControl1: bringing the
+// shown page up to date, and the checks run when the user leaves a page.
 
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/ui/services.h"
 #include "pla01000/cli_pla01000.h"
 
 namespace pla01000 {
 
 using rtl::Variant;
+
+namespace {
+bool Editando(const data::TClientDataSet& ds) { return ds.State() == data::TDataSetState::Edit; }
+}  // namespace
+
+void TfrmMediEfetivos::pgcPadraoChanging(ui::TObject&, bool& allowChange) {
+  try {
+    if (pgcPadrao->ActivePage() == tshPadrao) {
+      if (Editando(cdsCardaDia)) cdsCardaDia.Post();
+    } else {
+      if (Editando(cdsServCli)) cdsServCli.Post();
+      // Unsent shift rows are offered for saving before they are dropped.
+      SairTurnos(false);
+      Vd_ComensTrocaAba();
+    }
+  } catch (const rtl::EAbort&) {
+    allowChange = false;
+  } catch (const std::exception& e) {
+    allowChange = false;
+    host::MensErro(e.what(), false);
+  }
+}
 
 void TfrmMediEfetivos::pgcPadraoChange(ui::TObject&) {
   bool planejamento = pgcPadrao->ActivePage() == tshPadrao;
@@ -51,6 +77,121 @@ void TfrmMediEfetivos::pgcPadraoChange(ui::TObject&) {
   }
   lblInscCli->SetVisible(faturamento);
   dbtInscCli->SetVisible(faturamento);
+}
+
+void TfrmMediEfetivos::pgcPadraoExit(ui::TObject&) {
+  if (pgcPadrao->ActivePage() != tshPadrao) {
+    try {
+      Vd_ComensTrocaAba();
+      Vd_Comensais();
+    } catch (...) {
+      if (dbgServiFatu->CanFocus()) FocusControl(dbgServiFatu);
+      throw;
+    }
+    return;
+  }
+  Vd_Comensais();
+  std::string servico = cdsCardaDia.Active() ? cdsCardaDia.FieldByName("CDSERVFILI").AsString() : std::string();
+  Vd_VerifRetirada();
+  if (cdsCardaDia.Active()) cdsCardaDia.Locate("CDSERVFILI", servico);
+}
+
+void TfrmMediEfetivos::mnuEfetivosClick(ui::TObject& sender) {
+  if (pgcPadrao->ActivePage() == tshPadrao) return;
+  Vd_ComensTrocaAba();
+  // The menu leaves the billing page as picking the tab does: shift rows
+  // not yet sent are offered for saving, then dropped.
+  if (Editando(cdsServCli)) cdsServCli.Post();
+  SairTurnos(false);
+  pgcPadrao->SetActivePage(tshPadrao);
+  pgcPadraoChange(sender);
+}
+
+void TfrmMediEfetivos::mnuClientesClick(ui::TObject& sender) {
+  if (pgcPadrao->ActivePage() == tshClientes) return;
+  pgcPadrao->SetActivePage(tshClientes);
+  pgcPadraoChange(sender);
+}
+
+void TfrmMediEfetivos::dbnPadraoClick(ui::TObject&, ui::TNavigateBtn) {
+  if (pgcPadrao->ActivePage() == tshClientes) PageControl1->SetActivePage(TabSheet1);
+}
+
+void TfrmMediEfetivos::PageControl1Changing(ui::TObject&, bool& allowChange) {
+  allowChange = false;
+  if (Editando(cdsServCli)) cdsServCli.Post();
+  if (Editando(cdsTurnoCliente)) cdsTurnoCliente.Post();
+  if (PageControl1->ActivePage() == tshTurnoCliente) SairTurnos(true);
+  allowChange = true;
+}
+
+void TfrmMediEfetivos::PageControl1Change(ui::TObject&) {
+  if (PageControl1->ActivePage() != tshTurnoCliente) return;
+  try {
+    Variant r = Servidor("GetTurnoCliente", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(),
+                                             cdsServCli.FieldByName("CDCLIENTE").AsString(), DataCardapio()});
+    cdsTurnoCliente.SetData(host::CheckResultServ(r, true, 0));
+  } catch (const rtl::EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    // Reported once here; the grid keeps the rows it held.
+    host::MensErro(e.what(), false);
+  }
+}
+
+void TfrmMediEfetivos::tshClientesExit(ui::TObject&) { Vd_Turno(); }
+
+void TfrmMediEfetivos::Vd_ComensTrocaAba() {
+  if (DiaFechado()) return;
+  if (!cdsCardaDia.Active() || cdsCardaDia.IsEmpty()) return;
+
+  std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
+  ui::Screen().SetCursor(ui::TCursor::HourGlass);
+  try {
+    Variant p = host::CheckResultServ(Servidor("GetComensais", {Filial(), DataCardapio(), servico}), true, 0);
+    cdsComensaisCard.SetData(p[0]);
+    cdsParamGeral.SetData(p[1]);
+    cdsComensaisEfet.SetData(p[2]);
+    cdsExistsCliente.SetData(p[3]);
+    cdsVdFaturados.SetData(p[4]);
+  } catch (...) {
+    ui::Screen().SetCursor(ui::TCursor::Default);
+    throw;
+  }
+  ui::Screen().SetCursor(ui::TCursor::Default);
+
+  if (!cdsExistsCliente.Locate("CDSERVFILI", servico)) return;
+  Variant chaveCard = rtl::VarArrayOf({cdsCardaDia.FieldByName("CDFILIAL").AsString(), servico,
+                                       Variant::FromDate(cdsCardaDia.FieldByName("DTCARDAPIO").AsDateTime())});
+  if (!cdsComensaisCard.Locate("CDFILIAL;CDSERVFILI;DTCARDAPIO", chaveCard)) return;
+  data::TField& planejado = cdsComensaisCard.FieldByName("QTCLIEFETCAR");
+  double p = host::RoundDec(planejado.AsFloat(), 5);
+  if (!(p > 0)) return;
+
+  Variant chave = rtl::VarArrayOf({cdsServFatu.FieldByName("CDFILIAL").AsString(),
+                                   cdsServFatu.FieldByName("CDSERVFILI").AsString(),
+                                   Variant::FromDate(cdsServFatu.FieldByName("DTCARDAPIO").AsDateTime())});
+  bool achou = cdsComensaisEfet.Active() && !cdsComensaisEfet.IsEmpty() &&
+               cdsComensaisEfet.Locate("CDFILIAL;CDSERVPLAN;DTEFETCLIE", chave);
+  std::string a1 = cdsComensaisCard.FieldByName("NMSERVICO").AsString() + " (" + planejado.AsString() + ")";
+  std::string a2 = achou ? "(" + cdsComensaisEfet.FieldByName("QTCOMEFETCLI").AsString() + ")" : "(0)";
+
+  bool bloqueia;
+  if (achou) {
+    if (host::RoundDec(cdsComensaisEfet.FieldByName("QTCOMEFETCLI").AsFloat(), 5) == p) return;
+    bloqueia = cdsParamGeral.FieldByName("IDCONSMINEFE").AsString() == "S" &&
+               !(cdsVdFaturados.Active() && cdsVdFaturados.Locate("CDFILIAL;CDSERVPLAN;DTEFETCLIE", chave));
+  } else {
+    bloqueia = cdsParamGeral.FieldByName("IDCONSMINEFE").AsString() == "S";
+  }
+  if (bloqueia) {
+    if (dbgServiFatu->CanFocus()) FocusControl(dbgServiFatu);
+    ControlCache(dtsServCli);
+    host::MensErro(rtl::Format(msgPadrao.Msg("Soma"), {a1, a2}), true);
+  } else {
+    ControlCache(dtsServCli);
+    ui::MessageDlg(rtl::Format(msgPadrao.Msg("SomaD"), {a1, a2}), ui::TMsgDlgType::Information, ui::mbOK, 0);
+  }
 }
 
 }  // namespace pla01000

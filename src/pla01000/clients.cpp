@@ -1,0 +1,268 @@
+// The clients of each billed service on the billing page: their loading and
+// the billed-service total, the client grid's keys and checks, the lock on
+// clients whose billing is already settled, the registration number, and the
+// offer to take a client's headcount from its apportionment lines.
+
+#include "platform/host/checks.h"
+#include "platform/host/dialogs.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/mask.h"
+#include "platform/ui/services.h"
+#include "pla01000/cli_pla01000.h"
+
+namespace pla01000 {
+
+using rtl::Variant;
+
+namespace {
+
+bool EmEdicao(const data::TClientDataSet& ds) { return ds.State() == data::TDataSetState::Edit; }
+
+bool ColunaNumerica(const std::string& campo) {
+  return campo == "QTCOMEFETCLI" || campo == "VRSERVFATUEFCLI" || campo == "QTVENDAEFETCLI";
+}
+
+// Restores a handler that was taken off for a write the screen makes itself.
+template <class F>
+struct Reanexa {
+  F& slot;
+  F saved;
+  explicit Reanexa(F& s) : slot(s), saved(s) { slot = nullptr; }
+  ~Reanexa() { slot = saved; }
+};
+
+}  // namespace
+
+void TfrmMediEfetivos::cdsServFatuAfterScroll(data::TClientDataSet&) {
+  if (!cdsServFatu.Active() || cdsServFatu.IsEmpty()) return;
+  host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsEfetClie"));
+  bool semControles = false;
+  try {
+    Variant p = host::CheckResultServ(
+        Servidor("GetServCli", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(), DataCardapio(),
+                                cdsCardaDia.FieldByName("CDSERVFILI").AsString()}),
+        true, 0);
+    cdsServCli.SetData(p[0]);
+    cdsVdCliFat.SetData(p[1]);
+    cdsItemRat.SetData(p[2]);
+    cdsItRatEfet.SetData(p[3]);
+
+    cdsServCli.DisableControls();
+    semControles = true;
+    double soma = 0;
+    for (cdsServCli.First(); !cdsServCli.Eof(); cdsServCli.Next())
+      soma += cdsServCli.FieldByName("QTCOMEFETCLI").AsFloat() + cdsServCli.FieldByName("QTVENDAEFETCLI").AsFloat();
+    cdsServCli.EnableControls();
+    semControles = false;
+
+    cdsServFatu.Edit();
+    cdsServFatu.FieldByName("QTCOMEFETCLI").SetAsFloat(soma);
+    cdsServFatu.Post();
+
+    ControlCache(dtsServCli);
+    for (int i = 0; i < dbgEfeCliCa->ColumnCount(); ++i) {
+      ui::TColumn& c = dbgEfeCliCa->Columns(i);
+      if (c.FieldName == "QTCOMEFETCLI")
+        c.ButtonStyle = cdsItemRat.IsEmpty() ? ui::TColumnButtonStyle::None : ui::TColumnButtonStyle::Ellipsis;
+    }
+  } catch (...) {
+    host::DeactiveShowAvi();
+    if (semControles) cdsServCli.EnableControls();
+    throw;
+  }
+  host::DeactiveShowAvi();
+}
+
+// Moving to another billed service reloads the clients: typed rows that were
+// not confirmed are offered for saving first instead of vanishing.
+void TfrmMediEfetivos::SairClientes() {
+  if (bGravandoClientes || !cdsServCli.Active() || !cdsServFatu.Active() || cdsServFatu.IsEmpty()) return;
+  if (EmEdicao(cdsServCli)) cdsServCli.Post();
+  if (cdsServCli.ChangeCount() <= 0) return;
+  if (ui::MessageDlg(msgPadrao.Msg("CACHECHEIO"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) == ui::mrYes)
+    GravaClientes();
+}
+
+void TfrmMediEfetivos::GravaClientes() {
+  struct Marca {
+    bool& b;
+    explicit Marca(bool& x) : b(x) { b = true; }
+    ~Marca() { b = false; }
+  } marca(bGravandoClientes);
+
+  host::ActiveShowAvi(this, 1, msgPadrao.Msg("upd_cdsEfetClie"));
+  try {
+    Variant clientes = cdsServCli.ChangeCount() >= 1 ? Variant(cdsServCli.Delta()) : Variant::Null();
+    Variant linhas = cdsItRatEfet.ChangeCount() >= 1 ? Variant(cdsItRatEfet.Delta()) : Variant::Null();
+    Variant r = Servidor("UpdEfetClie", {clientes, Filial(), cdsCardaDia.FieldByName("CDSERVFILI").AsString(),
+                                         DataCardapio(), true, cdsCardaDia.FieldByName("NRCARDAPIO").AsString(),
+                                         linhas});
+    if (r.isArray() && r.size() > 0) {
+      const Variant& e0 = r[0];
+      if (e0.isString()) {
+        if (e0.asStringRef() != "OK") {
+          std::string texto = msgPadrao.Msg(e0.asStringRef());
+          host::MensErro(texto.empty() ? e0.asStringRef() : texto, true);
+        }
+      } else if (e0.isPacket()) {
+        // The server recomputed the menu day. The billing page is being
+        // left for another billed service, so the service grid is refreshed
+        // without running the billing-page refresh in the middle of the move.
+        std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
+        Reanexa<data::TDataChangeEvent> semRefresh(dtsPadrao->OnDataChange);
+        cdsCardaDia.SetData(r[0]);
+        if (r.size() > 1) cdsCompCardAux.SetData(r[1]);
+        if (r.size() > 2) cdsPratoCard.SetData(r[2]);
+        cdsCardaDia.Locate("CDSERVFILI", servico);
+      } else {
+        // A failed call comes back as [false, message]: nothing was saved.
+        host::MensErro(r.size() > 1 ? r[1].toString() : host::kSemResposta, true);
+      }
+    }
+    cdsServCli.MergeChangeLog();
+    cdsItRatEfet.MergeChangeLog();
+  } catch (...) {
+    host::DeactiveShowAvi();
+    throw;
+  }
+  host::DeactiveShowAvi();
+}
+
+bool TfrmMediEfetivos::RegraApuracao() {
+  if (!cdsParamFilal.Active() || cdsParamFilal.IsEmpty()) return false;
+  return cdsParamFilal.FieldByName("IDUTEFETPLA").AsString() == "S" ||
+         cdsParamFilal.FieldByName("IDCOPALTEFEPLA").AsString() == "S";
+}
+
+bool TfrmMediEfetivos::ClienteApurado() {
+  if (!cdsVdCliFat.Active() || cdsVdCliFat.IsEmpty() || !cdsServCli.Active()) return false;
+  return cdsVdCliFat.Locate("CDCLIENTE", cdsServCli.FieldByName("CDCLIENTE").AsString());
+}
+
+void TfrmMediEfetivos::dbgEfeCliCaKeyPress(ui::TObject&, ui::TChar& key) {
+  if (cdsServCli.IsEmpty() || key == U'E' || key == U'e') key = 0;
+  data::TField* campo = dbgEfeCliCa->SelectedField();
+  std::string nome = campo ? campo->FieldName() : std::string();
+  if (ColunaNumerica(nome) && RegraApuracao() && ClienteApurado()) {
+    key = 0;
+    host::MensErro(msgPadrao.Msg("Efet_Apur"), true);
+  }
+  if (nome == "VRSERVFATUEFCLI" && cdsServFatu.FieldByName("IDVLRVARDATA").AsString() != "S") key = 0;
+}
+
+// Rows are the server's: Ctrl+Delete does nothing here (nor in the turnstile grid).
+void TfrmMediEfetivos::dbgEfeCliCaKeyDown(ui::TObject&, ui::Word& key, ui::TShiftState shift) {
+  if (key == ui::VK_DELETE && (shift & ui::ssCtrl)) key = 0;
+}
+
+void TfrmMediEfetivos::dbgEfeCliCaColExit(ui::TObject&) {
+  if (cdsServCli.Active() && cdsServCli.FieldByName("QTCOMEFETCLI").AsFloat() < 0)
+    host::MensErro(msgPadrao.Msg("QT_COME_DEVE"), true);
+}
+
+void TfrmMediEfetivos::cdsServCliBeforeEdit(data::TClientDataSet&) {
+  if (cdsServCli.ChangeCount() <= 0) Vd_Retirada();
+}
+
+void TfrmMediEfetivos::cdsServCliBeforePost(data::TClientDataSet&) {
+  data::TField& qt = cdsServCli.FieldByName("QTCOMEFETCLI");
+  if (qt.AsFloat() < 0) host::MensErro(msgPadrao.Msg("QT_COME_DEVE"), true);
+  data::TField& plan = cdsServCli.FieldByName("CDSERVPLAN");
+  if (host::EmptyString(plan.AsString())) plan.SetAsString(cdsCardaDia.FieldByName("CDSERVFILI").AsString());
+  data::TField& dt = cdsServCli.FieldByName("DTEFETCLIE");
+  if (dt.IsNull()) dt.SetAsDateTime(depCardapio->GetDate());
+  if (qt.IsNull()) qt.SetAsFloat(0);
+  if (RegraApuracao() && ClienteApurado()) host::MensErro(msgPadrao.Msg("Efet_Apur"), true);
+}
+
+// Client rows reach the server only through the confirm.
+void TfrmMediEfetivos::cdsServCliAfterPost(data::TClientDataSet&) {}
+
+void TfrmMediEfetivos::cdsServCliBeforeInsert(data::TClientDataSet&) { rtl::Abort(); }
+
+void TfrmMediEfetivos::cdsServCliBeforeDelete(data::TClientDataSet&) { rtl::Abort(); }
+
+void TfrmMediEfetivos::cdsServCliQTCOMEFETCLIChange(data::TField& field) {
+  if (!cdsItRatEfet.Active() || cdsItRatEfet.IsEmpty()) return;
+  std::string filtro = "CDCLIENTE = " + rtl::QuotedStr(cdsServCli.FieldByName("CDCLIENTE").AsString());
+
+  double soma = 0;
+  {
+    data::TClientDataSet copia("cdsItRatEfetCopia");
+    copia.CopyDataFrom(cdsItRatEfet);
+    copia.SetFilter(filtro);
+    copia.SetFiltered(true);
+    for (copia.First(); !copia.Eof(); copia.Next()) {
+      double q = copia.FieldByName("QTEFETIVOS").AsFloat();
+      if (q > 0) soma += q;
+    }
+  }
+  if (!(soma > 0)) return;
+
+  if (ui::MessageDlg(msgPadrao.Msg("EXISTE_RATEIO_EFET"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) ==
+      ui::mrYes) {
+    Reanexa<data::TFieldNotifyEvent> semOferta(field.OnChange);
+    field.SetAsFloat(soma);
+    return;
+  }
+
+  // No: the typed value stays and this client's apportionment is cleared; the
+  // cleared lines go with the next confirm.
+  cdsItRatEfet.SetFiltered(false);
+  cdsItRatEfet.SetFilter(filtro);
+  cdsItRatEfet.SetFiltered(true);
+  auto restaura = [this] {
+    cdsItRatEfet.SetFiltered(false);
+    cdsItRatEfet.SetFilter("");
+  };
+  try {
+    Reanexa<data::TDataSetNotifyEvent> semChecagem(cdsItRatEfet.BeforePost);
+    for (cdsItRatEfet.First(); !cdsItRatEfet.Eof(); cdsItRatEfet.Next()) {
+      if (cdsItRatEfet.FieldByName("QTEFETIVOS").AsFloat() > 0) {
+        cdsItRatEfet.Edit();
+        cdsItRatEfet.FieldByName("QTEFETIVOS").Clear();
+        cdsItRatEfet.Post();
+      }
+    }
+  } catch (...) {
+    restaura();
+    throw;
+  }
+  restaura();
+}
+
+void TfrmMediEfetivos::cdsServCliNRINSJURCLIEGetText(data::TField& field, std::string& text, bool) {
+  std::string numero = field.IsNull() ? std::string() : field.AsString();
+  if (numero.empty()) {
+    text.clear();
+    return;
+  }
+  text = rtl::FormatMaskText(host::PictPess(cdsServCli.FieldByName("IDTPIJURCLIE").AsString()), numero);
+}
+
+void TfrmMediEfetivos::dtsServCliStateChange(data::TDataSource&) {
+  if (pgcPadrao->ActivePage() != tshClientes) return;
+  if (cdsServCli.Active() && !cdsServCli.IsEmpty()) {
+    if (cdsServCli.State() == data::TDataSetState::Edit) ControlCache(dtsServCli);
+  } else {
+    Habilita(false);
+  }
+}
+
+void TfrmMediEfetivos::Vd_EfetAutoJaApur() {
+  host::ActiveShowAvi(this, 1);
+  try {
+    Variant p = host::CheckResultServ(Servidor("VerificaEfetFat", {Filial(),
+                                                                   cdsCardaDia.FieldByName("CDSERVFILI").AsString(),
+                                                                   DataCardapio()}),
+                                      true, 0);
+    if (p.toBool()) host::MensErro(msgPadrao.Msg("EfetAutoJaApur"), true);
+  } catch (...) {
+    host::DeactiveShowAvi();
+    throw;
+  }
+  host::DeactiveShowAvi();
+}
+
+}  // namespace pla01000
