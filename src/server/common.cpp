@@ -117,7 +117,7 @@ void CheckBranch(Call& k, const std::string& branch) {
 
 void CheckWritable(Call& k, const std::string& branch) {
   CheckBranch(k, branch);
-  auto f = k.c.query("SELECT IDCONTRESC FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL", {{"P_CDFILIAL", branch}});
+  auto f = k.c.query("SELECT IDCNTRRESC FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL", {{"P_CDFILIAL", branch}});
   if (!f.empty() && f.rows[0][0].toString() == "S") Refuse("Filial com contrato rescindido.");
 }
 

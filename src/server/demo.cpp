@@ -38,7 +38,7 @@ DemoBuilder& DemoBuilder::Group(const std::string& code, const std::string& name
 }
 
 DemoBuilder& DemoBuilder::Branch(const std::string& code, const std::string& name, rtl::TDateTime proc, bool rescinded) {
-  c_.exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCONTRESC) VALUES (:P_C, :P_N, :P_D, :P_R)",
+  c_.exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCNTRRESC) VALUES (:P_C, :P_N, :P_D, :P_R)",
           {{"P_C", code}, {"P_N", name}, {"P_D", D(proc)}, {"P_R", rescinded ? "S" : "N"}});
   return *this;
 }

@@ -16,11 +16,11 @@ protected:
     conn = db::Open(file.connectionString());
     server::EnsureSchema(*conn);
     auto day = rtl::Variant::FromDate(rtl::EncodeDate(2026, 12, 7));
-    conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCONTRESC) VALUES (:C, :N, :D, :R)",
+    conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCNTRRESC) VALUES (:C, :N, :D, :R)",
                {{"C", "0001"}, {"N", "Matriz Campinas"}, {"D", day}, {"R", "N"}});
-    conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCONTRESC) VALUES (:C, :N, :D, :R)",
+    conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCNTRRESC) VALUES (:C, :N, :D, :R)",
                {{"C", "0002"}, {"N", "Filial Sorocaba"}, {"D", day}, {"R", "S"}});
-    conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCONTRESC) VALUES (:C, :N, :D, :R)",
+    conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCNTRRESC) VALUES (:C, :N, :D, :R)",
                {{"C", "0003"}, {"N", "Filial Jundiaí"}, {"D", day}, {"R", "N"}});
     conn->exec("INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO, IDTODASFILIAIS) "
                "VALUES ('ANA', 'Ana', 'x', 'S', 'N')");

@@ -29,7 +29,7 @@ struct LookupDbTest : ::testing::Test {
     server::EnsureSchema(*conn);
     auto day = rtl::Variant::FromDate(rtl::EncodeDate(2026, 12, 7));
     for (const char* f : {"0001", "0002"})
-      conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCONTRESC) VALUES (:C, :N, :D, 'N')",
+      conn->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, DTPROCES, IDCNTRRESC) VALUES (:C, :N, :D, 'N')",
                  {{"C", f}, {"N", std::string("Filial ") + f}, {"D", day}});
     auto serv = [&](const char* f, const char* c, const char* n, const char* t) {
       conn->exec("INSERT INTO SERVICO (CDFILIAL, CDSERVFILI, NMSERVICO, IDTIPOSERV) VALUES (:F, :C, :N, :T)",

@@ -58,9 +58,6 @@ const std::string& demoTemplate() {
     auto c = db::Open(tpl.connectionString());
     server::EnsureSchema(*c);
     server::DemoBuilder(*c).BuildDemoCompany(kToday);
-    // The branch lookup reads IDCNTRRESC, which the server's schema names
-    // IDCONTRESC; until the schema offers both, the test database adds it.
-    c->execScript("ALTER TABLE FILIAL ADD COLUMN IDCNTRRESC VARCHAR(1)");
     c->execScript("PRAGMA wal_checkpoint(TRUNCATE)");
     return true;
   }();

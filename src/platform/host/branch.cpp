@@ -16,10 +16,10 @@ std::string ValidaFilial(std::string_view code, std::string_view operador, bool 
                          db::Connection& conn) {
   std::string branch = rtl::Trim(code);
   if (branch.empty()) throw rtl::Exception(kFiliDeve);
-  auto f = conn.query("SELECT NMFILIAL, IDCONTRESC FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL",
+  auto f = conn.query("SELECT NMFILIAL, IDCNTRRESC FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL",
                       {{"P_CDFILIAL", rtl::Variant(branch)}});
   if (f.empty()) throw rtl::Exception(kFiliNaoCad);
-  if (checkRescinded && f.at(0, "IDCONTRESC").toString() == "S") throw rtl::Exception(kFiliResc);
+  if (checkRescinded && f.at(0, "IDCNTRRESC").toString() == "S") throw rtl::Exception(kFiliResc);
   auto op = conn.query(
       "SELECT O.IDTODASFILIAIS, "
       "       (SELECT COUNT(*) FROM OPERFILIAL P WHERE P.CDOPERADOR = O.CDOPERADOR AND P.CDFILIAL = :P_CDFILIAL) AS QTFILIAL "
