@@ -37,12 +37,16 @@ constexpr ScreenEntry kScreens[] = {
 
 }  // namespace
 
-void InstallPortuguese(QCoreApplication& app) {
+bool InstallPortuguese(QCoreApplication& app) {
   QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
   auto* qt = new QTranslator(&app);
-  if (qt->load(QLocale(QLocale::Portuguese, QLocale::Brazil), "qtbase", "_",
-               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(qt);
+  if (!qt->load(QLocale(QLocale::Portuguese, QLocale::Brazil), "qtbase", "_",
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete qt;
+    return false;
+  }
+  app.installTranslator(qt);
+  return true;
 }
 
 std::vector<std::string> PackageDirs() {

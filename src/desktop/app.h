@@ -28,8 +28,9 @@ struct ConnectionSettings {
   QString branch = "0001";  // processing branch
 };
 
-// Portuguese (Brazil) for Qt's own texts and the locale (dates, numbers).
-void InstallPortuguese(QCoreApplication& app);
+// Portuguese (Brazil) for Qt's own texts and the locale (dates, numbers);
+// false when Qt's translation file is missing (qt6-translations-l10n).
+bool InstallPortuguese(QCoreApplication& app);
 
 class MainWindow : public QMainWindow {
   Q_OBJECT

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName("Efetivos");
   QCoreApplication::setApplicationName("efetivos");
-  desktop::InstallPortuguese(app);
+  if (!desktop::InstallPortuguese(app))
+    qWarning("efetivos: Qt's Brazilian Portuguese texts are missing (install qt6-translations-l10n)");
 
   QCommandLineParser args;
   args.setApplicationDescription("Efetivos diários");

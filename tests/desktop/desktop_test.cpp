@@ -49,7 +49,7 @@ class Desktop : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     app_ = new QApplication(argc, argv);
-    desktop::InstallPortuguese(*app_);
+    translated_ = desktop::InstallPortuguese(*app_);
     dir_ = new QTemporaryDir;
     server_ = new desktop::LocalServer(EFET_SERVER_PROGRAM, dir_->filePath("demo.db"));
     ASSERT_TRUE(server_->start()) << server_->error().toStdString();
@@ -83,12 +83,14 @@ protected:
   void key(Qt::Key k) { QTest::keyClick(focus(), k); }
 
   static QApplication* app_;
+  static bool translated_;
   static QTemporaryDir* dir_;
   static desktop::LocalServer* server_;
   std::unique_ptr<desktop::MainWindow> window_;
   pla01000::TfrmMediEfetivos* screen_ = nullptr;
 };
 QApplication* Desktop::app_ = nullptr;
+bool Desktop::translated_ = false;
 QTemporaryDir* Desktop::dir_ = nullptr;
 desktop::LocalServer* Desktop::server_ = nullptr;
 
@@ -141,6 +143,13 @@ TEST_F(Desktop, AnUnknownBranchIsReportedOnceAndTheFocusStays) {
   EXPECT_EQ(dialogs.texts[1], "OK");
   EXPECT_EQ(focus(), branch);
   EXPECT_EQ(screen_->ActiveControl(), screen_->medCdFilial);
+}
+
+TEST_F(Desktop, QtSpeaksBrazilianPortuguese) {
+  EXPECT_TRUE(translated_);
+  EXPECT_EQ(QLocale().toString(QDate(2026, 12, 8), QLocale::ShortFormat), "08/12/2026");
+  // Qt's own dialogs (the file dialog's and the message box's buttons).
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancelar");
 }
 
 TEST_F(Desktop, ClosingTheWindowReleasesTheScreen) {
