@@ -1076,13 +1076,13 @@ std::string Format(std::string_view f, const std::vector<Variant>& args, const T
   size_t argIndex = 0;
   size_t i = 0;
   const size_t n = f.size();
-  size_t specStart = 0;
-  auto spec = [&]() { return std::string(f.substr(specStart, i - specStart)); };
+  size_t directiveStart = 0;
+  auto directive = [&]() { return std::string(f.substr(directiveStart, i - directiveStart)); };
   auto invalid = [&]() -> void {
-    throw EConvertError("Format '" + spec() + "' invalid or incompatible with argument");
+    throw EConvertError("Format '" + directive() + "' invalid or incompatible with argument");
   };
   auto argument = [&]() -> const Variant& {
-    if (argIndex >= args.size()) throw EConvertError("No argument for format '" + spec() + "'");
+    if (argIndex >= args.size()) throw EConvertError("No argument for format '" + directive() + "'");
     return args[argIndex++];
   };
   // A number or "*": false at the end of the pattern.
@@ -1114,7 +1114,7 @@ std::string Format(std::string_view f, const std::vector<Variant>& args, const T
       ++i;
       continue;
     }
-    specStart = i - 1;
+    directiveStart = i - 1;
     bool left = false;
     int number = 0;
     for (;;) {
