@@ -103,6 +103,9 @@ bool TfrmMediEfetivos::Vd_VerifRetirada() {
 
 void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
   if (pgcPadrao->ActivePage() == tshClientes) {
+    // Reloading the billing page starts it on the clients; the user comes
+    // back to the inner page where they were.
+    ui::TTabSheet* interna = PageControl1->ActivePage();
     host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCliente"));
     try {
       pgcPadraoChange(*pgcPadrao);
@@ -111,6 +114,7 @@ void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
       throw;
     }
     host::DeactiveShowAvi();
+    if (interna && PageControl1->ActivePage() != interna) PageControl1->SetActivePage(interna);
   } else {
     std::string filial = cdsCardaDia.FieldByName("CDFILIAL").AsString();
     Variant data = DataCardapio();
@@ -148,7 +152,7 @@ void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
     if (PageControl1->ActivePage() == TabSheet1) {
       SetActiveControl(dbgEfeCliCa);
     } else if (PageControl1->ActivePage() == tshTurnoCliente) {
-      // The shift check of the billing page runs here once it is built.
+      Vd_Turno();
       SetActiveControl(dbgTurnoClie);
       Variant r = Servidor("GetTurnoCliente", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(),
                                                cdsServCli.FieldByName("CDCLIENTE").AsString(), DataCardapio()});

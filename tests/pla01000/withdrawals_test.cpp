@@ -1,7 +1,7 @@
 // Headcounts against the stock withdrawals of the menu, and the verify button's
 // reload, driven as a user drives them against the real server.
 
-#include "screen_fixture.h"
+#include "billing_fixture.h"
 
 using namespace pla01000test;
 
@@ -253,6 +253,37 @@ TEST_F(Withdrawals, AFailedReloadKeepsWhatWasShownAndHidesTheIndicator) {
   EXPECT_EQ(ui.lastError(), kFalhaSimulada);
   EXPECT_EQ(Service(), "00020");
   EXPECT_FALSE(ui.services().Busy.Visible());
+}
+
+// ---- The verify button on the billing page -------------------------------------
+using BillingVerify = BillingTest;
+
+TEST_F(BillingVerify, ReloadsTheBillingPageAndReturnsToTheInnerPagesGrid) {
+  OpenBilling();
+  ASSERT_EQ(f->cdsServCli.FieldByName("CDCLIENTE").AsString(), "C1");
+  // Someone else records C2's headcount meanwhile: the reload brings it.
+  Exec("UPDATE EFETCLIE SET QTCOMEFETCLI = 5 WHERE CDCLIENTE = 'C2'");
+  calls.clear();
+  ASSERT_TRUE(ui.click(*f->sbtVerificar));
+  ASSERT_EQ(ErrorCount(), 0u) << ui.lastError();
+  EXPECT_EQ(calls.count("GetCardaDia"), 0);
+  EXPECT_GE(calls.count("GetServCli"), 1);
+  EXPECT_EQ(ui.focused(), f->dbgEfeCliCa);
+  ASSERT_TRUE(f->cdsServCli.Locate("CDCLIENTE", "C2"));
+  EXPECT_DOUBLE_EQ(f->cdsServCli.FieldByName("QTCOMEFETCLI").AsFloat(), 5);
+  EXPECT_FALSE(ui.services().Busy.Visible());
+
+  ASSERT_TRUE(ui.pick(*f->PageControl1, *f->tshTurnoCliente)) << ui.lastError();
+  calls.clear();
+  ASSERT_TRUE(ui.click(*f->sbtVerificar));
+  ASSERT_EQ(ErrorCount(), 0u) << ui.lastError();
+  EXPECT_EQ(ui.focused(), f->dbgTurnoClie);
+  ASSERT_EQ(calls.count("GetTurnoCliente"), 1);
+  auto t = calls.of("GetTurnoCliente")[0];
+  EXPECT_EQ(t.args[0].toString(), "0001");
+  EXPECT_EQ(t.args[1].toString(), f->cdsServFatu.FieldByName("CDSERVICFATURAM").AsString());
+  EXPECT_EQ(t.args[2].toString(), f->cdsServCli.FieldByName("CDCLIENTE").AsString());
+  EXPECT_EQ(f->cdsTurnoCliente.RecordCount(), 2);
 }
 
 }  // namespace
