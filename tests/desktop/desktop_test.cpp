@@ -129,6 +129,25 @@ TEST_F(Desktop, TypedHeaderLoadsTheServicesOfTheDayIntoTheGrid) {
   const QString shot = QStringLiteral(EFET_ARTIFACT_DIR) + "/pla01000.png";
   ASSERT_TRUE(window_->grab().save(shot));
   EXPECT_GT(QFileInfo(shot).size(), 10000);
+
+  // A click on a cell selects it through the toolkit; what is typed is the
+  // grid's in-place editor, shown in the cell; Escape gives the value back.
+  const int row = codes.indexOf("00020");
+  const QModelIndex cell = model->index(row, 2);
+  const QString before = cell.data().toString();
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+  EXPECT_EQ(screen_->dbgPadrao->Row(), row + 1);
+  EXPECT_EQ(screen_->dbgPadrao->SelectedIndex(), 2);
+  EXPECT_EQ(grid->currentIndex(), cell);
+  type("17");
+  // Whatever the screen let the editor take (its edit checks may refuse the
+  // row), the cell shows exactly the toolkit's text.
+  EXPECT_EQ(model->index(row, 2).data().toString().toStdString(), screen_->dbgPadrao->CellText(2));
+  if (screen_->dbgPadrao->EditorMode()) EXPECT_EQ(model->index(row, 2).data().toString(), "17");
+  key(Qt::Key_Escape);
+  key(Qt::Key_Escape);
+  EXPECT_EQ(model->index(row, 2).data().toString(), before);
+  EXPECT_TRUE(dialogs.texts.isEmpty()) << dialogs.texts.join("\n").toStdString();
 }
 
 TEST_F(Desktop, AnUnknownBranchIsReportedOnceAndTheFocusStays) {
