@@ -44,8 +44,8 @@ int run(const std::vector<std::string>& argv, const std::string& logFile, bool w
 
 ServerProcess::ServerProcess(const std::string& program) {
   namespace fs = std::filesystem;
-  char tmpl[] = "/tmp/efet-pkg-XXXXXX";
-  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
+  std::string tmpl = (fs::temp_directory_path() / "efet-pkg-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
   dir_ = tmpl;
   db_ = dir_ + "/demo.db";
   log_ = dir_ + "/server.log";
