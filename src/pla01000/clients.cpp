@@ -78,6 +78,9 @@ void TfrmMediEfetivos::cdsServFatuAfterScroll(data::TClientDataSet&) {
 // not confirmed are offered for saving first instead of vanishing.
 void TfrmMediEfetivos::SairClientes() {
   if (bGravandoClientes || !cdsServCli.Active() || !cdsServFatu.Active() || cdsServFatu.IsEmpty()) return;
+  // Only the user's own move in the billed-service grid; the screen's
+  // locates after a confirm must not ask about rows it has just sent.
+  if (ui::Screen().ActiveControl() != dbgServiFatu) return;
   if (EmEdicao(cdsServCli)) cdsServCli.Post();
   if (cdsServCli.ChangeCount() <= 0) return;
   if (ui::MessageDlg(msgPadrao.Msg("CACHECHEIO"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) == ui::mrYes)

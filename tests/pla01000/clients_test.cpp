@@ -204,3 +204,101 @@ TEST_F(Clients, RefusedSaveKeepsTheRowsAndTheBilledService) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The confirm of the billing page with the client, apportionment, turnstile
+// and shift rows of this page.
+namespace {
+
+using BillingConfirm = Clients;
+
+TEST_F(BillingConfirm, OkReloadsTheBillingDataButNotTheMenuDayAndKeepsThePositions) {
+  OpenBilling();
+  TypeCell(*f->dbgEfeCliCa, 2, "QTCOMEFETCLI", "5");
+  ASSERT_TRUE(f->sbtConfirmar->Enabled());
+  int dia = calls.count("GetCardaDia"), fatu = calls.count("GetServiFat"), cli = calls.count("GetServCli");
+  ASSERT_TRUE(ui.click(*f->sbtConfirmar));
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+  EXPECT_EQ(calls.count("UpdEfetClie"), 1);
+  EXPECT_EQ(calls.count("GetCardaDia"), dia);
+  EXPECT_EQ(calls.count("GetServiFat"), fatu + 1);
+  EXPECT_GE(calls.count("GetServCli"), cli + 1);
+  EXPECT_EQ(f->cdsServCli.ChangeCount(), 0);
+  EXPECT_EQ(f->cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(), "F0010");
+  EXPECT_EQ(f->cdsServCli.FieldByName("CDCLIENTE").AsString(), "C2") << "the client stays current";
+  EXPECT_EQ(f->cdsServCli.FieldByName("QTCOMEFETCLI").AsFloat(), 5);
+  EXPECT_EQ(Fatu(), 13) << "the reload recomputes the total";
+  for (auto& d : ui.dialogs()) EXPECT_NE(d.Text, Msg("CACHECHEIO"));
+}
+
+TEST_F(BillingConfirm, ANewMenuDayIsLoadedWithoutAskingAboutTheRowsJustSent) {
+  CopyRule("S");  // the server recomputes the service's clients from the billing
+  OpenBilling();
+  ASSERT_TRUE(ui.clickCell(*f->dbgServiFatu, 1, 0));
+  TypeCell(*f->dbgEfeCliCa, 2, "QTCOMEFETCLI", "5");
+  ASSERT_TRUE(ui.click(*f->sbtConfirmar));
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+  EXPECT_TRUE(ui.dialogs().empty()) << ui.lastDialog();
+  EXPECT_EQ(f->cdsCardaDia.FieldByName("QTCLIEFETCAR").AsFloat(), 13);
+  EXPECT_EQ(f->cdsCardaDia.FieldByName("CDSERVFILI").AsString(), "00010");
+  EXPECT_EQ(f->cdsServCli.FieldByName("CDCLIENTE").AsString(), "C2");
+  EXPECT_EQ(f->cdsServCli.ChangeCount(), 0);
+}
+
+TEST_F(BillingConfirm, ARefusalIsShownAsItsCatalogTextAndKeepsTheChanges) {
+  Settle("C2");
+  OpenBilling();
+  TypeCell(*f->dbgEfeCliCa, 2, "QTCOMEFETCLI", "5");
+  CopyRule("S");
+  ASSERT_TRUE(ui.click(*f->sbtConfirmar));
+  ASSERT_EQ(ErrorCount(), 1u);
+  EXPECT_EQ(ui.lastError(),
+            "Operação bloqueada. Efetivos dos clientes relacionados já apurados na data selecionada.");
+  EXPECT_EQ(f->cdsServCli.ChangeCount(), 1);
+  EXPECT_EQ(calls.count("GetServiFat"), 1) << "nothing reloaded";
+}
+
+TEST_F(BillingConfirm, WithoutClientChangesNoUpdateIsSentButTurnstileAndShiftsAre) {
+  OpenBilling();
+  TypeCell(*f->dbgMedCatraca, 1, "QTEFETCATINI", "10");
+  ui.press(ui::VK_TAB);
+  ui.type("30");
+  ASSERT_TRUE(ui.click(*f->sbtConfirmar));
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+  EXPECT_EQ(calls.count("UpdEfetClie"), 0);
+  EXPECT_EQ(calls.count("SetEfetCat"), 1);
+  EXPECT_EQ(f->cdsEfetCat.FieldByName("QTEFETCATTOT").AsFloat(), 20);
+
+  ASSERT_TRUE(ui.pick(*f->PageControl1, *f->tshTurnoCliente));
+  TypeCell(*f->dbgTurnoClie, 1, "QTCOMTURNCLI", "6");
+  ASSERT_TRUE(ui.click(*f->sbtConfirmar));
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+  EXPECT_EQ(calls.count("UpdEfetClie"), 0);
+  EXPECT_EQ(calls.count("SetTurnoCliente"), 1);
+  EXPECT_EQ(f->cdsTurnoCliente.ChangeCount(), 0);
+}
+
+TEST_F(Apportionment, OnlyClearedLinesGoWithNullClientRows) {
+  OpenBilling();
+  ui.answer(ui::mrNo);
+  TypeCell(*f->dbgEfeCliCa, 1, "QTCOMEFETCLI", "10");
+  ui.press(ui::VK_TAB);
+  ui.press(ui::VK_ESCAPE);  // the client row goes back; the cleared lines stay
+  ASSERT_EQ(f->cdsServCli.State(), data::TDataSetState::Browse);
+  ASSERT_EQ(f->cdsServCli.ChangeCount(), 0);
+  ASSERT_EQ(f->cdsItRatEfet.ChangeCount(), 2);
+  // A turnstile row in edit makes the confirm available.
+  TypeCell(*f->dbgMedCatraca, 1, "QTEFETCATINI", "1");
+  ui.press(ui::VK_TAB);
+  ui.type("2");
+  ASSERT_TRUE(ui.click(*f->sbtConfirmar));
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+  auto upd = calls.of("UpdEfetClie");
+  ASSERT_EQ(upd.size(), 1u);
+  ASSERT_EQ(upd[0].args.size(), 7u);
+  EXPECT_TRUE(upd[0].args[0].isNull());
+  EXPECT_TRUE(upd[0].args[6].isPacket());
+  EXPECT_EQ(f->cdsItRatEfet.ChangeCount(), 0);
+}
+
+}  // namespace
