@@ -115,9 +115,19 @@ void TfrmMediEfetivos::GravaClientes() {
         std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
         Reanexa<data::TDataChangeEvent> semRefresh(dtsPadrao->OnDataChange);
         cdsCardaDia.SetData(r[0]);
-        if (r.size() > 1) cdsCompCardAux.SetData(r[1]);
-        if (r.size() > 2) cdsPratoCard.SetData(r[2]);
         cdsCardaDia.Locate("CDSERVFILI", servico);
+        if (r.size() > 1) {
+          cdsCompCardAux.SetData(r[1]);
+          cdsCompCardAux.SetFiltered(false);
+          cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
+                                   " AND NRCARDAPIO = " +
+                                   rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
+          cdsCompCardAux.SetFiltered(true);
+        }
+        if (r.size() > 2) {
+          cdsPratoCard.SetData(r[2]);
+          cdsPratoCard.SetFiltered(true);
+        }
       } else {
         // A failed call comes back as [false, message]: nothing was saved.
         host::MensErro(r.size() > 1 ? r[1].toString() : host::kSemResposta, true);

@@ -302,3 +302,22 @@ TEST_F(Apportionment, OnlyClearedLinesGoWithNullClientRows) {
 }
 
 }  // namespace
+
+namespace {
+// Saving on the way to another billed service when the server answers with a
+// recomputed menu day: the service grid shows it and the move goes on.
+TEST_F(Clients, SavingBeforeTheMoveTakesTheRecomputedMenuDay) {
+  CopyRule("S");
+  OpenBilling();
+  TypeCell(*f->dbgEfeCliCa, 2, "QTCOMEFETCLI", "5");
+  ui.press(ui::VK_UP);
+  ui.answer(ui::mrYes);
+  ASSERT_TRUE(ui.clickCell(*f->dbgServiFatu, 2, 0));
+  EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+  EXPECT_EQ(calls.count("UpdEfetClie"), 1);
+  EXPECT_EQ(f->cdsCardaDia.FieldByName("QTCLIEFETCAR").AsFloat(), 13);
+  EXPECT_EQ(f->cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(), "F0020");
+  EXPECT_EQ(f->cdsServCli.FieldByName("CDCLIENTE").AsString(), "C3");
+  EXPECT_EQ(f->cdsCompCardAux.RecordCount(), 1) << "the dish types of the day's menu";
+}
+}  // namespace

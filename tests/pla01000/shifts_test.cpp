@@ -108,6 +108,18 @@ TEST_F(Shifts, MinusAndLetterEAreIgnoredAndAnEmptiedQuantityIsStoredAsZero) {
   EXPECT_EQ(f->cdsTurnoCliente.FieldByName("QTCOMTURNCLI").AsFloat(), 0);
 }
 
+TEST_F(Shifts, AFailedShiftLoadIsReportedOnceAndTheGridKeepsItsRows) {
+  OpenShifts();
+  ASSERT_TRUE(ui.pick(*f->PageControl1, *f->TabSheet1));
+  ASSERT_TRUE(f->cdsTurnoCliente.IsEmpty());
+  calls.failNext("GetTurnoCliente");
+  EXPECT_TRUE(ui.pick(*f->PageControl1, *f->tshTurnoCliente));
+  ASSERT_EQ(ErrorCount(), 1u);
+  EXPECT_EQ(ui.lastError(), kFalhaSimulada);
+  EXPECT_EQ(f->PageControl1->ActivePage(), f->tshTurnoCliente);
+  EXPECT_TRUE(f->cdsTurnoCliente.IsEmpty());
+}
+
 // Leaving the billing page used to drop typed shift rows without a word.
 TEST_F(Shifts, LeavingTheBillingPageAsksBeforeDroppingUnsentShifts) {
   OpenShifts();
