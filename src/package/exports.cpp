@@ -7,6 +7,9 @@
 #ifdef EFET_HAVE_PLA01000
 #include "pla01000/cli_pla01000.h"
 #endif
+#ifdef EFET_HAVE_PLA01001
+#include "pla01001/cli_pla01001.h"
+#endif
 #ifdef EFET_HAVE_PLA01010
 #include "pla01010/cli_pla01010.h"
 #endif
@@ -24,11 +27,18 @@ void InitializeCliPla01000() {
 #endif
 }
 
+#ifdef EFET_HAVE_PLA01001
+void FinalizeCliPla01001() { pla01001::FinalizeUnit(); }
+#endif
+
 }  // namespace package
 
 #ifdef EFET_HAVE_PLA01000
 EFET_EXPORT_OPENER(CriaMedEfetivos, pla01000::CriaMedEfetivos)
 EFET_EXPORT_OPENER(IniProc, pla01000::IniProc)
+#endif
+#ifdef EFET_HAVE_PLA01001
+EFET_EXPORT_OPENER(CriaListEfet, pla01001::CriaListEfet)
 #endif
 #ifdef EFET_HAVE_PLA01010
 EFET_EXPORT_OPENER(CriaConsEfetClie, pla01010::CriaConsEfetClie)

@@ -29,8 +29,11 @@ __attribute__((section(".efet_pkginfo"), used)) const char efetPackageInfo[] =
     "CompanyName=Efetivos\n"
     "FileDescription=Efetivos diários (PLA01000)\n";
 
-// Unit state of Cli_pla01001 that lives in the package until its screen joins.
+#ifndef EFET_HAVE_PLA01001
+// Unit state of Cli_pla01001 that lives in the package until its screen joins;
+// with the screen built in, the link exports the screen's own variable.
 extern "C" __attribute__((visibility("default"))) std::string stListaServ;
+#endif
 
 namespace {
 
@@ -43,8 +46,6 @@ struct Unit {
   void (*fbody)();  // finalization body, or null
 };
 
-void clearListaServ();
-
 constexpr std::array<Unit, 11> kUnits{{
     {"efet_rtl", nullptr, nullptr},
     {"efet_data", nullptr, nullptr},
@@ -53,7 +54,7 @@ constexpr std::array<Unit, 11> kUnits{{
     {"efet_contracts", nullptr, nullptr},
     {"efet_host", nullptr, nullptr},
     {"SysInit", nullptr, nullptr},
-    {"Cli_pla01001", nullptr, &clearListaServ},
+    {"Cli_pla01001", nullptr, &package::FinalizeCliPla01001},
     {"Cli_pla01002", nullptr, nullptr},
     {"Cli_pla01010", nullptr, nullptr},
     {"Cli_pla01000", &package::InitializeCliPla01000, nullptr},
@@ -95,14 +96,18 @@ constexpr std::array<const char*, sizeof...(I) + 1> makeNames(std::index_sequenc
 }
 const std::array<const char*, kUnits.size() + 1> kNames = makeNames(std::make_index_sequence<kUnits.size()>{});
 
-void clearListaServ() { stListaServ.clear(); }
-
 }  // namespace
+
+#ifndef EFET_HAVE_PLA01001
+void package::FinalizeCliPla01001() { stListaServ.clear(); }
+#endif
 
 extern "C" {
 
+#ifndef EFET_HAVE_PLA01001
 // Cli_pla01001's unit string (the listing screen's list of services).
 std::string stListaServ;
+#endif
 
 __attribute__((visibility("default"))) void Initialize() {
   for (const PackageUnitEntry& e : kEntries) e.Init();
