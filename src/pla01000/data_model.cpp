@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "pla01000/cli_pla01000.h"
+#include "pla01002/cli_pla01002.h"
 
 namespace pla01000 {
 
@@ -70,9 +71,11 @@ void SetSql(db::TADOIBQuery& q, std::initializer_list<std::string> lines, bool a
 
 TfrmMediEfetivos::TfrmMediEfetivos(ui::TComponent* owner) : host::TfrmPadraoGrid(owner) {
   BuildDataModel();
+  pla01002::cdsLinhasRateio = &cdsItRatEfet;
 }
 
 TfrmMediEfetivos::~TfrmMediEfetivos() {
+  if (pla01002::cdsLinhasRateio == &cdsItRatEfet) pla01002::cdsLinhasRateio = nullptr;
   // The controls outlive this class's members (the base frees them), so they
   // let go of this screen's data sources first.
   for (ui::TDBGrid* g : {dbgPadrao, dbgTipoPrat, dbgPrato, dbgServiFatu, dbgMedCatraca, dbgEfeCliCa, dbgTurnoClie})
@@ -642,6 +645,10 @@ void TfrmMediEfetivos::WireEvents() {
   dbgEfeCliCa->OnColExit = [this](ui::TObject& s) { dbgEfeCliCaColExit(s); };
   dbgEfeCliCa->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgEfeCliCaKeyDown(s, k, sh); };
   dbgEfeCliCa->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgEfeCliCaKeyPress(s, k); };
+  dbgEfeCliCa->OnEditButtonClick = [this](ui::TObject& s) { dbgEfeCliCaEditButtonClick(s); };
+  cdsItRatEfet.BeforeInsert = [this](data::TClientDataSet& d) { cdsItRatEfetBeforeInsert(d); };
+  cdsItRatEfet.BeforePost = [this](data::TClientDataSet& d) { cdsItRatEfetBeforePost(d); };
+  cdsItRatEfet.BeforeDelete = [this](data::TClientDataSet& d) { cdsItRatEfetBeforeDelete(d); };
 
   cdsEfetCat.BeforeInsert = [this](data::TClientDataSet& d) { cdsEfetCatBeforeInsert(d); };
   cdsEfetCat.BeforePost = [this](data::TClientDataSet& d) { cdsEfetCatBeforePost(d); };
