@@ -163,9 +163,10 @@ void TfrmMediEfetivos::sbtCancelarClick(ui::TObject& sender) {
       }
     ControlCache(dtsServCli);
     if (EmEdicaoOuInclusao(cdsEfetCat)) cdsEfetCat.Cancel();
+    // Only a discard drops the apportionment changes too; after No they are
+    // kept for the confirm like the client rows.
+    getItRatEfet();
   }
-  // The apportionment rows come back from the server whatever the answer.
-  getItRatEfet();
 }
 
 // ---- Edit and search ----------------------------------------------------------
