@@ -10,6 +10,9 @@
 #ifdef EFET_HAVE_PLA01001
 #include "pla01001/cli_pla01001.h"
 #endif
+#ifdef EFET_HAVE_PLA01002
+#include "pla01002/cli_pla01002.h"
+#endif
 #ifdef EFET_HAVE_PLA01010
 #include "pla01010/cli_pla01010.h"
 #endif
@@ -39,6 +42,12 @@ EFET_EXPORT_OPENER(IniProc, pla01000::IniProc)
 #endif
 #ifdef EFET_HAVE_PLA01001
 EFET_EXPORT_OPENER(CriaListEfet, pla01001::CriaListEfet)
+#endif
+#ifdef EFET_HAVE_PLA01002
+// One string in (the client code), the sum of the client's lines out.
+extern "C" __attribute__((visibility("default"))) double CriaItRatEfet(const char* cliente) {
+  return pla01002::CriaItRatEfet(cliente ? cliente : "");
+}
 #endif
 #ifdef EFET_HAVE_PLA01010
 EFET_EXPORT_OPENER(CriaConsEfetClie, pla01010::CriaConsEfetClie)

@@ -208,11 +208,13 @@ TEST_F(PackageScreens, AClosedScreenIsReleasedAndTheNextCallCreatesANewOne) {
   EXPECT_EQ(ui::Driver::text(*(*global_)->medCdFilial), "0001");
 }
 
-TEST_F(PackageScreens, OnlyOpenersOfScreensInTheBuildAreExported) {
-  // Screens not yet in the build have no opener at all.
-  EXPECT_FALSE(pkg_->Has("CriaItRatEfet"));
+TEST_F(PackageScreens, EveryScreenOpenerIsExportedByName) {
+  EXPECT_TRUE(pkg_->Has("CriaItRatEfet"));
+  EXPECT_TRUE(pkg_->Has("frmItRatEfet"));
   EXPECT_TRUE(pkg_->Has("CriaListEfet"));
   EXPECT_TRUE(pkg_->Has("frmListEfet"));
+  EXPECT_TRUE(pkg_->Has("CriaConsEfetClie"));
+  EXPECT_FALSE(pkg_->Has("CriaNadaAinda"));
   EXPECT_TRUE(pkg_->Has("CriaMedEfetivos"));
   EXPECT_TRUE(pkg_->Has("IniProc"));
 }
