@@ -234,14 +234,24 @@ rtl::DataPacket ItRatEfetPacket(Call& k, const std::string& branch, const std::s
 
 }  // namespace
 
-Variant GetServCli(Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetServCli");
-  std::string branch = ArgStr(a, 0), billed = ArgStr(a, 1), service = ArgStr(a, 3);
-  TDateTime day = ArgDate(a, 2);
+namespace {
+
+// The planned service a billed service serves; refused when the caller named another one.
+std::string PlannedFor(Call& k, const std::string& branch, const std::string& billed, const std::string& service) {
   CheckBranch(k, branch);
   std::string planned = PlannedOf(k, branch, billed);
   if (!service.empty() && planned != service)
     Refuse("Serviço de faturamento " + billed + " não pertence ao serviço " + service + ".");
+  return planned;
+}
+
+}  // namespace
+
+Variant GetServCli(Call& k, VariantArray& a) {
+  NeedArgs(a, 4, "GetServCli");
+  std::string branch = ArgStr(a, 0), billed = ArgStr(a, 1), service = ArgStr(a, 3);
+  TDateTime day = ArgDate(a, 2);
+  std::string planned = PlannedFor(k, branch, billed, service);
   db::Params p{{"P_CDFILIAL", branch}, {"P_FAT", billed}, {"P_DIA", DateVar(day)}};
   auto cli = k.c.query(
       "SELECT SC.CDFILIAL, SC.CDSERVICFATURAM AS CDSERVFILI, SC.CDCLIENTE, CL.NMRAZSOCCLIE, CL.NMFANTCLIE,"
@@ -275,10 +285,7 @@ Variant GetItemRatEfet(Call& k, VariantArray& a) {
   NeedArgs(a, 4, "GetItemRatEfet");
   std::string branch = ArgStr(a, 0), billed = ArgStr(a, 1), service = ArgStr(a, 3);
   TDateTime day = ArgDate(a, 2);
-  CheckBranch(k, branch);
-  std::string planned = PlannedOf(k, branch, billed);
-  if (!service.empty() && planned != service)
-    Refuse("Serviço de faturamento " + billed + " não pertence ao serviço " + service + ".");
+  std::string planned = PlannedFor(k, branch, billed, service);
   return ResultOk(ItRatEfetPacket(k, branch, billed, planned, day));
 }
 
