@@ -98,9 +98,16 @@ int main(int argc, char** argv) {
       window->binding().refresh();
       QApplication::processEvents();
       rc = target->grab().save(args.value(shot)) ? 0 : 2;
-      if (ui::TCustomForm* f = ui::Screen().ActiveForm(); f && f->Modal())
+      // Modal screens are closed topmost first; whatever refuses, the run
+      // ends: exit() leaves every running loop, where quit() would ask each
+      // window to close and a modal screen's dialog may refuse.
+      for (int guard = 0; guard < 8; ++guard) {
+        ui::TCustomForm* f = ui::Screen().ActiveForm();
+        if (!f || !f->Modal() || !f->Visible()) break;
         window->binding().perform([f] { f->Close(); });
-      QApplication::quit();
+        if (ui::Screen().ActiveForm() == f) break;
+      }
+      QCoreApplication::exit(rc);
     });
   }
   QTimer::singleShot(0, window, [&] {
