@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -18,6 +20,7 @@
 #include "platform/db/query.h"
 #include "platform/host/branch.h"
 #include "platform/host/context.h"
+#include "platform/host/frm_dados_ger_rel.h"
 
 namespace desktop {
 
@@ -65,6 +68,21 @@ MainWindow::MainWindow() {
   setCentralWidget(area_);
   services_ = std::make_unique<QtServices>();
   binding_ = std::make_unique<Binding>(area_);
+  // The listing's definitions: the usual folders, then the build tree's.
+  reports_ = std::make_unique<report::TReportEngine>();
+  reports_->Library().AddFolder(
+      QDir(QCoreApplication::applicationDirPath() + "/../../reports").absolutePath().toStdString());
+  previousReports_ = host::SetReportEngine(reports_.get());
+  reportHost_ = std::make_unique<QtReportHost>();
+  host::SetSaveDialogHandler([](std::string& fileName, const std::string& defaultExt) {
+    QString selected = defaultExt == "csv" ? "CSV (*.csv)" : "PDF (*.pdf)";
+    QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), "Salvar relatório",
+                                                QString::fromStdString(fileName), "PDF (*.pdf);;CSV (*.csv)",
+                                                &selected);
+    if (name.isEmpty()) return false;
+    fileName = name.toStdString();
+    return true;
+  });
   statusBar()->showMessage("Desconectado");
 }
 
@@ -74,6 +92,10 @@ MainWindow::~MainWindow() {
   binding_->clear();
   ui::Application().DestroyForms();
   package_.reset();
+  host::SetSaveDialogHandler(nullptr);
+  reportHost_.reset();
+  host::SetReportEngine(previousReports_);
+  reports_.reset();
   binding_.reset();
   services_.reset();
   if (port_) {

@@ -15,6 +15,7 @@
 #include "desktop/binding.h"
 #include "desktop/local_server.h"
 #include "desktop/qt_services.h"
+#include "desktop/report_host.h"
 #include "package/loader.h"
 
 namespace desktop {
@@ -47,6 +48,7 @@ public:
   package::TPackage* package() const { return package_.get(); }
   Binding& binding() { return *binding_; }
   QMdiArea* area() const { return area_; }
+  report::TReportEngine& reports() { return *reports_; }
   // Types keys into the toolkit: text with <Tab>, <Enter>, <Esc>, <F1>..<F12>, <Down>, <Up>.
   void keys(const QString& script);
 
@@ -57,6 +59,9 @@ private:
   void buildMenus();
   QMdiArea* area_;
   std::unique_ptr<QtServices> services_;
+  std::unique_ptr<report::TReportEngine> reports_;
+  std::unique_ptr<QtReportHost> reportHost_;
+  host::IReportEngine* previousReports_ = nullptr;
   std::unique_ptr<Binding> binding_;
   std::unique_ptr<package::TPackage> package_;
   QString host_;

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QRadioButton>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -377,6 +379,10 @@ void FormView::layoutChildren(ui::TWinControl* container, QWidget* w) {
     std::stable_sort(children.begin(), children.end(),
                      [&](ui::TControl* a, ui::TControl* b) { return rank[a] < rank[b]; });
   }
+  if (!stacked && qobject_cast<QVBoxLayout*>(lay)) {
+    layoutDialog(children, w, lay);
+    return;
+  }
   for (ui::TControl* c : children) {
     QWidget* child = build(c, w);
     if (!child) continue;
@@ -393,6 +399,47 @@ void FormView::layoutChildren(ui::TWinControl* container, QWidget* w) {
     lay->addWidget(child, big ? 1 : 0);
   }
   if (!stacked) lay->addStretch(1);
+}
+
+// A form without grids reads like a dialog: the entry fields in rows (a label
+// opens a row, the edits and buttons after it join it; a group box is a row of
+// its own), then the lists to pick from, and the tool row at the bottom.
+void FormView::layoutDialog(std::vector<ui::TControl*> children, QWidget* w, QBoxLayout* lay) {
+  auto rank = [](ui::TControl* c) {
+    if (dynamic_cast<ui::TComboBox*>(c)) return 1;
+    return stackRank(c) == 0 ? 2 : 0;
+  };
+  std::stable_sort(children.begin(), children.end(),
+                   [&](ui::TControl* a, ui::TControl* b) { return rank(a) < rank(b); });
+  QHBoxLayout* row = nullptr;
+  bool rowHasField = false;
+  for (ui::TControl* c : children) {
+    const bool container = dynamic_cast<ui::TPanel*>(c) || dynamic_cast<ui::TGroupBox*>(c);
+    const bool label = dynamic_cast<ui::TLabel*>(c) != nullptr;
+    if (container || rank(c) != 0 || (label && rowHasField)) {
+      if (row) row->addStretch(1);
+      row = nullptr;
+    }
+    QWidget* child = build(c, w);
+    if (!child) continue;
+    if (container || rank(c) != 0) {
+      if (rank(c) == 2) lay->addStretch(1);
+      lay->addWidget(child, 0);
+      continue;
+    }
+    if (!row) {
+      row = new QHBoxLayout;
+      row->setSpacing(6);
+      lay->addLayout(row);
+      rowHasField = false;
+    }
+    row->addWidget(child, 0);
+    if (!label) rowHasField = true;
+  }
+  if (row) row->addStretch(1);
+  bool bottomTools = false;
+  for (ui::TControl* c : children) bottomTools |= rank(c) == 2;
+  if (!bottomTools) lay->addStretch(1);
 }
 
 QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
@@ -494,6 +541,29 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
     b2->installEventFilter(this);
     w = b2;
     (void)cb;
+  } else if (auto* rb = dynamic_cast<ui::TRadioButton*>(c)) {
+    auto* b2 = new QRadioButton(parent);
+    // The toolkit keeps the group exclusive; Qt only shows it.
+    b2->setAutoExclusive(false);
+    b2->installEventFilter(this);
+    w = b2;
+    (void)rb;
+  } else if (auto* combo = dynamic_cast<ui::TComboBox*>(c)) {
+    auto* b2 = new QComboBox(parent);
+    b2->setEditable(combo->Style == ui::TComboBoxStyle::DropDown);
+    b2->setMinimumWidth(360);
+    b2->setFocusPolicy(combo->TabStop ? Qt::StrongFocus : Qt::ClickFocus);
+    b2->installEventFilter(this);
+    connect(b2, &QComboBox::activated, this, [this, combo](int i) {
+      binding_.perform([combo, i] {
+        if (combo->EnabledInTree() && i != combo->ItemIndex()) combo->Select(i);
+      });
+    });
+    w = b2;
+  } else if (auto* gb = dynamic_cast<ui::TGroupBox*>(c)) {
+    auto* box = new QGroupBox(parent);
+    layoutChildren(gb, box);
+    w = box;
   } else if (dynamic_cast<ui::TLabel*>(c) || dynamic_cast<ui::TDBText*>(c)) {
     w = new QLabel(parent);
   } else if (auto* wc = dynamic_cast<ui::TWinControl*>(c)) {
@@ -622,6 +692,23 @@ void FormView::renderItem(Item& it) {
   } else if (auto* cb = qobject_cast<QCheckBox*>(w)) {
     cb->setText(caption(c->Caption()));
     cb->setChecked(static_cast<ui::TCheckBox*>(c)->Checked());
+  } else if (auto* rb = qobject_cast<QRadioButton*>(w)) {
+    rb->setText(caption(c->Caption()));
+    rb->setChecked(static_cast<ui::TRadioButton*>(c)->Checked());
+  } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    auto* cc = static_cast<ui::TComboBox*>(c);
+    QSignalBlocker block(combo);
+    QStringList items;
+    for (const std::string& i : cc->Items) items << q(i);
+    QStringList shown;
+    for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+    if (shown != items) {
+      combo->clear();
+      combo->addItems(items);
+    }
+    combo->setCurrentIndex(cc->ItemIndex());
+  } else if (auto* gb = qobject_cast<QGroupBox*>(w)) {
+    gb->setTitle(caption(c->Caption()));
   }
 }
 
@@ -706,6 +793,16 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
           });
           return true;
         }
+        if (dynamic_cast<ui::TRadioButton*>(wc)) {
+          auto* rb = static_cast<ui::TRadioButton*>(wc);
+          binding_.perform([rb] {
+            if (!rb->CanFocus()) return;
+            rb->SetFocus();
+            if (rb->Focused() && !rb->Checked()) rb->SetChecked(true);
+          });
+          return true;
+        }
+        if (dynamic_cast<ui::TComboBox*>(wc)) return false;  // Qt's list opens; activated() picks
         if (dynamic_cast<ui::TButton*>(wc)) return false;  // clicked() runs it
         binding_.perform([wc] {
           if (wc->CanFocus()) wc->SetFocus();

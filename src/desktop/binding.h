@@ -14,6 +14,7 @@
 
 #include "platform/ui/controls.h"
 
+class QBoxLayout;
 class QMenuBar;
 class QAction;
 
@@ -75,6 +76,7 @@ private:
   struct Item;
   QWidget* build(ui::TControl* c, QWidget* parent);
   void layoutChildren(ui::TWinControl* container, QWidget* w);
+  void layoutDialog(std::vector<ui::TControl*> children, QWidget* w, QBoxLayout* lay);
   void buildMenu();
   void renderMenu();
   void renderItem(Item& it);

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -167,7 +168,9 @@ void QtServices::Modal::Run(ui::TCustomForm& form) {
   lay->setContentsMargins(0, 0, 0, 0);
   FormView* view = b->makeView(&form, &dlg);
   lay->addWidget(view);
-  dlg.resize(view->sizeHint().expandedTo(QSize(720, 480)));
+  // A screen with grids gets room for them; a dialog of fields only its own size.
+  const bool grids = view->findChild<QTableView*>() != nullptr;
+  dlg.resize(view->sizeHint().expandedTo(grids ? QSize(720, 480) : QSize(640, 0)));
   dlg.setModal(true);
   QEventLoop loop;
   // The toolkit ends the loop: the form's closing was allowed.
