@@ -113,72 +113,167 @@ void BM_Http_PostCard(benchmark::State& st) {
   }
 }
 
-// The database's ceiling: the statements of the methods, straight on a connection.
+// The module called in-process: the server's own work without the transport.
+rtl::Variant ModuleCall(const std::string& m, rtl::VariantArray args) {
+  contracts::CallContext ctx;
+  ctx.operatorCode = "DEM";
+  return W().module->Call(m, args, ctx);
+}
+
+void BM_Module_GetCardaDia(benchmark::State& st) {
+  for (auto _ : st) Check(st, ModuleCall("GetCardaDia", {"0001", Day(W().today - 3), ""}));
+}
+
+void BM_Module_GetServCli(benchmark::State& st) {
+  for (auto _ : st) Check(st, ModuleCall("GetServCli", {"0001", "10010", Day(W().today - 3), "00010"}));
+}
+
+// The database's ceiling: the statements each method runs for its answer,
+// straight on one connection, including the permission check (one statement)
+// and the planned-service lookup, which the methods need before they answer.
+// Reads run in one snapshot, as the module runs them.
+const char* kCheckBranch =
+    "SELECT F.IDCNTRRESC, O.CDOPERADOR, O.IDTODASFILIAIS, OFI.CDFILIAL FROM FILIAL F "
+    "LEFT JOIN OPERADOR O ON O.CDOPERADOR = :P_CDOPERADOR AND O.IDATIVO = 'S' "
+    "LEFT JOIN OPERFILIAL OFI ON OFI.CDOPERADOR = O.CDOPERADOR AND OFI.CDFILIAL = F.CDFILIAL "
+    "WHERE F.CDFILIAL = :P_CDFILIAL";
 const char* kCardaDia =
     "SELECT C.CDSERVFILI, S.NMSERVICO, C.QTCLIEFETCAR, C.QTFUNEFETCAR, C.QTDOAEFETCAR, C.QTCOMEFETCAR,"
     " C.QTCOMESTICAR, C.QTCLIESTICAR, C.QTFUNESTICAR, C.QTDOAESTICAR, C.QTCOMEFETRI, C.QTCOMEFETSL,"
     " C.DTCARDAPIO, C.CDFILIAL, C.CDOPERADOR, C.NRCARDAPIO, C.DTMESCARD, C.DTPROCES"
     " FROM CARDAPIO C JOIN SERVICO S ON S.CDFILIAL = C.CDFILIAL AND S.CDSERVFILI = C.CDSERVFILI"
-    " WHERE C.CDFILIAL = :P_CDFILIAL AND C.DTCARDAPIO = :P_DIA AND S.IDTIPOSERV = 'N' ORDER BY C.CDSERVFILI";
+    " WHERE C.CDFILIAL = :P_CDFILIAL AND C.DTCARDAPIO = :P_DIA AND S.IDTIPOSERV = 'N'"
+    " AND (S.CDGRUPSERV = :P_CDGRUPSERV OR :P_TODOS = 'T') ORDER BY C.CDSERVFILI";
 const char* kTypes =
-    "SELECT T.NMTIPOPRAT, SUM(COALESCE(P.QTCOMEFETPRA, 0)), SUM(COALESCE(P.QTPRODUZPRAT, 0)), CC.CDTIPOPRAT"
-    " FROM COMPCARDAPIO CC JOIN TIPOPRATO T ON T.CDTIPOPRAT = CC.CDTIPOPRAT"
-    " JOIN CARDAPIO C ON C.CDFILIAL = CC.CDFILIAL AND C.NRCARDAPIO = CC.NRCARDAPIO"
+    "SELECT T.NMTIPOPRAT, SUM(COALESCE(P.QTCOMEFETPRA, 0)) AS QTCOMEFETPRA,"
+    " SUM(COALESCE(P.QTPRODUZPRAT, 0)) AS QTPRODUZPRAT, CC.CDTIPOPRAT, CC.CDFILIAL, CC.NRCARDAPIO"
+    " FROM CARDAPIO C JOIN SERVICO S ON S.CDFILIAL = C.CDFILIAL AND S.CDSERVFILI = C.CDSERVFILI"
+    " CROSS JOIN COMPCARDAPIO CC JOIN TIPOPRATO T ON T.CDTIPOPRAT = CC.CDTIPOPRAT"
     " LEFT JOIN PRATOCARDAPIO P ON P.CDFILIAL = CC.CDFILIAL AND P.NRCARDAPIO = CC.NRCARDAPIO"
-    " AND P.CDTIPOPRAT = CC.CDTIPOPRAT WHERE C.CDFILIAL = :P_CDFILIAL AND C.DTCARDAPIO = :P_DIA"
-    " GROUP BY CC.CDFILIAL, CC.NRCARDAPIO, CC.CDTIPOPRAT, T.NMTIPOPRAT";
+    " AND P.CDTIPOPRAT = CC.CDTIPOPRAT"
+    " WHERE CC.CDFILIAL = C.CDFILIAL AND CC.NRCARDAPIO = C.NRCARDAPIO"
+    " AND C.CDFILIAL = :P_CDFILIAL AND C.DTCARDAPIO = :P_DIA AND S.IDTIPOSERV = 'N'"
+    " AND (S.CDGRUPSERV = :P_CDGRUPSERV OR :P_TODOS = 'T')"
+    " GROUP BY CC.CDFILIAL, CC.NRCARDAPIO, CC.CDTIPOPRAT, T.NMTIPOPRAT"
+    " ORDER BY CC.NRCARDAPIO, CC.CDTIPOPRAT";
 const char* kDishes =
-    "SELECT P.*, PR.NMPRATO FROM PRATOCARDAPIO P JOIN PRATO PR ON PR.CDFILIAL = P.CDFILAUXPRAT"
-    " AND PR.CDPRATO = P.CDPRATO JOIN CARDAPIO C ON C.CDFILIAL = P.CDFILIAL AND C.NRCARDAPIO = P.NRCARDAPIO"
-    " WHERE C.CDFILIAL = :P_CDFILIAL AND C.DTCARDAPIO = :P_DIA";
+    "SELECT P.CDFILIAL, P.NRCARDAPIO, P.CDTIPOPRAT, P.NRSEQPRATCAR, P.NRORDPRATCAR, P.CDFILAUXPRAT, P.CDPRATO,"
+    " P.VRPECONSCARD, PR.NMPRATO, P.QTCOMEFETPRA, P.QTPRODUZPRAT"
+    " FROM CARDAPIO C JOIN SERVICO S ON S.CDFILIAL = C.CDFILIAL AND S.CDSERVFILI = C.CDSERVFILI"
+    " CROSS JOIN PRATOCARDAPIO P JOIN PRATO PR ON PR.CDFILIAL = P.CDFILAUXPRAT AND PR.CDPRATO = P.CDPRATO"
+    " WHERE P.CDFILIAL = C.CDFILIAL AND P.NRCARDAPIO = C.NRCARDAPIO"
+    " AND C.CDFILIAL = :P_CDFILIAL AND C.DTCARDAPIO = :P_DIA AND S.IDTIPOSERV = 'N'"
+    " AND (S.CDGRUPSERV = :P_CDGRUPSERV OR :P_TODOS = 'T')"
+    " ORDER BY P.NRCARDAPIO, P.CDTIPOPRAT, P.NRORDPRATCAR, P.NRSEQPRATCAR";
+const char* kParamFilial = "SELECT IDUTEFETPLA, IDCOPALTEFEPLA FROM PARAMFILIAL WHERE CDFILIAL = :P_CDFILIAL";
+const char* kParamPlaneja =
+    "SELECT IDBLQEFEDIAFECH, IDPERLEFESRETPLA, NRDIAANTDTPROC, IDPEREFEPOSDTPR FROM PARAMPLANEJA "
+    "WHERE CDFILIAL = :P_CDFILIAL";
+
+db::Params DayParams(const char* branch, rtl::Variant day) {
+  return {{"P_CDFILIAL", branch}, {"P_CDOPERADOR", "DEM"}, {"P_DIA", day}, {"P_CDGRUPSERV", ""}, {"P_TODOS", "T"}};
+}
+
+// A read snapshot where the database has one (see db::Connection::beginRead).
+struct Snapshot {
+  db::Connection& c;
+  bool open;
+  explicit Snapshot(db::Connection& conn) : c(conn), open(conn.beginRead()) {}
+  ~Snapshot() {
+    if (open) c.rollback();
+  }
+};
+
+void ReadDay(db::Connection& c, const db::Params& p) {
+  Snapshot s(c);
+  benchmark::DoNotOptimize(c.query(kCardaDia, p));
+  benchmark::DoNotOptimize(c.query(kTypes, p));
+  benchmark::DoNotOptimize(c.query(kDishes, p));
+}
 
 void BM_Db_GetCardaDia(benchmark::State& st) {
   auto c = db::Open(W().cs);
-  db::Params p{{"P_CDFILIAL", "0001"}, {"P_DIA", Day(W().today - 3)}};
+  db::Params p = DayParams("0001", Day(W().today - 3));
   for (auto _ : st) {
+    Snapshot s(*c);
+    benchmark::DoNotOptimize(c->query(kCheckBranch, p));
     benchmark::DoNotOptimize(c->query(kCardaDia, p));
     benchmark::DoNotOptimize(c->query(kTypes, p));
     benchmark::DoNotOptimize(c->query(kDishes, p));
+    benchmark::DoNotOptimize(c->query(kParamFilial, p));
+    benchmark::DoNotOptimize(c->query(kParamPlaneja, p));
   }
 }
 
 void BM_Db_GetServCli(benchmark::State& st) {
   auto c = db::Open(W().cs);
-  db::Params p{{"P_CDFILIAL", "0001"}, {"P_FAT", "10010"}, {"P_DIA", Day(W().today - 3)}};
+  db::Params p{{"P_CDFILIAL", "0001"}, {"P_CDOPERADOR", "DEM"}, {"P_FAT", "10010"}, {"P_DIA", Day(W().today - 3)}};
   for (auto _ : st) {
+    Snapshot s(*c);
+    benchmark::DoNotOptimize(c->query(kCheckBranch, p));
+    benchmark::DoNotOptimize(
+        c->query("SELECT CDSERVFILI FROM SERVFATU WHERE CDFILIAL = :P_CDFILIAL AND CDSERVICFATURAM = :P_FAT", p));
     benchmark::DoNotOptimize(c->query(
-        "SELECT SC.CDCLIENTE, CL.NMRAZSOCCLIE, E.QTCOMEFETCLI FROM SERVFATUCLIE SC JOIN CLIENTE CL"
-        " ON CL.CDCLIENTE = SC.CDCLIENTE LEFT JOIN EFETCLIE E ON E.CDFILIAL = SC.CDFILIAL"
-        " AND E.CDSERVICFATURAM = SC.CDSERVICFATURAM AND E.CDCLIENTE = SC.CDCLIENTE AND E.DTEFETCLIE = :P_DIA"
-        " WHERE SC.CDFILIAL = :P_CDFILIAL AND SC.CDSERVICFATURAM = :P_FAT",
+        "SELECT SC.CDFILIAL, SC.CDSERVICFATURAM AS CDSERVFILI, SC.CDCLIENTE, CL.NMRAZSOCCLIE, CL.NMFANTCLIE,"
+        " E.QTCOMEFETCLI, E.VRSERVFATUEFCLI, E.DTEFETCLIE, E.CDSERVPLAN, CL.IDTPIJURCLIE, CL.NRINSJURCLIE,"
+        " E.QTVENDAEFETCLI,"
+        " (SELECT MIN(A.NRAPURACFAT) FROM APURACAO A WHERE A.CDFILIAL = SC.CDFILIAL AND A.CDCLIENTE = SC.CDCLIENTE"
+        " AND A.DTINIAPURAC <= :P_DIA AND A.DTFIMAPURAC >= :P_DIA) AS NRAPURACFAT"
+        " FROM SERVFATUCLIE SC JOIN CLIENTE CL ON CL.CDCLIENTE = SC.CDCLIENTE"
+        " LEFT JOIN EFETCLIE E ON E.CDFILIAL = SC.CDFILIAL AND E.CDSERVICFATURAM = SC.CDSERVICFATURAM"
+        " AND E.CDCLIENTE = SC.CDCLIENTE AND E.DTEFETCLIE = :P_DIA"
+        " WHERE SC.CDFILIAL = :P_CDFILIAL AND SC.CDSERVICFATURAM = :P_FAT ORDER BY CL.NMRAZSOCCLIE, SC.CDCLIENTE",
         p));
     benchmark::DoNotOptimize(c->query(
-        "SELECT A.NRAPURACFAT FROM APURACAO A JOIN SERVFATUCLIE SC ON SC.CDFILIAL = A.CDFILIAL"
-        " AND SC.CDCLIENTE = A.CDCLIENTE WHERE A.CDFILIAL = :P_CDFILIAL AND SC.CDSERVICFATURAM = :P_FAT"
-        " AND A.DTINIAPURAC <= :P_DIA AND A.DTFIMAPURAC >= :P_DIA",
+        "SELECT A.CDFILIAL, A.CDCLIENTE, A.NRAPURACFAT, A.DTINIAPURAC, A.DTFIMAPURAC FROM APURACAO A"
+        " JOIN SERVFATUCLIE SC ON SC.CDFILIAL = A.CDFILIAL AND SC.CDCLIENTE = A.CDCLIENTE"
+        " WHERE A.CDFILIAL = :P_CDFILIAL AND SC.CDSERVICFATURAM = :P_FAT"
+        " AND A.DTINIAPURAC <= :P_DIA AND A.DTFIMAPURAC >= :P_DIA ORDER BY A.CDCLIENTE, A.NRAPURACFAT",
         p));
     benchmark::DoNotOptimize(c->query(
-        "SELECT L.NRITRATEFETCLIE, I.CDITEMRATEIOEFET, L.QTEFETIVOS FROM SERVFATUCLIE SC JOIN ITEMRATEIO I"
-        " ON I.CDFILIAL = SC.CDFILIAL AND I.CDSERVICFATURAM = SC.CDSERVICFATURAM LEFT JOIN ITRATEFETCLIE L"
-        " ON L.CDFILIAL = SC.CDFILIAL AND L.CDSERVICFATURAM = SC.CDSERVICFATURAM AND L.CDCLIENTE = SC.CDCLIENTE"
-        " AND L.DTEFETCLIE = :P_DIA AND L.NRITEMRATEIOEFET = I.NRITEMRATEIOEFET"
-        " WHERE SC.CDFILIAL = :P_CDFILIAL AND SC.CDSERVICFATURAM = :P_FAT",
+        "SELECT NRITEMRATEIOEFET, CDITEMRATEIOEFET, NMITEMRATEIOEFET FROM ITEMRATEIO"
+        " WHERE CDFILIAL = :P_CDFILIAL AND CDSERVICFATURAM = :P_FAT ORDER BY CDITEMRATEIOEFET",
+        p));
+    benchmark::DoNotOptimize(c->query(
+        "SELECT L.NRITRATEFETCLIE, SC.CDCLIENTE, I.NRITEMRATEIOEFET, I.CDITEMRATEIOEFET, I.NMITEMRATEIOEFET,"
+        " L.QTEFETIVOS FROM SERVFATUCLIE SC"
+        " JOIN ITEMRATEIO I ON I.CDFILIAL = SC.CDFILIAL AND I.CDSERVICFATURAM = SC.CDSERVICFATURAM"
+        " LEFT JOIN ITRATEFETCLIE L ON L.CDFILIAL = SC.CDFILIAL AND L.CDSERVICFATURAM = SC.CDSERVICFATURAM"
+        " AND L.CDCLIENTE = SC.CDCLIENTE AND L.DTEFETCLIE = :P_DIA AND L.NRITEMRATEIOEFET = I.NRITEMRATEIOEFET"
+        " WHERE SC.CDFILIAL = :P_CDFILIAL AND SC.CDSERVICFATURAM = :P_FAT"
+        " ORDER BY I.CDITEMRATEIOEFET, SC.CDCLIENTE",
         p));
   }
 }
 
+// The write as the method does it: permission, parameters and processing date,
+// the row locked and compared, the settlement check, the update, one audit row per
+// changed field, then the day read back.
 void BM_Db_PostCard(benchmark::State& st) {
   auto c = db::Open(W().cs);
   rtl::Variant day = Day(W().today - 20 - st.thread_index());
   auto nr = c->query("SELECT NRCARDAPIO FROM CARDAPIO WHERE CDFILIAL = '0001' AND CDSERVFILI = '00010'"
                      " AND DTCARDAPIO = :P_DIA", {{"P_DIA", day}}).rows[0][0];
   bool pg = c->dialect() == db::Dialect::PostgreSQL;
+  db::Params p = DayParams("0001", day);
+  p.set("P_NR", nr).set("P_CDSERVFILI", "00010");
   double v = 0;
   for (auto _ : st) {
+    benchmark::DoNotOptimize(c->query(kCheckBranch, p));
     db::Transaction t(*c);
-    benchmark::DoNotOptimize(c->query(std::string("SELECT QTCLIEFETCAR, QTFUNEFETCAR FROM CARDAPIO WHERE CDFILIAL = '0001'"
+    benchmark::DoNotOptimize(c->query(kParamPlaneja, p));
+    benchmark::DoNotOptimize(c->query("SELECT DTPROCES FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL", p));
+    benchmark::DoNotOptimize(c->query(std::string("SELECT CDSERVFILI, DTCARDAPIO, QTCLIEFETCAR, QTFUNEFETCAR,"
+                                                  " QTDOAEFETCAR, QTCOMEFETCAR FROM CARDAPIO WHERE CDFILIAL = :P_CDFILIAL"
                                                   " AND NRCARDAPIO = :P_NR") + (pg ? " FOR UPDATE" : ""),
-                                      {{"P_NR", nr}}));
+                                      p));
+    benchmark::DoNotOptimize(c->query(
+        "SELECT A.NRAPURACFAT FROM SERVFATU S "
+        "JOIN SERVFATUCLIE C ON C.CDFILIAL = S.CDFILIAL AND C.CDSERVICFATURAM = S.CDSERVICFATURAM "
+        "JOIN APURACAO A ON A.CDFILIAL = C.CDFILIAL AND A.CDCLIENTE = C.CDCLIENTE "
+        "WHERE S.CDFILIAL = :P_CDFILIAL AND S.CDSERVFILI = :P_CDSERVFILI "
+        "AND A.DTINIAPURAC <= :P_DIA AND A.DTFIMAPURAC >= :P_DIA",
+        p));
     c->exec("UPDATE CARDAPIO SET QTCLIEFETCAR = :P_V WHERE CDFILIAL = '0001' AND NRCARDAPIO = :P_NR",
             {{"P_V", ++v}, {"P_NR", nr}});
     for (int i = 0; i < 2; ++i)
@@ -186,10 +281,7 @@ void BM_Db_PostCard(benchmark::State& st) {
               " VRANTERIOR, VRNOVO) VALUES (:P_T, 'DEM', '0001', :P_DIA, 'CARDAPIO', :P_NR, 'QTCLIEFETCAR', '1', '2')",
               {{"P_T", rtl::Variant::FromDate(rtl::Now())}, {"P_DIA", day}, {"P_NR", nr}});
     t.commit();
-    db::Params p{{"P_CDFILIAL", "0001"}, {"P_DIA", day}};
-    benchmark::DoNotOptimize(c->query(kCardaDia, p));
-    benchmark::DoNotOptimize(c->query(kTypes, p));
-    benchmark::DoNotOptimize(c->query(kDishes, p));
+    ReadDay(*c, p);
   }
 }
 
@@ -201,6 +293,8 @@ BENCHMARK(BM_Db_GetCardaDia) EFET_THREADS;
 BENCHMARK(BM_Http_PostCard) EFET_THREADS;
 BENCHMARK(BM_Db_PostCard) EFET_THREADS;
 BENCHMARK(BM_Http_GetServCli) EFET_THREADS;
+BENCHMARK(BM_Module_GetCardaDia) EFET_THREADS;
+BENCHMARK(BM_Module_GetServCli) EFET_THREADS;
 BENCHMARK(BM_Db_GetServCli) EFET_THREADS;
 
 BENCHMARK_MAIN();

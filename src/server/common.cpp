@@ -102,23 +102,25 @@ void CheckBranch(Call& k, const std::string& branch) {
   if (k.allowed.count(branch)) return;
   if (branch.empty()) Refuse("Filial deve ser informada.");
   if (k.op.empty()) Refuse("Operador não identificado.");
-  auto f = k.c.query("SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL", {{"P_CDFILIAL", branch}});
-  if (f.empty()) Refuse("Filial não cadastrada.");
-  auto o = k.c.query(
-      "SELECT O.IDTODASFILIAIS, F.CDFILIAL FROM OPERADOR O "
-      "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = O.CDOPERADOR AND F.CDFILIAL = :P_CDFILIAL "
-      "WHERE O.CDOPERADOR = :P_CDOPERADOR AND O.IDATIVO = 'S'",
+  // The branch, its contract flag and the operator's permission in one statement.
+  auto r = k.c.query(
+      "SELECT F.IDCNTRRESC, O.CDOPERADOR, O.IDTODASFILIAIS, OFI.CDFILIAL FROM FILIAL F "
+      "LEFT JOIN OPERADOR O ON O.CDOPERADOR = :P_CDOPERADOR AND O.IDATIVO = 'S' "
+      "LEFT JOIN OPERFILIAL OFI ON OFI.CDOPERADOR = O.CDOPERADOR AND OFI.CDFILIAL = F.CDFILIAL "
+      "WHERE F.CDFILIAL = :P_CDFILIAL",
       {{"P_CDFILIAL", branch}, {"P_CDOPERADOR", k.op}});
-  if (o.empty()) Refuse("Operador " + k.op + " não cadastrado ou inativo.");
-  if (o.rows[0][0].toString() != "S" && o.rows[0][1].isNullOrEmpty())
+  if (r.empty()) Refuse("Filial não cadastrada.");
+  const auto& row = r.rows[0];
+  if (row[1].isNullOrEmpty()) Refuse("Operador " + k.op + " não cadastrado ou inativo.");
+  if (row[2].toString() != "S" && row[3].isNullOrEmpty())
     Refuse("Operador " + k.op + " sem permissão para a filial " + branch + ".");
   k.allowed.insert(branch);
+  if (row[0].toString() == "S") k.rescinded.insert(branch);
 }
 
 void CheckWritable(Call& k, const std::string& branch) {
   CheckBranch(k, branch);
-  auto f = k.c.query("SELECT IDCNTRRESC FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL", {{"P_CDFILIAL", branch}});
-  if (!f.empty() && f.rows[0][0].toString() == "S") Refuse("Filial com contrato rescindido.");
+  if (k.rescinded.count(branch)) Refuse("Filial com contrato rescindido.");
 }
 
 // ---- Parameters
@@ -163,6 +165,11 @@ bool IsClosedDay(Call& k, const std::string& branch, TDateTime day) {
 
 void RefuseClosedDay(Call& k, const std::string& branch, TDateTime day) {
   if (IsClosedDay(k, branch, day)) Refuse("Dia fechado para alteração de efetivos (" + DateText(day) + ").");
+}
+
+void RefuseClosedDay(const PlanParams& p, TDateTime processing, TDateTime day) {
+  if (p.closedDayFlag == "S" && day < processing - p.daysBefore)
+    Refuse("Dia fechado para alteração de efetivos (" + DateText(day) + ").");
 }
 
 // ---- Settlements

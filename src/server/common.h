@@ -33,6 +33,7 @@ struct Call {
   std::string op;
   std::string branchForLog;
   std::set<std::string> allowed;  // branches already checked in this call
+  std::set<std::string> rescinded;  // of those, the ones whose contract is rescinded
 };
 
 // ---- Arguments
@@ -74,6 +75,8 @@ BranchParams LoadBranchParams(Call& k, const std::string& branch);
 TDateTime ProcessingDate(Call& k, const std::string& branch);
 bool IsClosedDay(Call& k, const std::string& branch, TDateTime day);
 void RefuseClosedDay(Call& k, const std::string& branch, TDateTime day);
+// The same with the parameters and processing date the caller has already read.
+void RefuseClosedDay(const PlanParams& p, TDateTime processing, TDateTime day);
 
 // ---- Settlements
 // The settlement number covering the client's day, or "".

@@ -44,19 +44,27 @@ namespace {
 
 using Fn = Variant (*)(Call&, VariantArray&);
 
-const std::vector<std::pair<std::string, Fn>>& Table() {
-  static const std::vector<std::pair<std::string, Fn>> t{
-      {"GetParamGeral", methods::GetParamGeral},     {"GetParamPlaneja", methods::GetParamPlaneja},
-      {"GetCardaDia", methods::GetCardaDia},         {"GetDtCardapio", methods::GetDtCardapio},
-      {"PostCard", methods::PostCard},               {"GetComensais", methods::GetComensais},
-      {"UpdPratoCard", methods::UpdPratoCard},       {"GetServiFat", methods::GetServiFat},
-      {"GetServCli", methods::GetServCli},           {"GetEfetCatraca", methods::GetEfetCatraca},
-      {"SetEfetCat", methods::SetEfetCat},           {"GetTurnoCliente", methods::GetTurnoCliente},
-      {"SetTurnoCliente", methods::SetTurnoCliente}, {"UpdEfetClie", methods::UpdEfetClie},
-      {"GetItemRatEfet", methods::GetItemRatEfet},   {"VerificaEfetFat", methods::VerificaEfetFat},
-      {"Vd_Retirada", methods::Vd_Retirada},         {"GetRetirada", methods::GetRetirada},
-      {"GetVerifRetirada", methods::GetVerifRetirada}, {"GetVerifApurac", methods::GetVerifApurac},
-      {"GetEfetPlanCli", methods::GetEfetPlanCli},   {"SetConsolEfet", methods::SetConsolEfet}};
+// Methods that only read run their statements in one snapshot (see
+// db::Connection::beginRead); the writes open their own transactions.
+struct Entry {
+  std::string name;
+  Fn fn;
+  bool readOnly;
+};
+
+const std::vector<Entry>& Table() {
+  static const std::vector<Entry> t{
+      {"GetParamGeral", methods::GetParamGeral, true},       {"GetParamPlaneja", methods::GetParamPlaneja, true},
+      {"GetCardaDia", methods::GetCardaDia, true},           {"GetDtCardapio", methods::GetDtCardapio, true},
+      {"PostCard", methods::PostCard, false},                {"GetComensais", methods::GetComensais, true},
+      {"UpdPratoCard", methods::UpdPratoCard, false},        {"GetServiFat", methods::GetServiFat, true},
+      {"GetServCli", methods::GetServCli, true},             {"GetEfetCatraca", methods::GetEfetCatraca, true},
+      {"SetEfetCat", methods::SetEfetCat, false},            {"GetTurnoCliente", methods::GetTurnoCliente, true},
+      {"SetTurnoCliente", methods::SetTurnoCliente, false},  {"UpdEfetClie", methods::UpdEfetClie, false},
+      {"GetItemRatEfet", methods::GetItemRatEfet, true},     {"VerificaEfetFat", methods::VerificaEfetFat, true},
+      {"Vd_Retirada", methods::Vd_Retirada, true},           {"GetRetirada", methods::GetRetirada, true},
+      {"GetVerifRetirada", methods::GetVerifRetirada, true}, {"GetVerifApurac", methods::GetVerifApurac, true},
+      {"GetEfetPlanCli", methods::GetEfetPlanCli, true},     {"SetConsolEfet", methods::SetConsolEfet, false}};
   return t;
 }
 
@@ -89,15 +97,16 @@ MediEfetivos::MediEfetivos(std::string connectionString) : pool_(std::move(conne
 
 std::vector<std::string> MediEfetivos::Methods() const {
   std::vector<std::string> names;
-  for (const auto& [n, f] : Table()) names.push_back(n);
+  for (const auto& e : Table()) names.push_back(e.name);
   return names;
 }
 
 Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
   auto start = std::chrono::steady_clock::now();
-  Fn fn = nullptr;
-  for (const auto& [n, f] : Table())
-    if (n == method) fn = f;
+  const Entry* entry = nullptr;
+  for (const auto& e : Table())
+    if (e.name == method) entry = &e;
+  Fn fn = entry ? entry->fn : nullptr;
   Variant result;
   std::string branch;
   if (!fn) {
@@ -105,8 +114,10 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
   } else {
     try {
       auto lease = pool_.Acquire();
-      server::Call k{*lease, ctx.operatorCode, {}, {}};
+      server::Call k{*lease, ctx.operatorCode, {}, {}, {}};
       try {
+        // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
+        if (entry->readOnly) lease->beginRead();
         result = fn(k, args);
       } catch (const Refusal& e) {
         result = Failure(method, e.what());

@@ -64,7 +64,7 @@ Variant PostCard(Call& k, VariantArray& a) {
   if (!rows.empty()) {
     if (day > proc && plan.allowAfterProc == "N")
       Refuse("Data do cardápio deve ser menor ou igual a data de  processamento.");
-    RefuseClosedDay(k, branch, day);
+    RefuseClosedDay(plan, proc, day);
   }
   for (const auto& row : rows) {
     SameBranch(KeyStr(row, "CDFILIAL"), branch);
@@ -107,6 +107,8 @@ Variant PostCard(Call& k, VariantArray& a) {
     Audit(k, branch, day, "CARDAPIO", key, "QTCOMEFETCAR", stored.at(0, "QTCOMEFETCAR"), total);
   }
   t.commit();
+  // The day as stored, read in one snapshot; the module ends it after the call.
+  k.c.beginRead();
   return ResultOk(rtl::VarArrayOf({CardaDiaPacket(k, branch, day, group), CompCardPacket(k, branch, day, group),
                                    PratoCardPacket(k, branch, day, group)}));
 }

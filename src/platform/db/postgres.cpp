@@ -207,6 +207,11 @@ public:
     execScript("BEGIN");
   }
 
+  bool beginRead() override {
+    if (inTransaction()) throw DbError(ErrorKind::Usage, "A transaction is already running on this connection");
+    return false;
+  }
+
   void commit() override {
     if (!inTransaction()) throw DbError(ErrorKind::Usage, "No transaction is running on this connection");
     PgResult r(PQexec(conn_, "COMMIT"));

@@ -156,6 +156,11 @@ public:
     // deferred transaction that later writes could fail at once instead.
     execScript("BEGIN IMMEDIATE");
   }
+  bool beginRead() override {
+    if (inTransaction()) throw DbError(ErrorKind::Usage, "A transaction is already running on this connection");
+    execScript("BEGIN DEFERRED");
+    return true;
+  }
   void commit() override {
     if (!inTransaction()) throw DbError(ErrorKind::Usage, "No transaction is running on this connection");
     try {
