@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "db_fixture.h"
@@ -273,6 +274,11 @@ TEST(SqlText, IsoDates) {
   EXPECT_EQ(db::FormatIsoDateTime(-1.25), "1899-12-29 06:00:00.000");
   EXPECT_EQ(db::FormatIsoDateTime(dt(10, 23, 59, 59, 999) + 0.4 / 86400000.0), "1900-01-09 23:59:59.999");
   EXPECT_EQ(db::FormatIsoDateTime(dt(10) - 1e-10), "1900-01-09");  // rounds into the next day
+  // The calendar's ends, and what lies beyond them (a request may carry any double).
+  EXPECT_EQ(db::FormatIsoDateTime(-693593), "0001-01-01");
+  EXPECT_EQ(db::FormatIsoDateTime(2958465.5), "9999-12-31 12:00:00.000");
+  for (double bad : {-693593.5, 2958466.0, 8.9e106, -1e300, std::nan(""), HUGE_VAL})
+    EXPECT_THROW(db::FormatIsoDateTime(bad), db::DbError) << bad;
 
   double d = 0;
   EXPECT_TRUE(db::ParseIsoDateTime("2024-02-29T13:45:07.25+02", d));

@@ -254,6 +254,10 @@ bool validDate(int64_t y, int m, int d) {
 }  // namespace
 
 std::string FormatIsoDateTime(rtl::TDateTime value) {
+  // 01/01/0001 to 31/12/9999: beyond them the day does not fit the calendar
+  // arithmetic (nor the databases' date types).
+  if (!(value >= -693593.0 && value < 2958466.0))
+    throw DbError(ErrorKind::Other, "Data fora do intervalo de 01/01/0001 a 31/12/9999.");
   double dayPart = std::trunc(value);
   double frac = std::fabs(value - dayPart);
   int64_t day = static_cast<int64_t>(dayPart);
