@@ -458,6 +458,9 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
     t->verticalHeader()->setDefaultSectionSize(22);
     t->verticalHeader()->setFixedWidth(18);
     t->horizontalHeader()->setVisible(g->HasOption(ui::dgTitles));
+    // Keys reach the table, clicks its viewport: both go to the toolkit (the
+    // table's own keyboard search would swallow what the user types).
+    t->installEventFilter(this);
     t->viewport()->installEventFilter(this);
     t->setMinimumHeight(120);
     item->table = t;

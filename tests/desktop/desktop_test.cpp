@@ -5,19 +5,32 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <functional>
 #include <QDate>
 #include <QAbstractButton>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPdfWriter>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QProcess>
 #include <QTableView>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "desktop/app.h"
 #include "desktop/local_server.h"
+#include "desktop/report_host.h"
+#include "platform/db/query.h"
+#include "platform/rtl/datetime.h"
+#include "platform/report/engine.h"
 #include "pla01000/cli_pla01000.h"
 #include "platform/host/branch.h"
 
@@ -27,23 +40,92 @@ int argc = 1;
 char arg0[] = "desktop_test";
 char* argv[] = {arg0, nullptr};
 
-// Answers the message boxes the screen shows, recording their texts.
+// Answers the message boxes the screen shows as a user would, clicking the
+// button captioned `answer` (the first one when empty), recording their texts.
 struct DialogWatcher {
   QStringList texts;
+  QString answer;
   QTimer timer;
   DialogWatcher() {
     QObject::connect(&timer, &QTimer::timeout, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         texts << box->text();
         QStringList captions;
-        for (auto* b : box->buttons()) captions << b->text();
+        QAbstractButton* pick = box->buttons().front();
+        for (auto* b : box->buttons()) {
+          captions << b->text();
+          if (!answer.isEmpty() && b->text() == answer) pick = b;
+        }
         texts << captions.join("|");
-        box->buttons().front()->click();
+        QTest::mouseClick(pick, Qt::LeftButton);
       }
     });
     timer.start(20);
   }
 };
+
+// The engine's documents on their way to the desktop's preview and printer.
+struct DocumentTap : report::IReportHost {
+  report::IReportHost* next;
+  std::vector<report::Document> previewed, printed, designed;
+  DocumentTap() : next(report::SetReportHost(this)) {}
+  ~DocumentTap() override { report::SetReportHost(next); }
+  void Print(const report::Document& d) override { printed.push_back(d), next->Print(d); }
+  void Preview(const report::Document& d) override { previewed.push_back(d), next->Preview(d); }
+  void Design(const report::ReportDefinition& def, const report::Document& d) override {
+    designed.push_back(d), next->Design(def, d);
+  }
+};
+
+// A script of steps run from the event loop while modal windows are open:
+// each step waits until its condition holds, then acts. An action that opens
+// a modal window runs in a timer of its own, so the script keeps going.
+struct ModalScript {
+  struct Step {
+    std::function<bool()> ready;
+    std::function<void()> act;
+    bool blocking;
+  };
+  std::vector<Step> steps;
+  size_t next = 0;
+  QTimer timer;
+  void wait(std::function<bool()> ready, std::function<void()> act, bool blocking = false) {
+    steps.push_back({std::move(ready), std::move(act), blocking});
+  }
+  void start() {
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      if (next >= steps.size() || !steps[next].ready()) return;
+      Step& s = steps[next++];
+      if (s.blocking) QTimer::singleShot(0, s.act);
+      else s.act();
+    });
+    timer.start(30);
+  }
+  bool done() const { return next == steps.size(); }
+};
+
+template <class T>
+T* modal() {
+  return qobject_cast<T*>(QApplication::activeModalWidget());
+}
+
+// The text a PDF shows and its page count, by poppler's tools.
+QString pdfText(const QString& file, int first = 0, int last = 0) {
+  QStringList args{"-layout"};
+  if (first) args << "-f" << QString::number(first) << "-l" << QString::number(last);
+  QProcess p;
+  p.start("pdftotext", args << file << "-");
+  p.waitForFinished(30000);
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+int pdfPages(const QString& file) {
+  QProcess p;
+  p.start("pdfinfo", {file});
+  p.waitForFinished(30000);
+  for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n'))
+    if (line.startsWith("Pages:")) return line.mid(6).trimmed().toInt();
+  return -1;
+}
 
 class Desktop : public ::testing::Test {
 protected:
@@ -77,6 +159,26 @@ protected:
     ASSERT_NE(screen_, nullptr);
   }
   void TearDown() override { window_.reset(); }
+
+  // Types the branch and today's date and leaves the header: the service grid.
+  QTableView* loadToday(const DialogWatcher& dialogs, int daysBack = 0) {
+    type("0001");
+    key(Qt::Key_Tab);
+    type(QDate::currentDate().addDays(-daysBack).toString("ddMMyyyy"));
+    auto* grid = window_->findChild<QTableView*>("dbgPadrao");
+    for (int i = 0; grid && i < 4 && focus() != grid; ++i) key(Qt::Key_Tab);
+    EXPECT_EQ(focus(), grid) << dialogs.texts.join("\n").toStdString();
+    return grid;
+  }
+  static int rowOf(QTableView* grid, const QString& code) {
+    for (int r = 0; r < grid->model()->rowCount(); ++r)
+      if (grid->model()->index(r, 0).data().toString() == code) return r;
+    return -1;
+  }
+  static void clickCell(QTableView* grid, int row, int col) {
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(row, col)).center());
+  }
+  static QString cell(QTableView* grid, int row, int col) { return grid->model()->index(row, col).data().toString(); }
 
   QWidget* focus() const { return QApplication::focusWidget(); }
   void type(const QString& text) { QTest::keyClicks(focus(), text); }
@@ -139,15 +241,19 @@ TEST_F(Desktop, TypedHeaderLoadsTheServicesOfTheDayIntoTheGrid) {
   EXPECT_EQ(screen_->dbgPadrao->Row(), row + 1);
   EXPECT_EQ(screen_->dbgPadrao->SelectedIndex(), 2);
   EXPECT_EQ(grid->currentIndex(), cell);
+  // Today's row has no counts and the demo branch no stock withdrawals for
+  // today: the edit the typing starts is refused, once per key, and the row
+  // stays as it was.
   type("17");
-  // Whatever the screen let the editor take (its edit checks may refuse the
-  // row), the cell shows exactly the toolkit's text.
   EXPECT_EQ(model->index(row, 2).data().toString().toStdString(), screen_->dbgPadrao->CellText(2));
-  if (screen_->dbgPadrao->EditorMode()) EXPECT_EQ(model->index(row, 2).data().toString(), "17");
+  EXPECT_FALSE(screen_->dbgPadrao->EditorMode());
+  EXPECT_EQ(screen_->cdsCardaDia.State(), data::TDataSetState::Browse);
+  ASSERT_EQ(dialogs.texts.size(), 4) << dialogs.texts.join("\n").toStdString();
+  EXPECT_EQ(dialogs.texts[0], QString::fromUtf8("Não há produto baixado em estoque no dia."));
+  EXPECT_EQ(dialogs.texts[1], "OK");
   key(Qt::Key_Escape);
   key(Qt::Key_Escape);
   EXPECT_EQ(model->index(row, 2).data().toString(), before);
-  EXPECT_TRUE(dialogs.texts.isEmpty()) << dialogs.texts.join("\n").toStdString();
 }
 
 TEST_F(Desktop, AnUnknownBranchIsReportedOnceAndTheFocusStays) {
@@ -184,6 +290,69 @@ TEST_F(Desktop, ClosingTheWindowReleasesTheScreen) {
   ASSERT_TRUE(window_->open("PLA01000"));
   EXPECT_NE(*global, nullptr);
   EXPECT_EQ(window_->area()->subWindowList().size(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Desktop, TheCancelQuestionIsAnsweredAndATypedCountReachesTheServer) {
+  DialogWatcher dialogs;
+  QTableView* grid = loadToday(dialogs, 1);
+  ASSERT_NE(grid, nullptr);
+  const int row = rowOf(grid, "00030");
+  ASSERT_GE(row, 0);
+  data::TClientDataSet& ds = screen_->cdsCardaDia;
+
+  // The service code's editor does not erase the code.
+  clickCell(grid, row, 0);
+  ASSERT_EQ(screen_->dbgPadrao->SelectedIndex(), 0);
+  key(Qt::Key_F2);
+  key(Qt::Key_Backspace);
+  key(Qt::Key_Delete);
+  EXPECT_EQ(ds.State(), data::TDataSetState::Browse);
+  EXPECT_EQ(cell(grid, row, 0), "00030");
+
+  // A count: typing starts the in-place edit, shown in the cell.
+  const QString before = cell(grid, row, 2);
+  ASSERT_NE(before, "23");
+  clickCell(grid, row, 2);
+  type("23");
+  ASSERT_EQ(ds.State(), data::TDataSetState::Edit) << dialogs.texts.join("\n").toStdString();
+  EXPECT_TRUE(screen_->dbgPadrao->EditorMode());
+  EXPECT_EQ(cell(grid, row, 2), "23");
+  EXPECT_EQ(grid->model()->headerData(row, Qt::Vertical).toString(), "I");
+
+  // Cancel asks; "Não" keeps what was typed.
+  auto* cancel = window_->findChild<QToolButton*>("sbtCancelar");
+  ASSERT_NE(cancel, nullptr);
+  dialogs.answer = "&Não";
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  ASSERT_EQ(dialogs.texts.size(), 2);
+  EXPECT_EQ(dialogs.texts[1], "&Sim|&Não");
+  EXPECT_EQ(ds.State(), data::TDataSetState::Edit);
+  EXPECT_EQ(cell(grid, row, 2), "23");
+
+  // "Sim" gives the saved value back.
+  dialogs.answer = "&Sim";
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  ASSERT_EQ(dialogs.texts.size(), 4);
+  EXPECT_EQ(dialogs.texts[2], dialogs.texts[0]);
+  EXPECT_EQ(ds.State(), data::TDataSetState::Browse);
+  EXPECT_EQ(cell(grid, row, 2), before);
+
+  // Typed again and confirmed with Ctrl+Enter: the server stores it.
+  clickCell(grid, row, 2);
+  type("23");
+  QTest::keyClick(focus(), Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(dialogs.texts.size(), 4) << dialogs.texts.join("\n").toStdString();
+  EXPECT_EQ(ds.State(), data::TDataSetState::Browse);
+  EXPECT_EQ(cell(grid, row, 2), "23");
+  db::Result stored = db::dtmDBGeral.Conn().query(
+      "SELECT QTCLIEFETCAR FROM CARDAPIO WHERE CDFILIAL = :P_F AND CDSERVFILI = :P_S AND DTCARDAPIO = :P_D",
+      {{"P_F", rtl::Variant("0001")}, {"P_S", rtl::Variant("00030")}, {"P_D", rtl::Variant::FromDate(rtl::Date() - 1)}});
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored.at(0, "QTCLIEFETCAR").toDouble(), 23);
 }
 
 }  // namespace
