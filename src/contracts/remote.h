@@ -17,6 +17,9 @@ struct CallContext {
   std::string clientAddress;
   // The branch the call works on, as the module reports it for the request log.
   mutable std::string branch;
+  // The module's time inside the database for the call, in milliseconds, when it
+  // measures it (-1 otherwise); the transport reports it to the client.
+  mutable double databaseMs = -1;
 };
 
 // A remote data module ('Pla01000.rdmMediEfetivos'): methods called by name.

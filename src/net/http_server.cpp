@@ -67,6 +67,16 @@ std::string errorBody(const std::string& message, const char* code = nullptr) {
 
 }  // namespace
 
+std::string ServerTimingHeader(const RequestLog& log) {
+  char buf[128];
+  int n = std::snprintf(buf, sizeof buf, "handler;dur=%.3f", log.milliseconds);
+  if (log.methodMilliseconds > 0 && n > 0 && static_cast<size_t>(n) < sizeof buf)
+    n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ", method;dur=%.3f", log.methodMilliseconds);
+  if (log.databaseMilliseconds >= 0 && n > 0 && static_cast<size_t>(n) < sizeof buf)
+    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ", db;dur=%.3f", log.databaseMilliseconds);
+  return buf;
+}
+
 std::string FormatRequestLog(const RequestLog& log) {
   char ms[32];
   std::snprintf(ms, sizeof ms, "%.1f ms", log.milliseconds);
@@ -245,6 +255,7 @@ struct HttpServer::Impl {
 
     rtl::VariantArray args = in.args ? std::move(*in.args) : rtl::VariantArray{};
     Envelope out;
+    auto called = Clock::now();
     try {
       out.result = mod->second->Call(m->second, args, ctx);
       out.args = std::move(args);
@@ -253,6 +264,8 @@ struct HttpServer::Impl {
     } catch (...) {
       out.result = contracts::ResultFail("Erro desconhecido no servidor de aplicação.");
     }
+    log.methodMilliseconds = std::chrono::duration<double, std::milli>(Clock::now() - called).count();
+    log.databaseMilliseconds = ctx.databaseMs;
     log.branch = ctx.branch;
     const rtl::Variant& r = *out.result;
     log.ok = !(contracts::IsResultArray(r) && !r[0].toBool());
@@ -291,6 +304,7 @@ struct HttpServer::Impl {
         log.outcome = std::string("erro: ") + e.what();
       }
       log.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+      res.set_header("Server-Timing", ServerTimingHeader(log));
       options.logger(log);
     };
   }

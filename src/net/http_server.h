@@ -6,6 +6,12 @@
 //                                                            -> {"result":..,"args":[..]}
 //   POST /logout  {"token":".."}                             -> {}
 //
+// Every answer carries `Server-Timing: handler;dur=MS, method;dur=MS, db;dur=MS`
+// (the request's handling from the decoded body to the encoded reply, the
+// module's call inside it, and the module's database time inside that; the
+// last two on /call only), so that a client can tell the transport's share
+// from the server's.
+//
 // A refusal on the way (bad body, unknown or expired session, unknown server or
 // method) is {"error":"message"} with a 4xx status; an exception that escapes a
 // method becomes the method's failed result [false, message].
@@ -28,12 +34,17 @@ struct RequestLog {
   std::string branch;  // when the module reported it
   std::string client;  // address:port
   double milliseconds = 0;
+  // /call: the module's own call, and its database share when the module measures it (-1 otherwise).
+  double methodMilliseconds = 0;
+  double databaseMilliseconds = -1;
   bool ok = false;      // reached the method and it succeeded (or login/logout did)
   std::string outcome;  // "ok", "falha: <message>", "recusada: <message>"
 };
 using RequestLogger = std::function<void(const RequestLog&)>;
 
 std::string FormatRequestLog(const RequestLog& log);
+// The Server-Timing value of a handled request.
+std::string ServerTimingHeader(const RequestLog& log);
 // One line per request on standard error.
 RequestLogger StderrRequestLogger();
 

@@ -2,9 +2,42 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <cstdlib>
+
 namespace net {
 
 using contracts::TransportError;
+
+namespace {
+
+thread_local ServerTiming lastTiming;
+
+}  // namespace
+
+ServerTiming LastServerTiming() { return lastTiming; }
+
+ServerTiming ParseServerTiming(const std::string& header) {
+  ServerTiming t;
+  size_t pos = 0;
+  while (pos < header.size()) {
+    size_t end = header.find(',', pos);
+    if (end == std::string::npos) end = header.size();
+    std::string part = header.substr(pos, end - pos);
+    pos = end + 1;
+    size_t b = part.find_first_not_of(' ');
+    if (b == std::string::npos) continue;
+    size_t semi = part.find(';', b);
+    size_t dur = part.find("dur=", b);
+    if (semi == std::string::npos || dur == std::string::npos) continue;
+    std::string name = part.substr(b, semi - b);
+    double ms = std::strtod(part.c_str() + dur + 4, nullptr);
+    if (name == "handler") t.handlerMs = ms;
+    else if (name == "method") t.methodMs = ms;
+    else if (name == "db") t.databaseMs = ms;
+  }
+  return t;
+}
 
 namespace {
 
@@ -32,11 +65,16 @@ public:
 
   // The reply envelope of path, or a TransportError that says what went wrong.
   Envelope post(const std::string& path, const Envelope& request, const std::string& what) {
+    auto started = std::chrono::steady_clock::now();
+    lastTiming = ServerTiming{};
     auto res = client_.Post(path.c_str(), EncodeEnvelope(request), "application/json");
     if (!res) throw TransportError(describe(res.error(), what));
     Envelope reply;
     try {
       reply = DecodeEnvelope(res->body, options_.limits);
+      if (res->has_header("Server-Timing")) lastTiming = ParseServerTiming(res->get_header_value("Server-Timing"));
+      lastTiming.totalMs =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     } catch (const WireError& e) {
       if (res->status != 200)
         throw TransportError("O servidor de aplicação recusou " + what + " (HTTP " + std::to_string(res->status) +

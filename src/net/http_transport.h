@@ -19,6 +19,19 @@ struct HttpTransportOptions {
   WireLimits limits;
 };
 
+// What the server reported in Server-Timing for the last reply this thread
+// received (milliseconds; -1 for a part it did not report), with the time the
+// client spent on the whole exchange, encoding and decoding included.
+struct ServerTiming {
+  double totalMs = -1;    // client: from encoding the request to the decoded reply
+  double handlerMs = -1;  // server: the request's handling
+  double methodMs = -1;   // server: the module's call inside it
+  double databaseMs = -1; // server: the module's database time inside that
+};
+ServerTiming LastServerTiming();
+// Reads "name;dur=MS, ..." into the three server parts; unknown names are skipped.
+ServerTiming ParseServerTiming(const std::string& header);
+
 // Registers the HTTP transport as the factory TNetConnection uses. The host
 // calls it once at start; being explicit, it survives static linking.
 void RegisterHttpTransport(HttpTransportOptions options = {});

@@ -103,6 +103,7 @@ std::vector<std::string> MediEfetivos::Methods() const {
 
 Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
   auto start = std::chrono::steady_clock::now();
+  const db::ThreadDbTime db0 = db::CurrentThreadDbTime();
   const Entry* entry = nullptr;
   for (const auto& e : Table())
     if (e.name == method) entry = &e;
@@ -143,6 +144,7 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
       result = Failure(method, std::string("Banco de dados indisponível: ") + e.what());
     }
   }
+  ctx.databaseMs = static_cast<double>(db::CurrentThreadDbTime().nanoseconds - db0.nanoseconds) / 1e6;
   if (OnCall) {
     CallLog log;
     log.method = method;

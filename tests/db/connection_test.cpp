@@ -123,6 +123,32 @@ TEST_P(Connection, GuardRollsBackUnlessCommitted) {
   EXPECT_THROW(c->commit(), DbError);
 }
 
+TEST_P(Connection, ReadSnapshotHoldsAcrossStatementsAndThreadTimeCounts) {
+  freshTable("T", "ID INTEGER PRIMARY KEY");
+  c->exec("INSERT INTO T VALUES (1)");
+  db::ThreadDbTime before = db::CurrentThreadDbTime();
+  EXPECT_EQ(c->query("SELECT ID FROM T").size(), 1u);
+  db::ThreadDbTime after = db::CurrentThreadDbTime();
+  EXPECT_EQ(after.statements, before.statements + 1);
+  EXPECT_GT(after.nanoseconds, before.nanoseconds);
+
+  auto other = db::Open(connString_);
+  bool snapshot = c->beginRead();
+  EXPECT_EQ(snapshot, !pg());  // PostgreSQL keeps a snapshot per statement
+  if (snapshot) {
+    EXPECT_TRUE(c->inTransaction());
+    EXPECT_EQ(c->query("SELECT ID FROM T").size(), 1u);
+    other->exec("INSERT INTO T VALUES (2)");  // a writer is not kept waiting by the reader
+    EXPECT_EQ(c->query("SELECT ID FROM T").size(), 1u);
+    EXPECT_THROW(c->begin(), DbError);
+    c->rollback();
+    EXPECT_FALSE(c->inTransaction());
+    EXPECT_EQ(c->query("SELECT ID FROM T").size(), 2u);
+  }
+  db::Transaction t(*c);
+  EXPECT_THROW(c->beginRead(), DbError);
+}
+
 TEST_P(Connection, CommitAfterAFailedStatementIsAnError) {
   freshTable("T", "ID INTEGER PRIMARY KEY");
   c->exec("INSERT INTO T VALUES (1)");

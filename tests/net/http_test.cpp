@@ -134,6 +134,34 @@ TEST_F(HttpTransportTest, CallsCarryValuesAndByReferenceArguments) {
   EXPECT_EQ(logs.back().outcome, "falha: Falha proposital no método.");
 }
 
+TEST_F(HttpTransportTest, RepliesReportTheServersShareInServerTiming) {
+  StartServer();
+  LoginAdmin();
+  auto conn = Connection();
+  rtl::VariantArray args = {"0001"};
+  ASSERT_TRUE(contracts::ResultSucceeded(conn->AppServer("Echo", args)));
+  net::ServerTiming t = net::LastServerTiming();
+  EXPECT_GE(t.methodMs, 0);
+  EXPECT_GE(t.handlerMs, t.methodMs);
+  EXPECT_GE(t.totalMs, t.handlerMs);
+  EXPECT_EQ(t.databaseMs, -1);  // the test module does not measure it
+
+  // A refusal on the way carries the handling time alone.
+  httplib::Client raw("127.0.0.1", server_->port());
+  auto res = raw.Post("/call", R"({"server":"x","method":"Echo","token":"forged","args":[]})", "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 401);
+  net::ServerTiming refused = net::ParseServerTiming(res->get_header_value("Server-Timing"));
+  EXPECT_GE(refused.handlerMs, 0);
+  EXPECT_EQ(refused.methodMs, -1);
+
+  net::ServerTiming p = net::ParseServerTiming("handler;dur=2.5, cache;desc=\"x\";dur=9, method;dur=1.25,db;dur=0.5");
+  EXPECT_EQ(p.handlerMs, 2.5);
+  EXPECT_EQ(p.methodMs, 1.25);
+  EXPECT_EQ(p.databaseMs, 0.5);
+  EXPECT_EQ(net::ParseServerTiming("garbage").handlerMs, -1);
+}
+
 TEST_F(HttpTransportTest, LoginRefusesWrongPasswordsAndUnknownOperators) {
   StartServer();
   std::string hash = net::HashPassword("senha");

@@ -75,6 +75,29 @@ TEST_P(ServerTest, PayloadsCarryTheFieldsOfTheirDataSets) {
   EXPECT_TRUE(Ok(Call("VerificaEfetFat", {"0001", "00010", d})).type() == rtl::VarType::Boolean);
 }
 
+TEST_P(ServerTest, CallsReportTheirDatabaseTimeAndGiveTheirConnectionBack) {
+  contracts::CallContext ctx;
+  ctx.operatorCode = "OPA";
+  rtl::VariantArray args{"0001", Day(D), ""};
+  ASSERT_TRUE(contracts::ResultSucceeded(module_->Call("GetCardaDia", args, ctx)));
+  EXPECT_GT(ctx.databaseMs, 0);
+  size_t idle = module_->pool().idle();
+  EXPECT_GE(idle, 1u);
+  // A refused read and a write leave no snapshot or transaction open: the
+  // connection goes back to the pool.
+  rtl::VariantArray refused{"9999", Day(D), ""};
+  EXPECT_FALSE(contracts::ResultSucceeded(module_->Call("GetCardaDia", refused, ctx)));
+  EXPECT_EQ(module_->pool().idle(), idle);
+  data::TClientDataSet ds;
+  LoadCardaDia(ds);
+  ds.Edit();
+  ds.FieldByName("QTCLIEFETCAR").SetAsFloat(21);
+  ds.Post();
+  EXPECT_TRUE(contracts::ResultSucceeded(PostCard(ds)));
+  EXPECT_EQ(module_->pool().idle(), idle);
+  EXPECT_EQ(ClientsOf(ds.FieldByName("NRCARDAPIO").AsString()), 21);
+}
+
 TEST_P(ServerTest, MenuDayListsTheDaysMenusAndDishTypeTotals) {
   Variant p = Ok(Call("GetCardaDia", {"0001", Day(D), ""}));
   data::TClientDataSet card, types;

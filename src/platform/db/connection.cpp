@@ -1,6 +1,7 @@
 #include "connection.h"
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -9,6 +10,23 @@ namespace db {
 // Defined by the backends.
 std::unique_ptr<Connection> OpenSqlite(const std::string& path);
 std::unique_ptr<Connection> OpenPostgres(const std::string& conninfo);
+
+namespace {
+thread_local ThreadDbTime threadDbTime;
+
+int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+ThreadDbTime CurrentThreadDbTime() { return threadDbTime; }
+
+detail::DbClock::DbClock() : start_(nowNs()) {}
+detail::DbClock::~DbClock() {
+  threadDbTime.nanoseconds += nowNs() - start_;
+  ++threadDbTime.statements;
+}
 
 const char* DialectName(Dialect d) { return d == Dialect::SQLite ? "SQLite" : "PostgreSQL"; }
 
@@ -96,6 +114,7 @@ void Transaction::rollback() {
 // ---- Open
 
 std::unique_ptr<Connection> Open(std::string_view cs) {
+  detail::DbClock clock;
   auto starts = [&](std::string_view prefix) {
     return cs.size() >= prefix.size() && EqualsIgnoreCase(cs.substr(0, prefix.size()), prefix);
   };

@@ -168,12 +168,14 @@ public:
   Dialect dialect() const override { return Dialect::PostgreSQL; }
 
   int64_t exec(std::string_view sql, const Params& params) override {
+    detail::DbClock clock;
     PgResult r = run(sql, params);
     const char* n = PQcmdTuples(r.get());
     return n && *n ? std::atoll(n) : 0;
   }
 
   Result query(std::string_view sql, const Params& params) override {
+    detail::DbClock clock;
     PgResult r = run(sql, params);
     Result out;
     int cols = PQnfields(r.get());
@@ -197,6 +199,7 @@ public:
   }
 
   void execScript(std::string_view sql) override {
+    detail::DbClock clock;
     ensureConnected();
     std::string text(sql);
     check(PgResult(PQexec(conn_, text.c_str())), text);
@@ -214,6 +217,7 @@ public:
 
   void commit() override {
     if (!inTransaction()) throw DbError(ErrorKind::Usage, "No transaction is running on this connection");
+    detail::DbClock clock;
     PgResult r(PQexec(conn_, "COMMIT"));
     check(std::move(r), "COMMIT", [](PGresult* res) {
       // COMMIT of a transaction that already failed answers ROLLBACK, not an error.

@@ -101,6 +101,7 @@ public:
   Dialect dialect() const override { return Dialect::SQLite; }
 
   int64_t exec(std::string_view sql, const Params& params) override {
+    detail::DbClock clock;
     Stmt s(*this, sql, params);
     while (s.step()) {
     }
@@ -108,6 +109,7 @@ public:
   }
 
   Result query(std::string_view sql, const Params& params) override {
+    detail::DbClock clock;
     Stmt s(*this, sql, params);
     Result r;
     // The first step may recompile the statement after a schema change, so the
@@ -140,6 +142,7 @@ public:
   }
 
   void execScript(std::string_view sql) override {
+    detail::DbClock clock;
     std::string text(sql);
     char* err = nullptr;
     int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &err);
