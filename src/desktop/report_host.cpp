@@ -224,6 +224,8 @@ void QtReportHost::Design(const report::ReportDefinition& def, const report::Doc
   QObject::connect(preview, &QPrintPreviewWidget::paintRequested, preview,
                    [&doc](QPrinter* p) { PrintDocument(doc, *p); });
   tabs->addTab(preview, "Documento");
+  // Pages are made now, not when the tab is first shown.
+  preview->updatePreview();
   lay->addWidget(tabs);
   auto* buttons = new QDialogButtonBox(&dlg);
   buttons->addButton("Fechar", QDialogButtonBox::RejectRole);

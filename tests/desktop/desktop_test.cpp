@@ -356,3 +356,117 @@ TEST_F(Desktop, TheCancelQuestionIsAnsweredAndATypedCountReachesTheServer) {
 }
 
 }  // namespace
+
+namespace {
+
+QString simplified(const std::string& s) { return QString::fromStdString(s).simplified(); }
+
+// PLA01001 over the real report engine: the period typed, the listing
+// previewed, shown in the report window, offered to the printer, closed.
+TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
+  DialogWatcher dialogs;  // any error box is recorded (and answered)
+  DocumentTap tap;
+  ModalScript script;
+  const QDate first = QDate::currentDate().addDays(-18), last = QDate::currentDate().addDays(-1);
+  QDialog* listing = nullptr;
+  auto button = [&](const char* name) { return listing->findChild<QToolButton*>(name); };
+  auto click = [&](const char* name) { return [&, name] { QTest::mouseClick(button(name), Qt::LeftButton); }; };
+  auto back = [&] { return modal<QDialog>() == listing; };
+  int previewPages = -1, designPages = -1;
+  QString definition;
+  bool printAsked = false;
+
+  script.wait([&] { return (listing = modal<QDialog>()) && listing->findChild<QToolButton*>("sbtPreview"); },
+              [&] {
+                for (auto [name, date] : {std::pair{"depDataIni", first}, std::pair{"depDataFin", last}}) {
+                  QTest::mouseClick(listing->findChild<QLineEdit*>(name), Qt::LeftButton);
+                  QTest::keyClicks(QApplication::focusWidget(), date.toString("ddMMyyyy"));
+                }
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+              });
+  script.wait([] { return true; }, click("sbtPreview"), true);
+  script.wait([] { return modal<QPrintPreviewDialog>() != nullptr; }, [&] {
+    auto* preview = modal<QPrintPreviewDialog>()->findChild<QPrintPreviewWidget*>();
+    previewPages = preview ? preview->pageCount() : -2;
+    modal<QPrintPreviewDialog>()->reject();
+  });
+  script.wait(back, click("sbtReportEdit"), true);
+  script.wait([&] { return modal<QDialog>() && modal<QDialog>()->findChild<QPlainTextEdit*>("definitionText"); },
+              [&] {
+                QDialog* d = modal<QDialog>();
+                definition = d->findChild<QPlainTextEdit*>("definitionText")->toPlainText();
+                EXPECT_TRUE(d->findChild<QPlainTextEdit*>("definitionText")->isReadOnly());
+                designPages = d->findChild<QPrintPreviewWidget*>("documentPreview")->pageCount();
+                d->reject();
+              });
+  script.wait(back, click("sbtPrint"), true);
+  script.wait([] { return modal<QPrintDialog>() != nullptr; }, [&] {
+    printAsked = true;
+    modal<QPrintDialog>()->reject();  // the user gives up: nothing printed
+  });
+  script.wait(back, click("sbtClose"), true);
+  script.start();
+  // Only against a hang: a stalled script closes what is open.
+  QTimer rescue;
+  QObject::connect(&rescue, &QTimer::timeout, [] {
+    if (QWidget* w = QApplication::activeModalWidget()) w->close();
+  });
+  QTimer::singleShot(60000, &rescue, [&] { rescue.start(500); });
+
+  ASSERT_TRUE(window_->open("PLA01001"));  // returns when the listing closes
+  EXPECT_TRUE(script.done()) << "stalled at step " << script.next;
+  EXPECT_TRUE(dialogs.texts.isEmpty()) << dialogs.texts.join("\n").toStdString();
+  ASSERT_EQ(tap.previewed.size(), 1u);
+  ASSERT_EQ(tap.designed.size(), 1u);
+  EXPECT_EQ(tap.printed.size(), 1u);
+  EXPECT_TRUE(printAsked);
+  const report::Document& doc = tap.previewed[0];
+  ASSERT_GT(doc.Pages.size(), 1u);
+  EXPECT_EQ(previewPages, static_cast<int>(doc.Pages.size()));
+  EXPECT_EQ(designPages, static_cast<int>(tap.designed[0].Pages.size()));
+  EXPECT_TRUE(definition.contains("\"code\": \"PLA010\"")) << definition.left(200).toStdString();
+
+  // What the preview paints, on a PDF: every page, the headings with the
+  // branch, the period as typed and the services, the groups and the totals.
+  QTemporaryDir out;
+  const QString pdf = out.filePath("listing.pdf");
+  {
+    QPdfWriter writer(pdf);
+    ASSERT_TRUE(desktop::RenderDocument(doc, writer));
+  }
+  const int pages = static_cast<int>(doc.Pages.size());
+  EXPECT_EQ(pdfPages(pdf), pages);
+  const QString text = pdfText(pdf).simplified();
+  EXPECT_TRUE(text.contains("Filial: 0001 - ")) << text.left(300).toStdString();
+  EXPECT_TRUE(text.contains(QString::fromUtf8("Período: %1 a %2").arg(first.toString("dd/MM/yyyy"), last.toString("dd/MM/yyyy"))));
+  EXPECT_TRUE(text.contains(QString::fromUtf8("Serviços: Todos")));
+  EXPECT_TRUE(text.contains(QString::fromUtf8("Total do período")));
+  EXPECT_TRUE(text.contains(QString::fromUtf8("Página %1 de %1").arg(pages)));
+  int groups = 0, details = 0;
+  for (const report::Line& l : doc.Body) {
+    using K = report::LineKind;
+    if (l.Kind == K::Header || l.Kind == K::GroupHeader || l.Kind == K::Subtotal || l.Kind == K::Total) {
+      EXPECT_TRUE(text.contains(simplified(l.Cells[0].Text))) << l.Cells[0].Text;
+      groups += l.Kind == K::GroupHeader;
+    }
+    if (l.Kind == K::Total || (l.Kind == K::Detail && details++ < 3))
+      for (const report::Cell& c : l.Cells) EXPECT_TRUE(text.contains(simplified(c.Text))) << c.Text;
+  }
+  EXPECT_EQ(groups, 3);  // the demo branch's three services
+
+  // A page range given to the printer prints those pages only.
+  const QString second = out.filePath("page2.pdf");
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(second);
+  desktop::SetDocumentPage(doc, printer);
+  printer.setPrintRange(QPrinter::PageRange);
+  printer.setFromTo(2, 2);
+  desktop::PrintDocument(doc, printer);
+  EXPECT_EQ(pdfPages(second), 1);
+  const QString page2 = pdfText(second).simplified();
+  EXPECT_TRUE(page2.contains(QString::fromUtf8("Página 2 de %1").arg(pages))) << page2.left(300).toStdString();
+  EXPECT_FALSE(page2.contains(QString::fromUtf8("Página 1 de")));
+}
+
+}  // namespace
