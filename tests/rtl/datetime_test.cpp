@@ -69,6 +69,16 @@ TEST(DecodeDate, RoundTripsEveryDayOfTheCalendar) {
       }
 }
 
+TEST(DecodeDate, RefusesValuesThatAreNoDate) {
+  EXPECT_EQ(DecodeDate(-1e11).year, 0);  // before 01/01/0001, as the platform
+  EXPECT_GT(DecodeDate(1e11).year, 9999);
+  for (double bad : {1.1e11, -4.5e23, 8.9e106, HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    EXPECT_THROW(DecodeDate(bad), EConvertError) << bad;
+    EXPECT_THROW(DayOfWeek(bad), EConvertError) << bad;
+    EXPECT_THROW(timeOf(bad), EConvertError) << bad;
+  }
+}
+
 TEST(EncodeTime, IsTheFractionOfTheDay) {
   EXPECT_EQ(EncodeTime(12, 0, 0, 0), 0.5);
   EXPECT_EQ(EncodeTime(6, 0, 0, 0), 0.25);

@@ -32,6 +32,9 @@ struct TimeStamp {
 };
 
 TimeStamp toTimeStamp(TDateTime value) {
+  // Beyond about 290 million years the milliseconds no longer fit an int64; such
+  // a value (or NaN) is no date at all, and a request may carry any double.
+  if (!(std::fabs(value) <= 1e11)) throw EConvertError("Invalid date-time value");
   const int64_t ms = static_cast<int64_t>(std::llround(value * static_cast<double>(kMSecsPerDay)));
   TimeStamp ts;
   ts.date = kDateDelta + ms / kMSecsPerDay;  // C++ division truncates like Pascal's div
