@@ -3,3 +3,9 @@ if(TARGET efet_server AND TARGET efet_net AND TARGET efet_contracts)
   add_executable(server_bench ${CMAKE_CURRENT_SOURCE_DIR}/server_bench.cpp)
   target_link_libraries(server_bench PRIVATE efet_server efet_net efet_contracts efet_data benchmark::benchmark)
 endif()
+
+# Whole user actions over loopback, split into transport, server and database.
+if(TARGET efet_server AND TARGET efet_net AND TARGET efet_contracts)
+  add_executable(action_bench ${CMAKE_CURRENT_SOURCE_DIR}/action_bench.cpp)
+  target_link_libraries(action_bench PRIVATE efet_server efet_net efet_contracts efet_data benchmark::benchmark)
+endif()
