@@ -12,9 +12,15 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTranslator>
+
+#include <cstring>
 
 #include "net/http_transport.h"
 #include "platform/db/query.h"
@@ -163,20 +169,53 @@ bool MainWindow::open(const QString& code) {
 
 void MainWindow::keys(const QString& script) {
   static const std::pair<const char*, ui::Word> named[] = {
-      {"Tab", ui::VK_TAB}, {"Enter", ui::VK_RETURN}, {"Esc", ui::VK_ESCAPE}, {"Down", ui::VK_DOWN},
-      {"Up", ui::VK_UP},   {"F1", ui::VK_F1},        {"F2", ui::VK_F2},      {"F3", ui::VK_F3},
-      {"F4", ui::VK_F4},   {"F5", ui::VK_F5},        {"F6", ui::VK_F6},      {"F8", ui::VK_F8}};
+      {"Tab", ui::VK_TAB},     {"Enter", ui::VK_RETURN}, {"Esc", ui::VK_ESCAPE}, {"Down", ui::VK_DOWN},
+      {"Up", ui::VK_UP},       {"Left", ui::VK_LEFT},    {"Right", ui::VK_RIGHT}, {"F1", ui::VK_F1},
+      {"F2", ui::VK_F2},       {"F3", ui::VK_F3},        {"F4", ui::VK_F4},      {"F5", ui::VK_F5},
+      {"F6", ui::VK_F6},       {"F8", ui::VK_F8}};
+  // A click as the mouse gives it, on a widget of the window in front.
+  auto clickAt = [](QWidget* w, QPoint pos) {
+    if (!w) return;
+    QMouseEvent press(QEvent::MouseButtonPress, pos, w->mapToGlobal(pos), Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, pos, w->mapToGlobal(pos), Qt::LeftButton, Qt::NoButton, {});
+    QApplication::sendEvent(w, &release);
+  };
+  auto front = [this]() -> QWidget* {
+    return QApplication::activeModalWidget() ? QApplication::activeModalWidget() : static_cast<QWidget*>(this);
+  };
   for (int i = 0; i < script.size(); ++i) {
-    if (script[i] == '<') {
-      int end = script.indexOf('>', i);
-      QString name = script.mid(i + 1, end - i - 1);
-      for (auto& [n, k] : named)
-        if (name == n) binding_->perform([k = k] { ui::Application().PressKey(k, ui::ssNone); });
-      i = end;
+    if (script[i] != '<') {
+      char32_t ch = script.mid(i, 1).toStdU32String()[0];
+      binding_->perform([ch] { ui::Application().TypeChar(ch); });
       continue;
     }
-    char32_t ch = script.mid(i, 1).toStdU32String()[0];
-    binding_->perform([ch] { ui::Application().TypeChar(ch); });
+    const int end = script.indexOf('>', i);
+    if (end < 0) break;
+    const QString name = script.mid(i + 1, end - i - 1);
+    i = end;
+    if (name.startsWith("Page:")) {  // the tab captioned so
+      for (auto* tabs : front()->findChildren<QTabWidget*>())
+        for (int t = 0; t < tabs->count(); ++t)
+          if (tabs->tabText(t) == name.mid(5)) clickAt(tabs->tabBar(), tabs->tabBar()->tabRect(t).center());
+      continue;
+    }
+    if (name.startsWith("Cell:") || name.startsWith("Button:")) {  // GRID,row,column (0-based)
+      const QStringList a = name.mid(name.indexOf(':') + 1).split(',');
+      auto* grid = front()->findChild<QTableView*>(a.value(0));
+      if (!grid) continue;
+      QModelIndex idx = a.size() >= 3 ? grid->model()->index(a[1].toInt(), a[2].toInt()) : grid->currentIndex();
+      QRect r = grid->visualRect(idx);
+      clickAt(grid->viewport(), name.startsWith("Button:") ? QPoint(r.right() - 6, r.center().y()) : r.center());
+      continue;
+    }
+    ui::TShiftState shift = ui::ssNone;
+    QString keyName = name;
+    for (auto [prefix, bit] : {std::pair{"Ctrl+", ui::ssCtrl}, std::pair{"Alt+", ui::ssAlt},
+                               std::pair{"Shift+", ui::ssShift}})
+      if (keyName.startsWith(prefix)) shift |= bit, keyName = keyName.mid(static_cast<int>(strlen(prefix)));
+    for (auto& [n, k] : named)
+      if (keyName == n) binding_->perform([k = k, shift] { ui::Application().PressKey(k, shift); });
   }
 }
 

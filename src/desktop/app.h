@@ -49,7 +49,9 @@ public:
   Binding& binding() { return *binding_; }
   QMdiArea* area() const { return area_; }
   report::TReportEngine& reports() { return *reports_; }
-  // Types keys into the toolkit: text with <Tab>, <Enter>, <Esc>, <F1>..<F12>, <Down>, <Up>.
+  // Types keys into the toolkit: text with <Tab>, <Enter>, <Esc>, <F1>..<F8>, <Down>, <Up>, <Left>,
+  // <Right>, each with Ctrl+, Alt+ or Shift+ in front; and clicks as the mouse gives them:
+  // <Page:CAPTION> a tab, <Cell:GRID,ROW,COL> a grid cell, <Button:GRID> the current cell's button.
   void keys(const QString& script);
 
 protected:

@@ -14,6 +14,8 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 #include "desktop/app.h"
 #include "desktop/local_server.h"
@@ -110,19 +112,29 @@ int main(int argc, char** argv) {
       QCoreApplication::exit(rc);
     });
   }
-  QTimer::singleShot(0, window, [&] {
-    bool first = true;
-    for (const QString& code : args.values(open)) {
+  // The screens open in order; the keys go to the first one, from a timer
+  // set before it opens, so that a modal screen (whose loop runs inside
+  // open) gets them too. The next screen opens after the keys.
+  const QStringList codes = args.values(open);
+  auto next = std::make_shared<std::function<void(int)>>();
+  *next = [&, codes, weak = std::weak_ptr<std::function<void(int)>>(next)](int i) {
+    if (i >= codes.size()) return;
+    auto maximize = [&] {
       if (auto* sub = window->area()->activeSubWindow(); sub && args.isSet(shot)) sub->showMaximized();
-      if (!window->open(code))
-        QMessageBox::critical(window, "Efetivos", "Tela " + code + " não existe neste pacote.");
-      if (first && args.isSet(keys)) {
-        if (auto* sub = window->area()->activeSubWindow(); sub && args.isSet(shot)) sub->showMaximized();
+    };
+    maximize();
+    const bool typeFirst = i == 0 && args.isSet(keys);
+    if (typeFirst)
+      QTimer::singleShot(200, window, [&, maximize, weak] {
+        maximize();
         window->keys(args.value(keys));
-      }
-      first = false;
-    }
-  });
+        if (auto self = weak.lock()) (*self)(1);
+      });
+    if (!window->open(codes[i]))
+      QMessageBox::critical(window, "Efetivos", "Tela " + codes[i] + " não existe neste pacote.");
+    if (!typeFirst) (*next)(i + 1);
+  };
+  QTimer::singleShot(0, window, [next] { (*next)(0); });
   const int loop = app.exec();
   if (!args.isSet(shot)) rc = loop;
   delete window;

@@ -170,7 +170,11 @@ void QtServices::Modal::Run(ui::TCustomForm& form) {
   lay->addWidget(view);
   // A screen with grids gets room for them; a dialog of fields only its own size.
   const bool grids = view->findChild<QTableView*>() != nullptr;
-  dlg.resize(view->sizeHint().expandedTo(grids ? QSize(720, 480) : QSize(640, 0)));
+  // The form's own size where it gives one, never smaller than its controls need.
+  if (form.Width > 0 && form.Height > 0)
+    dlg.resize(QSize(form.Width, form.Height).expandedTo(view->minimumSizeHint()));
+  else
+    dlg.resize(view->sizeHint().expandedTo(grids ? QSize(720, 480) : QSize(640, 0)));
   dlg.setModal(true);
   QEventLoop loop;
   // The toolkit ends the loop: the form's closing was allowed.
