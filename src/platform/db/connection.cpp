@@ -13,6 +13,7 @@ std::unique_ptr<Connection> OpenPostgres(const std::string& conninfo);
 
 namespace {
 thread_local ThreadDbTime threadDbTime;
+thread_local int threadDbDepth = 0;  // opening a connection runs statements of its own: count the outer call once
 
 int64_t nowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -22,8 +23,10 @@ int64_t nowNs() {
 
 ThreadDbTime CurrentThreadDbTime() { return threadDbTime; }
 
-detail::DbClock::DbClock() : start_(nowNs()) {}
+detail::DbClock::DbClock() : start_(threadDbDepth++ == 0 ? nowNs() : -1) {}
 detail::DbClock::~DbClock() {
+  --threadDbDepth;
+  if (start_ < 0) return;
   threadDbTime.nanoseconds += nowNs() - start_;
   ++threadDbTime.statements;
 }

@@ -149,7 +149,8 @@ struct ThreadDbTime {
 ThreadDbTime CurrentThreadDbTime();
 
 namespace detail {
-// Adds the lifetime of the object to the calling thread's ThreadDbTime.
+// Adds the lifetime of the object to the calling thread's ThreadDbTime; a clock
+// inside another one adds nothing.
 class DbClock {
 public:
   DbClock();

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, build-bench), runs every one of them, the
+# server and action benchmarks on SQLite and on a throw-away PostgreSQL cluster
+# on 127.0.0.1, and writes bench/report.md.
+#
+#   scripts/bench.sh                 min time 0.3 s per benchmark, 3 repetitions of the server figures
+#   BENCH_MIN_TIME=1 BENCH_REPS=5 scripts/bench.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${BENCH_BUILD:-build-bench}
+min_time=${BENCH_MIN_TIME:-0.3}
+reps=${BENCH_REPS:-3}
+jobs=${BENCH_JOBS:-2}
+out=$(mktemp -d "${TMPDIR:-/tmp}/efet-bench.XXXXXX")
+chmod 755 "$out"
+pgdir=
+pgbin=
+if [ "$(id -u)" -eq 0 ]; then
+  as_pg() { su postgres -s /bin/sh -c "$1"; }  # initdb refuses root
+else
+  as_pg() { sh -c "$1"; }
+fi
+cleanup() {
+  if [ -n "$pgdir" ] && [ -f "$pgdir/data/postmaster.pid" ]; then
+    as_pg "$pgbin/pg_ctl -D '$pgdir/data' -m fast -w stop" > /dev/null 2>&1 || true
+  fi
+  rm -rf "$out"
+}
+trap cleanup EXIT
+
+scripts/deps.sh
+command -v python3 > /dev/null || { echo "python3 is needed to write the report" >&2; exit 1; }
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEFET_BUILD_BENCH=ON > "$out/configure.log"
+targets=(data_bench filter_bench net_bench rtl_bench pla01010_bench server_bench action_bench)
+cmake --build "$build" -j"$jobs" --target "${targets[@]}"
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+run() {  # name file [args...]
+  local name=$1 file=$2
+  shift 2
+  echo "== $name" >&2
+  "$build/bench/$name" --benchmark_format=console --benchmark_out_format=json --benchmark_out="$out/$file.json" \
+    --benchmark_min_time="$min_time" "$@" >&2
+  echo "$build/bench/$name --benchmark_min_time=$min_time $*" >> "$out/commands.txt"
+}
+
+for b in rtl_bench data_bench filter_bench net_bench pla01010_bench; do run "$b" "$b"; done
+run server_bench server_sqlite --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
+run action_bench action_sqlite --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
+
+# A throw-away PostgreSQL cluster, as the tests start one.
+pgbin=$(ls -d /usr/lib/postgresql/*/bin 2> /dev/null | sort -V | tail -1)
+pg_note="not run: no PostgreSQL server binaries"
+if [ -n "$pgbin" ] && [ -x "$pgbin/initdb" ]; then
+  pgdir=$(mktemp -d "${TMPDIR:-/tmp}/efet-bench-pg.XXXXXX")
+  [ "$(id -u)" -eq 0 ] && chown postgres "$pgdir"
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  as_pg "$pgbin/initdb -D '$pgdir/data' -U postgres -A trust -E UTF8 --locale=C.UTF-8" > "$out/initdb.log" 2>&1
+  as_pg "$pgbin/pg_ctl -D '$pgdir/data' -l '$pgdir/server.log' -o '-c listen_addresses=127.0.0.1 -p $port -k $pgdir' -w start" \
+    > /dev/null
+  for db in efet_server_bench efet_action_bench; do
+    as_pg "$pgbin/createdb -h 127.0.0.1 -p $port -U postgres $db"
+  done
+  pg_note="PostgreSQL $("$pgbin/postgres" --version | awk '{print $3}'), throw-away cluster on 127.0.0.1 (fsync on, defaults)"
+  EFET_BENCH_PG="host=127.0.0.1 port=$port dbname=efet_server_bench user=postgres" \
+    run server_bench server_pg --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
+  EFET_BENCH_PG="host=127.0.0.1 port=$port dbname=efet_action_bench user=postgres" \
+    run action_bench action_pg --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
+fi
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+BENCH_OUT=$out BENCH_LOAD_BEFORE=$load_before BENCH_LOAD_AFTER=$load_after BENCH_PG_NOTE=$pg_note \
+  BENCH_MIN_TIME=$min_time BENCH_REPS=$reps python3 bench/report.py > bench/report.md
+echo "bench/report.md written" >&2
