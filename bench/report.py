@@ -74,7 +74,8 @@ w("")
 w("| | |")
 w("|---|---|")
 w("| Date (UTC) | %s |" % time.strftime("%Y-%m-%d %H:%M", time.gmtime()))
-w("| Commit | %s |" % sh("git rev-parse --short HEAD"))
+dirty = subprocess.run("git diff --quiet HEAD -- src bench", shell=True).returncode != 0
+w("| Commit | %s%s |" % (sh("git rev-parse --short HEAD"), " (with uncommitted changes in src or bench)" if dirty else ""))
 w("| CPU | %s, %d logical cores |" % (cpu_model(), os.cpu_count()))
 w("| Memory | %s |" % sh("free -h | awk '/Mem:/ {print $2}'"))
 w("| System | %s |" % sh(". /etc/os-release && echo \"$PRETTY_NAME\", kernel $(uname -r)"))
@@ -93,8 +94,8 @@ def server_table(doc, title):
     w("### " + title)
     w("")
     w("| Method | Client threads | HTTP: requests/s | HTTP: time per request | In-process module | "
-      "Database ceiling: requests/s | Ratio HTTP / ceiling |")
-    w("|---|---:|---:|---:|---:|---:|---:|")
+      "Database ceiling: requests/s | Ratio HTTP / ceiling | CPU per request: HTTP / ceiling | Ratio by CPU |")
+    w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     for m in METHODS:
         for t in (1, 2, 8):
             suffix = "/process_time/real_time/threads:%d" % t
@@ -104,8 +105,10 @@ def server_table(doc, title):
             if not h or not d:
                 continue
             hu, du = us(h), us(d)
-            w("| %s | %d | %.0f | %s | %s | %.0f | **%.2f** |" % (
-                m, t, 1e6 / hu, fmt_us(hu), fmt_us(us(mod)) if mod else "–", 1e6 / du, du / hu))
+            hc, dc = us(h, "cpu_time"), us(d, "cpu_time")
+            w("| %s | %d | %.0f | %s | %s | %.0f | **%.2f** | %s / %s | %.2f |" % (
+                m, t, 1e6 / hu, fmt_us(hu), fmt_us(us(mod)) if mod else "–", 1e6 / du, du / hu,
+                fmt_us(hc), fmt_us(dc), dc / hc))
     w("")
 
 
@@ -120,7 +123,9 @@ w("`server_bench`: requests per second of each method through the HTTP transport
   "ceiling is its transaction (parameters, processing date, the row locked, the settlement check, "
   "the update, one audit row per changed field) and the day read back. Time is wall time per "
   "request over all threads (the inverse of throughput); client and server share the machine's "
-  "cores, so with 2 and 8 threads the client's own work is counted against the server.")
+  "cores, so with 2 and 8 threads the client's own work is counted against the server. CPU is the "
+  "whole process's CPU time per request (client and server together for HTTP), steadier than wall "
+  "time on a loaded machine.")
 w("")
 for name, title in (("server_sqlite", "SQLite"), ("server_pg", "PostgreSQL")):
     doc = load(name)
