@@ -22,11 +22,16 @@ std::string ArgStr(const VariantArray& a, size_t i) {
   return a[i].toString();
 }
 
+namespace {
+// The days the calendar and the databases hold: 01/01/0001 to 31/12/9999.
+bool InDateRange(double d) { return d >= -693593.0 && d < 2958466.0; }
+}  // namespace
+
 TDateTime ArgDate(const VariantArray& a, size_t i) {
   if (i >= a.size() || a[i].isNullOrEmpty()) Refuse("Data deve ser informada.");
   try {
     double d = a[i].toDateTime();
-    if (!std::isfinite(d)) throw rtl::EConvertError("not finite");
+    if (!InDateRange(d)) throw rtl::EConvertError("out of range");
     return std::floor(d);
   } catch (const rtl::Exception&) {
     Refuse("Argumento " + std::to_string(i + 1) + " não é uma data válida.");
@@ -47,11 +52,10 @@ double Num(const Variant& v) {
 Variant DateVar(TDateTime d) { return Variant::FromDate(d); }
 
 TDateTime DayOf(const Variant& v) {
-  if (v.isString()) {
-    TDateTime d;
-    if (db::ParseIsoDateTime(v.asStringRef(), d)) return std::floor(d);
-  }
-  return std::floor(v.toDateTime());
+  TDateTime d;
+  if (!v.isString() || !db::ParseIsoDateTime(v.asStringRef(), d)) d = v.toDateTime();
+  if (!InDateRange(d)) Refuse("Data fora do intervalo de 01/01/0001 a 31/12/9999.");
+  return std::floor(d);
 }
 
 Variant NullableNum(const Variant& v) {

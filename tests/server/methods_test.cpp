@@ -522,6 +522,14 @@ TEST_P(ServerTest, UnknownOperatorsAndMethodsAreRefused) {
   EXPECT_EQ(FailText(Call("GetParamPlaneja", {"7777"})), "Filial não cadastrada.");
   EXPECT_NE(FailText(Call("NaoExiste", {})).find("não existe"), std::string::npos);
   EXPECT_EQ(FailText(Call("GetCardaDia", {"0001", "não é data", ""})), "Argumento 2 não é uma data válida.");
+  // Any double travels as a date: days beyond the calendar are refused, not formatted.
+  for (double bad : {8.9e106, -4.5e23, 2958466.0, -693594.0})
+    EXPECT_EQ(FailText(Call("GetDtCardapio", {"0001", Day(bad)})), "Argumento 2 não é uma data válida.") << bad;
+  data::PacketWriter w(S::ConsolAux());
+  w.AddRow({Day(1e300), "C1", "Cliente Um Ltda", 1.0});
+  EXPECT_EQ(FailText(Call("SetConsolEfet", {"0001", "00010", Variant(w.Finish())})),
+            "Data fora do intervalo de 01/01/0001 a 31/12/9999.");
+  EXPECT_EQ(db_->query("SELECT COUNT(*) FROM EFETCONSOL").rows[0][0].toInt(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
