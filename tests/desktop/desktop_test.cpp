@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QAbstractButton>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -467,6 +468,46 @@ TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
   const QString page2 = pdfText(second).simplified();
   EXPECT_TRUE(page2.contains(QString::fromUtf8("Página 2 de %1").arg(pages))) << page2.left(300).toStdString();
   EXPECT_FALSE(page2.contains(QString::fromUtf8("Página 1 de")));
+}
+
+}  // namespace
+
+namespace {
+
+// The screenshot command as the README gives it: the picture is saved and the
+// program ends, also when the screen in front is modal.
+TEST_F(Desktop, TheScreenshotCommandSavesTheModalScreenAndExits) {
+  QTemporaryDir out;
+  auto run = [&](const QString& file, QStringList args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(EFET_DESKTOP_PROGRAM, QStringList{"--local-server", "--demo-db", out.filePath("demo.db"), "--screenshot",
+                                              out.filePath(file)} + args);
+    // Generous: only a hang fails here.
+    if (!p.waitForFinished(120000)) {
+      p.kill();
+      p.waitForFinished();
+      return -1;
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+  };
+  ASSERT_EQ(run("pla01001.png", {"--open", "PLA01001", "--keys", "<Tab>"}), 0);
+  QImage listing(out.filePath("pla01001.png"));
+  ASSERT_FALSE(listing.isNull());
+  // The dialog (neither the frame behind it nor a message box).
+  EXPECT_LT(listing.width(), 1280);
+  EXPECT_GE(listing.width(), 640);
+
+  const QString yesterday = QDate::currentDate().addDays(-1).toString("ddMMyyyy");
+  ASSERT_EQ(run("pla01002.png", {"--open", "PLA01000", "--keys",
+                                 "0001<Tab>" + yesterday +
+                                     "<Tab><Tab><Page:Efetivos de Faturamento><Cell:dbgEfeCliCa,1,2><Button:dbgEfeCliCa>"}),
+            0);
+  QImage items(out.filePath("pla01002.png"));
+  ASSERT_FALSE(items.isNull());
+  EXPECT_LT(items.width(), 1280);
+  EXPECT_LT(items.height(), 800);
+  EXPECT_GE(items.height(), 307);  // the items screen's own height
 }
 
 }  // namespace
