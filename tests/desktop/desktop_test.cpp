@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <functional>
+#include <QComboBox>
 #include <QDate>
+#include <QRadioButton>
 #include <QAbstractButton>
 #include <QFileInfo>
 #include <QImage>
@@ -374,8 +376,8 @@ TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
   auto click = [&](const char* name) { return [&, name] { QTest::mouseClick(button(name), Qt::LeftButton); }; };
   auto back = [&] { return modal<QDialog>() == listing; };
   int previewPages = -1, designPages = -1;
-  QString definition;
-  bool printAsked = false;
+  QString definition, reportNames;
+  bool printAsked = false, listaOffered = false;
 
   script.wait([&] { return (listing = modal<QDialog>()) && listing->findChild<QToolButton*>("sbtPreview"); },
               [&] {
@@ -384,6 +386,16 @@ TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
                   QTest::keyClicks(QApplication::focusWidget(), date.toString("ddMMyyyy"));
                 }
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                // The report list, and the service choice going through the toolkit.
+                auto* reports = listing->findChild<QComboBox*>("cbbReportNames");
+                reportNames = reports ? reports->currentText() : "?";
+                auto* lista = listing->findChild<QRadioButton*>("rbtListaServ");
+                auto* servicos = listing->findChild<QWidget*>("btnServico");
+                listaOffered = !servicos->isEnabled();
+                QTest::mouseClick(lista, Qt::LeftButton);
+                listaOffered = listaOffered && lista->isChecked() && servicos->isEnabled();
+                QTest::mouseClick(listing->findChild<QRadioButton*>("rbtTodosServ"), Qt::LeftButton);
+                listaOffered = listaOffered && !lista->isChecked() && !servicos->isEnabled();
               });
   script.wait([] { return true; }, click("sbtPreview"), true);
   script.wait([] { return modal<QPrintPreviewDialog>() != nullptr; }, [&] {
@@ -421,6 +433,8 @@ TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
   ASSERT_EQ(tap.designed.size(), 1u);
   EXPECT_EQ(tap.printed.size(), 1u);
   EXPECT_TRUE(printAsked);
+  EXPECT_EQ(reportNames, QString::fromUtf8("Efetivos por Serviço"));
+  EXPECT_TRUE(listaOffered);
   const report::Document& doc = tap.previewed[0];
   ASSERT_GT(doc.Pages.size(), 1u);
   EXPECT_EQ(previewPages, static_cast<int>(doc.Pages.size()));
