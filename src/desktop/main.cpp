@@ -3,7 +3,10 @@
 //   efetivos                       login dialog, then the frame
 //   efetivos --local-server        a local server on the demo database, logged in as DEM
 //   efetivos --screenshot F.png --open PLA01000 [--keys "0001<Tab>..."] [--open PLA01010]
-//                                  renders the frame offscreen to a picture
+//                                  renders the window in front (a modal screen, else the
+//                                  frame) offscreen to a picture and exits
+//   --keys also clicks: "<Page:Efetivos de Faturamento><Cell:dbgEfeCliCa,1,2><Button:dbgEfeCliCa>"
+//   opens PLA01002 from PLA01000's client grid; "<Ctrl+Enter>" and the like are keys with modifiers
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -39,7 +42,8 @@ int main(int argc, char** argv) {
   QCommandLineOption local("local-server", "Inicia um servidor local com o banco de demonstração.");
   QCommandLineOption shot("screenshot", "Grava a janela em FILE.png e sai.", "FILE");
   QCommandLineOption open("open", "Abre a tela (PLA01000, ...).", "CODE");
-  QCommandLineOption keys("keys", "Teclas digitadas depois de abrir a tela.", "KEYS");
+  QCommandLineOption keys("keys", "Teclas digitadas (e cliques: <Page:...>, <Cell:GRADE,L,C>, <Button:GRADE>) "
+                                   "na primeira tela aberta.", "KEYS");
   QCommandLineOption dbOpt("demo-db", "Arquivo SQLite do servidor local.", "FILE");
   args.addOptions({local, shot, open, keys, dbOpt});
   args.process(app);
