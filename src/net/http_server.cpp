@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <semaphore>
 #include <thread>
@@ -28,6 +29,71 @@ namespace net {
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// The HTTP library runs each accepted connection as one job for as long as
+// the connection stays open. With a fixed pool, the clerks beyond its size
+// would wait until someone's idle keep-alive connection timed out; this pool
+// starts another worker whenever a job arrives and none is idle.
+class GrowingPool : public httplib::TaskQueue {
+public:
+  GrowingPool(size_t threads, size_t maxThreads) : max_(std::max(threads, maxThreads)) {
+    std::lock_guard lock(m_);
+    for (size_t i = 0; i < threads; ++i) spawnLocked();
+  }
+  ~GrowingPool() override = default;
+
+  void enqueue(std::function<void()> fn) override {
+    {
+      std::lock_guard lock(m_);
+      jobs_.push_back(std::move(fn));
+      if (idle_ < jobs_.size() && workers_.size() < max_) spawnLocked();
+    }
+    cv_.notify_one();
+  }
+
+  // As the library's pool: the queued jobs still run, then the workers end.
+  void shutdown() override {
+    {
+      std::lock_guard lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    std::vector<std::thread> workers;
+    {
+      std::lock_guard lock(m_);
+      workers.swap(workers_);
+    }
+    for (auto& t : workers) t.join();
+  }
+
+private:
+  void spawnLocked() {
+    ++idle_;  // counted idle from the start, so a burst does not overshoot
+    workers_.emplace_back([this] { run(); });
+  }
+  void run() {
+    std::unique_lock lock(m_);
+    for (;;) {
+      cv_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
+      if (jobs_.empty()) break;  // stopping
+      auto fn = std::move(jobs_.front());
+      jobs_.pop_front();
+      --idle_;
+      lock.unlock();
+      fn();
+      lock.lock();
+      ++idle_;
+    }
+  }
+
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> workers_;
+  size_t idle_ = 0;
+  size_t max_;
+  bool stop_ = false;
+};
 
 const char* const kSessionRefused = "Sessão expirada ou inválida. Entre novamente.";
 const char* const kLoginRefused = "Operador ou senha inválidos.";
@@ -310,6 +376,35 @@ struct HttpServer::Impl {
   }
 };
 
+namespace {
+// The HTTP library listens with a backlog of 5, fixed when it was built; when
+// a few dozen clerks connect at once the kernel drops the handshakes beyond
+// it and those clients see their first request fail. listen() again on the
+// bound socket raises the backlog.
+void RaiseListenBacklog(int port) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return;
+  while (dirent* e = readdir(dir)) {
+    char* end = nullptr;
+    long fd = std::strtol(e->d_name, &end, 10);
+    if (!end || *end != '\0' || fd == dirfd(dir)) continue;
+    struct stat st;
+    if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    int accepting = 0;
+    socklen_t len = sizeof accepting;
+    if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) != 0 || !accepting) continue;
+    sockaddr_storage self{};
+    socklen_t n = sizeof self;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&self), &n) != 0) continue;
+    int own = self.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&self)->sin_port)
+              : self.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&self)->sin6_port)
+                                           : -1;
+    if (own == port) listen(static_cast<int>(fd), SOMAXCONN);
+  }
+  closedir(dir);
+}
+}  // namespace
+
 HttpServer::HttpServer(contracts::OperatorStore& operators, HttpServerOptions options)
     : impl_(std::make_unique<Impl>(operators, std::move(options))) {
   EnsureSodium();
@@ -341,8 +436,8 @@ void HttpServer::start() {
     d.isSecure = false;
   }
   httplib::Server& s = *d.server;
-  size_t threads = std::max<size_t>(1, o.threads);
-  s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  size_t threads = std::max<size_t>(1, o.threads), maxThreads = o.maxThreads;
+  s.new_task_queue = [threads, maxThreads] { return new GrowingPool(threads, maxThreads); };
   s.set_tcp_nodelay(true);
   // The library's default adds SO_REUSEPORT, which lets a second server bind
   // the same port and silently take half of the connections; a restart only
@@ -388,6 +483,7 @@ void HttpServer::start() {
     throw rtl::Exception("Não foi possível escutar em " + o.address + ":" + std::to_string(o.port) + ".");
   }
   d.boundPort = port;
+  RaiseListenBacklog(port);
   {
     std::lock_guard lock(d.stateMutex);
     d.isStopped = false;

@@ -51,7 +51,11 @@ RequestLogger StderrRequestLogger();
 struct HttpServerOptions {
   std::string address = "127.0.0.1";
   int port = 0;  // 0: a free port, see HttpServer::port()
+  // Workers kept ready. An open keep-alive connection holds a worker while it
+  // waits for its next request, so more are started while every worker is
+  // busy, up to maxThreads (connections beyond that wait for a free worker).
   size_t threads = 8;
+  size_t maxThreads = 256;
   std::chrono::seconds sessionTimeout = std::chrono::hours(12);  // sliding
   size_t maxSessions = 10000;
   size_t maxBodyBytes = 64u << 20;

@@ -368,6 +368,30 @@ TEST_F(HttpTransportTest, ConcurrentConnectionsEachGetTheirOwnAnswers) {
   EXPECT_EQ(wrong, 0);
 }
 
+// Every open keep-alive connection holds a worker while it waits; a clerk who
+// connects after the kept workers are all held must still be served, not wait
+// for someone's keep-alive to time out (the client's read timeout is far below it).
+TEST_F(HttpTransportTest, MoreOpenConnectionsThanWorkersAreAllServed) {
+  options_.threads = 2;
+  options_.keepAliveTimeoutSeconds = 60;
+  StartServer();
+  LoginAdmin();
+  net::HttpTransportOptions quick;
+  quick.readTimeoutMs = 5000;
+  std::vector<std::unique_ptr<contracts::Transport>> idle;
+  for (int i = 0; i < 5; ++i) {
+    idle.push_back(net::MakeHttpTransport("127.0.0.1", server_->port(), quick));
+    rtl::VariantArray args = {i};
+    idle.back()->Call(nettest::kModuleName, "Increment", args, contracts::CurrentSession().token);
+    EXPECT_EQ(args[0].toInt(), i + 1);
+  }
+  // The five connections stay open and idle; a sixth is answered.
+  auto late = net::MakeHttpTransport("127.0.0.1", server_->port(), quick);
+  rtl::VariantArray args = {41};
+  EXPECT_NO_THROW(late->Call(nettest::kModuleName, "Increment", args, contracts::CurrentSession().token));
+  EXPECT_EQ(args[0].toInt(), 42);
+}
+
 TEST_F(HttpTransportTest, NothingToConnectWithIsAFailedResultOrARaise) {
   contracts::TNetConnection conn(nettest::kModuleName);  // no BeforeConnect: no host
   EXPECT_THROW(conn.Connect(), TransportError);
