@@ -19,7 +19,11 @@ void NeedArgs(const VariantArray& a, size_t n, const char* method) {
 std::string ArgStr(const VariantArray& a, size_t i) {
   if (i >= a.size() || a[i].isNullOrEmpty()) return {};
   if (a[i].isArray() || a[i].isPacket()) Refuse("Argumento " + std::to_string(i + 1) + " deve ser um texto.");
-  return a[i].toString();
+  try {
+    return a[i].toString();
+  } catch (const rtl::Exception&) {  // a date-time beyond any calendar has no text
+    Refuse("Argumento " + std::to_string(i + 1) + " deve ser um texto.");
+  }
 }
 
 namespace {

@@ -6,8 +6,9 @@
 // accepts must encode and decode again to the same text. The method named in
 // the body (case-insensitive, as the endpoint looks it up) is then called for
 // the demo operator DEM, who may use every branch, so the input reaches the
-// methods' argument checks and their delta handling; the reply must encode to
-// a body the client's decoder accepts.
+// methods' argument checks and their delta handling. A failure must be one of
+// the module's own refusals (not an internal error passed on), and the reply
+// must encode to a body the client's decoder accepts.
 //
 // The database is built once per process and lives in the temporary folder.
 // Calls that the server accepts change it, as they would in use.
@@ -121,6 +122,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // let through, since the module promises to return every failure.
   out.result = e.module->Call(m->second, args, ctx);
   out.args = std::move(args);
+  // A refusal the module did not foresee: an exception other than its own
+  // checks escaped a method (or the database refused what the checks let
+  // through), and the client would show an internal message.
+  const rtl::Variant& r = *out.result;
+  std::string message;
+  if (contracts::IsResultArray(r)) message = contracts::ResultMessage(r);
+  else if (r.isArray() && r.size() == 1 && r[0].isString()) message = r[0].toString();
+  else if (r.isArray() && r.size() == 1 && contracts::IsResultArray(r[0])) message = contracts::ResultMessage(r[0]);
+  else if (r.isString()) message = r.toString();
+  for (const char* unforeseen : {"Erro no servidor: ", "Erro no banco de dados: "})
+    if (message.rfind(unforeseen, 0) == 0) fuzz::Fail("unforeseen failure", m->second + ": " + message);
   std::string reply = net::EncodeEnvelope(out);
   if (e.verbose) std::fprintf(stderr, "%s -> %.300s\n", m->second.c_str(), out.result->debugString().c_str());
   try {

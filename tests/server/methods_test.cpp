@@ -525,6 +525,7 @@ TEST_P(ServerTest, UnknownOperatorsAndMethodsAreRefused) {
   // Any double travels as a date: days beyond the calendar are refused, not formatted.
   for (double bad : {8.9e106, -4.5e23, 2958466.0, -693594.0})
     EXPECT_EQ(FailText(Call("GetDtCardapio", {"0001", Day(bad)})), "Argumento 2 não é uma data válida.") << bad;
+  EXPECT_EQ(FailText(Call("GetServiFat", {"0001", Day(4.5e23), Day(D), 0})), "Argumento 2 deve ser um texto.");
   data::PacketWriter w(S::ConsolAux());
   w.AddRow({Day(1e300), "C1", "Cliente Um Ltda", 1.0});
   EXPECT_EQ(FailText(Call("SetConsolEfet", {"0001", "00010", Variant(w.Finish())})),
