@@ -151,6 +151,7 @@ Variant GetDtCardapio(Call& k, VariantArray& a) {
 Variant GetComensais(Call& k, VariantArray& a) {
   NeedArgs(a, 3, "GetComensais");
   std::string branch = ArgStr(a, 0);
+  ArgStr(a, 2);  // the service: the answer covers every service of the day, but it must be a text
   TDateTime day = ArgDate(a, 1);
   CheckBranch(k, branch);
   db::Params p{{"P_CDFILIAL", branch}, {"P_DIA", DateVar(day)}};

@@ -53,6 +53,10 @@ Variant AsInt(const Variant& v) { return Variant(static_cast<int64_t>(Num(v))); 
 Variant PostCard(Call& k, VariantArray& a) {
   NeedArgs(a, 4, "PostCard");
   std::string branch = ArgStr(a, 0), group = ArgStr(a, 5);
+  // The service and the operator are not used (rows carry their menu, and
+  // the operator is the session's), but they must still be texts.
+  ArgStr(a, 1);
+  ArgStr(a, 4);
   TDateTime day = ArgDate(a, 2);
   auto rows = ReadDelta(a[3], "cdsCardaDia");
   CheckWritable(k, branch);
