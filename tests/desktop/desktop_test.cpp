@@ -10,6 +10,7 @@
 #include <QDate>
 #include <QRadioButton>
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
@@ -417,6 +418,17 @@ TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
     printAsked = true;
     modal<QPrintDialog>()->reject();  // the user gives up: nothing printed
   });
+  QTemporaryDir out;
+  const QString csv = out.filePath("listing.csv");
+  script.wait(back, click("sbtSalvarComo"), true);
+  // The name typed into the dialog's file name field, then Enter.
+  script.wait([] { return modal<QFileDialog>() != nullptr; }, [&] {
+    auto* name = modal<QFileDialog>()->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->clear();
+    QTest::keyClicks(name, csv);
+    QTest::keyClick(name, Qt::Key_Return);
+  });
   script.wait(back, click("sbtClose"), true);
   script.start();
   // Only against a hang: a stalled script closes what is open.
@@ -441,9 +453,15 @@ TEST_F(Desktop, TheListingIsPreviewedShownAndOfferedToThePrinter) {
   EXPECT_EQ(designPages, static_cast<int>(tap.designed[0].Pages.size()));
   EXPECT_TRUE(definition.contains("\"code\": \"PLA010\"")) << definition.left(200).toStdString();
 
+  // Saved where the file dialog said, as a spreadsheet reads it.
+  QFile saved(csv);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray bytes = saved.readAll();
+  EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+  EXPECT_TRUE(QString::fromUtf8(bytes).contains(QString::fromUtf8("Total do período")));
+
   // What the preview paints, on a PDF: every page, the headings with the
   // branch, the period as typed and the services, the groups and the totals.
-  QTemporaryDir out;
   const QString pdf = out.filePath("listing.pdf");
   {
     QPdfWriter writer(pdf);
