@@ -94,8 +94,9 @@ def server_table(doc, title):
     w("### " + title)
     w("")
     w("| Method | Client threads | HTTP: requests/s | HTTP: time per request | In-process module | "
-      "Database ceiling: requests/s | Ratio HTTP / ceiling | CPU per request: HTTP / ceiling | Ratio by CPU |")
-    w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+      "Database ceiling: requests/s | Ratio HTTP / ceiling | CPU per request: HTTP / ceiling | Ratio by CPU | "
+      "Statements: module / ceiling |")
+    w("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for m in METHODS:
         for t in (1, 2, 8):
             suffix = "/process_time/real_time/threads:%d" % t
@@ -106,9 +107,11 @@ def server_table(doc, title):
                 continue
             hu, du = us(h), us(d)
             hc, dc = us(h, "cpu_time"), us(d, "cpu_time")
-            w("| %s | %d | %.0f | %s | %s | %.0f | **%.2f** | %s / %s | %.2f |" % (
+            stm = "%g / %g" % (mod["statements"], d["statements"]) if mod and "statements" in mod and "statements" in d \
+                else "–"
+            w("| %s | %d | %.0f | %s | %s | %.0f | **%.2f** | %s / %s | %.2f | %s |" % (
                 m, t, 1e6 / hu, fmt_us(hu), fmt_us(us(mod)) if mod else "–", 1e6 / du, du / hu,
-                fmt_us(hc), fmt_us(dc), dc / hc))
+                fmt_us(hc), fmt_us(dc), dc / hc, stm))
     w("")
 
 
@@ -125,7 +128,8 @@ w("`server_bench`: requests per second of each method through the HTTP transport
   "request over all threads (the inverse of throughput); client and server share the machine's "
   "cores, so with 2 and 8 threads the client's own work is counted against the server. CPU is the "
   "whole process's CPU time per request (client and server together for HTTP), steadier than wall "
-  "time on a loaded machine.")
+  "time on a loaded machine. Statements are counted per call on the calling thread by the database "
+  "layer (on SQLite they include the read snapshot's BEGIN and ROLLBACK).")
 w("")
 for name, title in (("server_sqlite", "SQLite"), ("server_pg", "PostgreSQL")):
     doc = load(name)

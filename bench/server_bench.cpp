@@ -113,6 +113,18 @@ void BM_Http_PostCard(benchmark::State& st) {
   }
 }
 
+// Statements per iteration on this thread, beside the figures: the module and
+// its ceiling must run the same number.
+struct StatementCount {
+  benchmark::State& st;
+  int64_t start = db::CurrentThreadDbTime().statements;
+  explicit StatementCount(benchmark::State& s) : st(s) {}
+  ~StatementCount() {
+    st.counters["statements"] = benchmark::Counter(static_cast<double>(db::CurrentThreadDbTime().statements - start),
+                                                   benchmark::Counter::kAvgIterations);
+  }
+};
+
 // The module called in-process: the server's own work without the transport.
 rtl::Variant ModuleCall(const std::string& m, rtl::VariantArray args) {
   contracts::CallContext ctx;
@@ -121,10 +133,12 @@ rtl::Variant ModuleCall(const std::string& m, rtl::VariantArray args) {
 }
 
 void BM_Module_GetCardaDia(benchmark::State& st) {
+  StatementCount n(st);
   for (auto _ : st) Check(st, ModuleCall("GetCardaDia", {"0001", Day(W().today - 3), ""}));
 }
 
 void BM_Module_GetServCli(benchmark::State& st) {
+  StatementCount n(st);
   for (auto _ : st) Check(st, ModuleCall("GetServCli", {"0001", "10010", Day(W().today - 3), "00010"}));
 }
 
@@ -193,6 +207,7 @@ void ReadDay(db::Connection& c, const db::Params& p) {
 
 void BM_Db_GetCardaDia(benchmark::State& st) {
   auto c = db::Open(W().cs);
+  StatementCount n(st);
   db::Params p = DayParams("0001", Day(W().today - 3));
   for (auto _ : st) {
     Snapshot s(*c);
@@ -207,6 +222,7 @@ void BM_Db_GetCardaDia(benchmark::State& st) {
 
 void BM_Db_GetServCli(benchmark::State& st) {
   auto c = db::Open(W().cs);
+  StatementCount n(st);
   db::Params p{{"P_CDFILIAL", "0001"}, {"P_CDOPERADOR", "DEM"}, {"P_FAT", "10010"}, {"P_DIA", Day(W().today - 3)}};
   for (auto _ : st) {
     Snapshot s(*c);
