@@ -278,14 +278,15 @@ void BM_Db_GetServCli(benchmark::State& st) {
 
 // The write as the method does it: permission, parameters and processing date,
 // the row locked and compared, the settlement check, the update, one audit row per
-// changed field, then the day read back.
+// changed field, then the day read back. Branch 0002, as the HTTP run, on days
+// of its own.
 void BM_Db_PostCard(benchmark::State& st) {
   db::Connection* c = &CeilingConnection(st);
-  rtl::Variant day = Day(W().today - 20 - st.thread_index());
-  auto nr = c->query("SELECT NRCARDAPIO FROM CARDAPIO WHERE CDFILIAL = '0001' AND CDSERVFILI = '00010'"
+  rtl::Variant day = Day(W().today - 10 - st.thread_index());
+  auto nr = c->query("SELECT NRCARDAPIO FROM CARDAPIO WHERE CDFILIAL = '0002' AND CDSERVFILI = '00010'"
                      " AND DTCARDAPIO = :P_DIA", {{"P_DIA", day}}).rows[0][0];
   bool pg = c->dialect() == db::Dialect::PostgreSQL;
-  db::Params p = DayParams("0001", day);
+  db::Params p = DayParams("0002", day);
   p.set("P_NR", nr).set("P_CDSERVFILI", "00010");
   double v = 0;
   for (auto _ : st) {
@@ -304,11 +305,11 @@ void BM_Db_PostCard(benchmark::State& st) {
         "WHERE S.CDFILIAL = :P_CDFILIAL AND S.CDSERVFILI = :P_CDSERVFILI "
         "AND A.DTINIAPURAC <= :P_DIA AND A.DTFIMAPURAC >= :P_DIA",
         p));
-    c->exec("UPDATE CARDAPIO SET QTCLIEFETCAR = :P_V WHERE CDFILIAL = '0001' AND NRCARDAPIO = :P_NR",
+    c->exec("UPDATE CARDAPIO SET QTCLIEFETCAR = :P_V WHERE CDFILIAL = '0002' AND NRCARDAPIO = :P_NR",
             {{"P_V", ++v}, {"P_NR", nr}});
     for (int i = 0; i < 2; ++i)
       c->exec("INSERT INTO AUDITORIA (DTHRAUDIT, CDOPERADOR, CDFILIAL, DTREFERENCIA, NMTABELA, DSCHAVE, NMCAMPO,"
-              " VRANTERIOR, VRNOVO) VALUES (:P_T, 'DEM', '0001', :P_DIA, 'CARDAPIO', :P_NR, 'QTCLIEFETCAR', '1', '2')",
+              " VRANTERIOR, VRNOVO) VALUES (:P_T, 'DEM', '0002', :P_DIA, 'CARDAPIO', :P_NR, 'QTCLIEFETCAR', '1', '2')",
               {{"P_T", rtl::Variant::FromDate(rtl::Now())}, {"P_DIA", day}, {"P_NR", nr}});
     t.commit();
     ReadDay(*c, p);
