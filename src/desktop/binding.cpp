@@ -664,6 +664,12 @@ void FormView::renderItem(Item& it) {
       it.tabs->setTabEnabled(i, pc->Pages(i)->Enabled());
     }
     if (pc->ActivePageIndex() >= 0) it.tabs->setCurrentIndex(pc->ActivePageIndex());
+    // A lone page without a caption is no choice: no tab for it.
+    int shown = 0;
+    bool captioned = false;
+    for (int i = 0; i < pc->PageCount(); ++i)
+      if (pc->Pages(i)->TabVisible()) ++shown, captioned |= !pc->Pages(i)->Caption().empty();
+    it.tabs->tabBar()->setVisible(shown > 1 || captioned);
   } else if (!it.navButtons.empty()) {
     auto* nav = static_cast<ui::TDBNavigator*>(c);
     for (auto& [b, tb] : it.navButtons) tb->setEnabled(nav->EnabledInTree() && nav->ButtonEnabled(b));
