@@ -107,7 +107,7 @@ protected:
     RegisterPerThreadSessions();
     Ledger ledger;
     Stats stats;
-    Result r = RunLoad(conninfo, server.port(), sessions, LoadSeconds(1.0), ledger, stats, today);
+    Result r = RunLoad(conninfo, server.port(), sessions, LoadSeconds(0.75), ledger, stats, today);
     std::printf("[load] db=%s sessions=%d seconds=%.1f requests=%ld accepted=%ld refused-conflicts=%ld req/s=%.0f\n",
                 dbName.c_str(), sessions, r.seconds, r.requests, r.accepted, r.conflicts, r.timedRequests / r.seconds);
 
