@@ -314,7 +314,12 @@ Variant UpdEfetClie(Call& k, VariantArray& a) {
   auto clients = ReadDelta(a[0], "cdsServCli");
   std::string branch = ArgStr(a, 1), service = ArgStr(a, 2), menu = ArgStr(a, 5);
   TDateTime day = ArgDate(a, 3);
-  bool billingPage = a.size() > 4 && !a[4].isNullOrEmpty() && a[4].toBool();
+  bool billingPage = false;
+  try {
+    billingPage = a.size() > 4 && !a[4].isNullOrEmpty() && a[4].toBool();
+  } catch (const rtl::Exception&) {
+    Refuse("Argumento 5 deve ser um valor lógico.");
+  }
   auto lines = a.size() > 6 ? ReadDelta(a[6], "cdsItRatEfet") : std::vector<DeltaRow>{};
   if (clients.empty() && lines.empty()) return Variant();
   CheckWritable(k, branch);

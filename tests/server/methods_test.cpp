@@ -413,6 +413,15 @@ TEST_P(ServerTest, ClientHeadcountsAndApportionmentLines) {
   r = Call("UpdEfetClie", {cli.Delta(), "0001", "00010", Day(D), true, cardD, Variant::Null()});
   EXPECT_NE(r[0].toString().find("Valor de venda"), std::string::npos);
   EXPECT_EQ(StoredNum("SELECT QTCOMEFETCLI FROM EFETCLIE WHERE CDCLIENTE = 'C1'"), 6);
+
+  // The billing-page flag must be a boolean (or a text that reads as one).
+  cli.CancelUpdates();
+  cli.Edit();
+  cli.FieldByName("QTCOMEFETCLI").SetAsFloat(7);
+  cli.Post();
+  r = Call("UpdEfetClie", {cli.Delta(), "0001", "00010", Day(D), "NaN", cardD, Variant::Null()});
+  EXPECT_EQ(r[0].toString(), "Argumento 5 deve ser um valor lógico.");
+  EXPECT_EQ(StoredNum("SELECT QTCOMEFETCLI FROM EFETCLIE WHERE CDCLIENTE = 'C1'"), 6);
 }
 
 TEST_P(ServerTest, UpdEfetClieAnswersTheKeyOrTheNewMenuDayByTheBranchParameters) {
