@@ -30,6 +30,9 @@ cleanup() {
 trap cleanup EXIT
 
 scripts/deps.sh
+if ! command -v python3 > /dev/null && [ "$(id -u)" -eq 0 ]; then
+  apt-get install -y --no-install-recommends python3 > /dev/null
+fi
 command -v python3 > /dev/null || { echo "python3 is needed to write the report" >&2; exit 1; }
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEFET_BUILD_BENCH=ON > "$out/configure.log"
