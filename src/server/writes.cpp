@@ -27,7 +27,14 @@ Variant KeyOf(const DeltaRow& row, const std::string& field) {
   if (!IsBlank(o) && !SameValue(o, n)) Refuse("O campo " + field + " não pode ser alterado.");
   return IsBlank(o) ? n : o;
 }
-std::string KeyStr(const DeltaRow& row, const std::string& field) { return KeyOf(row, field).toString(); }
+std::string KeyStr(const DeltaRow& row, const std::string& field) {
+  Variant v = KeyOf(row, field);
+  try {
+    return v.toString();
+  } catch (const rtl::Exception&) {  // a date-time beyond any calendar
+    Refuse("Campo " + field + " com valor inválido.");
+  }
+}
 
 void SameBranch(const std::string& rowBranch, const std::string& branch) {
   if (rowBranch != branch)

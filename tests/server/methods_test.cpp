@@ -540,6 +540,16 @@ TEST_P(ServerTest, UnknownOperatorsAndMethodsAreRefused) {
   EXPECT_EQ(FailText(Call("SetConsolEfet", {"0001", "00010", Variant(w.Finish())})),
             "Data fora do intervalo de 01/01/0001 a 31/12/9999.");
   EXPECT_EQ(db_->query("SELECT COUNT(*) FROM EFETCONSOL").rows[0][0].toInt(), 0);
+  // A key that arrives as a date beyond any calendar has no text to compare.
+  data::PacketWriter cat({{"CDFILIAL", data::TFieldType::DateTime},
+                          {"CDSERVFILI", data::TFieldType::String, 5},
+                          {"CDCATRACA", data::TFieldType::String, 10},
+                          {"DTEFETCAT", data::TFieldType::DateTime},
+                          {"QTEFETCATINI", data::TFieldType::Float},
+                          {"QTEFETCATFIM", data::TFieldType::Float}},
+                         data::PacketKind::Delta);
+  cat.AddModified({Day(1e300), "00010", "T1", Day(D), 1.0, 3.0}, {Day(1e300), "00010", "T1", Day(D), 1.0, 2.0});
+  EXPECT_EQ(FailText(Call("SetEfetCat", {Variant(cat.Finish())})), "Campo CDFILIAL com valor inválido.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
