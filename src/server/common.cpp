@@ -242,6 +242,12 @@ std::vector<DeltaRow> ReadDelta(const Variant& v, const char* what) {
       row.now = r.Values();
       row.old = r.OldValues();
       if (row.old.size() != row.now.size()) row.old.assign(row.now.size(), Variant::Null());
+      // Any double travels as a date; one beyond the calendar has no text and no SQL form.
+      for (const auto* values : {&row.now, &row.old})
+        for (size_t i = 0; i < values->size() && i < names.size(); ++i)
+          if ((*values)[i].type() == rtl::VarType::DateTime && !InDateRange((*values)[i].toDateTime()))
+            Refuse(std::string("Pacote de alterações de ") + what + " inválido: linha " + std::to_string(row.number) +
+                   ", campo " + names[i] + " com data fora do intervalo de 01/01/0001 a 31/12/9999.");
       rows.push_back(std::move(row));
     }
   } catch (const rtl::EDatabaseError& e) {

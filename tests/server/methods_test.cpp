@@ -549,7 +549,9 @@ TEST_P(ServerTest, UnknownOperatorsAndMethodsAreRefused) {
                           {"QTEFETCATFIM", data::TFieldType::Float}},
                          data::PacketKind::Delta);
   cat.AddModified({Day(1e300), "00010", "T1", Day(D), 1.0, 3.0}, {Day(1e300), "00010", "T1", Day(D), 1.0, 2.0});
-  EXPECT_EQ(FailText(Call("SetEfetCat", {Variant(cat.Finish())})), "Campo CDFILIAL com valor inválido.");
+  EXPECT_EQ(FailText(Call("SetEfetCat", {Variant(cat.Finish())})),
+            "Pacote de alterações de cdsEfetCat inválido: linha 1, campo CDFILIAL com data fora do intervalo de "
+            "01/01/0001 a 31/12/9999.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
