@@ -7,74 +7,24 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "bench_world.h"
 #include "contracts/net_connection.h"
 #include "contracts/result.h"
-#include "net/http_server.h"
-#include "net/http_transport.h"
 #include "platform/data/dataset.h"
-#include "server/admin.h"
-#include "server/demo.h"
 #include "server/module.h"
 
 namespace {
 
-struct World {
-  std::string cs;
-  rtl::TDateTime today = rtl::Date();
-  std::unique_ptr<server::MediEfetivos> module;
-  std::unique_ptr<server::OperatorStore> ops;
-  std::unique_ptr<net::HttpServer> http;
-
-  World() {
-    const char* pg = std::getenv("EFET_BENCH_PG");
-    if (pg && *pg) {
-      cs = pg;
-    } else {
-      auto path = std::filesystem::temp_directory_path() / ("efet-bench-" + std::to_string(getpid()) + ".db");
-      cs = "sqlite:" + path.string();
-    }
-    module = std::make_unique<server::MediEfetivos>(cs);
-    auto c = db::Open(cs);
-    if (c->query("SELECT CDFILIAL FROM FILIAL").empty()) {
-      db::Transaction t(*c);
-      server::DemoBuilder(*c).BuildDemoCompany(today);
-      t.commit();
-    }
-    ops = std::make_unique<server::OperatorStore>(cs);
-    net::HttpServerOptions o;
-    o.logger = [](const net::RequestLog&) {};
-    http = std::make_unique<net::HttpServer>(*ops, o);
-    http->addModule(*module);
-    http->start();
-    net::RegisterHttpTransport();
-    net::Login("127.0.0.1", http->port(), "DEM", "demo");
-  }
-  ~World() {
-    http->stop();
-    if (cs.rfind("sqlite:", 0) == 0) {
-      std::string p = cs.substr(7);
-      for (const char* s : {"", "-wal", "-shm"}) std::remove((p + s).c_str());
-    }
-  }
-};
-
-World& W() {
-  static World w;
+benchworld::World& W() {
+  static benchworld::World w("bench");
   return w;
 }
 
-std::unique_ptr<contracts::TNetConnection> Connection() {
-  auto c = std::make_unique<contracts::TNetConnection>("Pla01000.rdmMediEfetivos");
-  c->SetHost("127.0.0.1");
-  c->SetPort(W().http->port());
-  return c;
-}
+std::unique_ptr<contracts::TNetConnection> Connection() { return W().Connection(); }
 
 rtl::Variant Day(rtl::TDateTime d) { return rtl::Variant::FromDate(d); }
 
