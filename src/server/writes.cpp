@@ -520,6 +520,8 @@ Variant SetConsolEfet(Call& k, VariantArray& a) {
     }
   } catch (const rtl::EDatabaseError& e) {
     Refuse(std::string("Pacote de efetivos consolidados inválido: ") + e.what());
+  } catch (const rtl::EConvertError& e) {  // a client code of a type that has no text
+    Refuse(std::string("Pacote de efetivos consolidados inválido: ") + e.what());
   }
   if (days.empty()) Refuse("Nenhum efetivo consolidado recebido.");
   db::Transaction t(k.c);

@@ -539,6 +539,15 @@ TEST_P(ServerTest, UnknownOperatorsAndMethodsAreRefused) {
   w.AddRow({Day(1e300), "C1", "Cliente Um Ltda", 1.0});
   EXPECT_EQ(FailText(Call("SetConsolEfet", {"0001", "00010", Variant(w.Finish())})),
             "Data fora do intervalo de 01/01/0001 a 31/12/9999.");
+  // The same beyond-calendar date as the client code: refused as a bad packet, not an internal error.
+  data::PacketWriter wc({{"DTCARDAPIO", data::TFieldType::DateTime},
+                         {"CDCLIENTE", data::TFieldType::DateTime},
+                         {"NMRAZSOCCLIE", data::TFieldType::String, 60},
+                         {"QTEFETFAT", data::TFieldType::Float}});
+  wc.AddRow({Day(D), Day(1e300), "Cliente Um Ltda", 1.0});
+  EXPECT_EQ(FailText(Call("SetConsolEfet", {"0001", "00010", Variant(wc.Finish())})).rfind(
+                "Pacote de efetivos consolidados inválido: ", 0),
+            0u);
   EXPECT_EQ(db_->query("SELECT COUNT(*) FROM EFETCONSOL").rows[0][0].toInt(), 0);
   // A key that arrives as a date beyond any calendar has no text to compare.
   data::PacketWriter cat({{"CDFILIAL", data::TFieldType::DateTime},
