@@ -74,7 +74,7 @@ w("")
 w("| | |")
 w("|---|---|")
 w("| Date (UTC) | %s |" % time.strftime("%Y-%m-%d %H:%M", time.gmtime()))
-dirty = subprocess.run("git diff --quiet HEAD -- src bench", shell=True).returncode != 0
+dirty = subprocess.run("git diff --quiet HEAD -- src bench ':!bench/report.md'", shell=True).returncode != 0
 w("| Commit | %s%s |" % (sh("git rev-parse --short HEAD"), " (with uncommitted changes in src or bench)" if dirty else ""))
 w("| CPU | %s, %d logical cores |" % (cpu_model(), os.cpu_count()))
 w("| Memory | %s |" % sh("free -h | awk '/Mem:/ {print $2}'"))
