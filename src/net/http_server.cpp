@@ -377,11 +377,10 @@ struct HttpServer::Impl {
 };
 
 namespace {
-// The HTTP library listens with a backlog of 5, fixed when it was built; when
-// a few dozen clerks connect at once the kernel drops the handshakes beyond
-// it and those clients see their first request fail. listen() again on the
-// bound socket raises the backlog.
-void RaiseListenBacklog(int port) {
+// Calls fn(fd) for every socket of this process whose own address has this
+// port: the library hands out neither its listening socket nor the accepted ones.
+template <class Fn>
+void forEachSocketOnPort(int port, Fn fn) {
   DIR* dir = opendir("/proc/self/fd");
   if (!dir) return;
   while (dirent* e = readdir(dir)) {
@@ -390,18 +389,27 @@ void RaiseListenBacklog(int port) {
     if (!end || *end != '\0' || fd == dirfd(dir)) continue;
     struct stat st;
     if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-    int accepting = 0;
-    socklen_t len = sizeof accepting;
-    if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) != 0 || !accepting) continue;
     sockaddr_storage self{};
     socklen_t n = sizeof self;
     if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&self), &n) != 0) continue;
     int own = self.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&self)->sin_port)
               : self.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&self)->sin6_port)
                                            : -1;
-    if (own == port) listen(static_cast<int>(fd), SOMAXCONN);
+    if (own == port) fn(static_cast<int>(fd));
   }
   closedir(dir);
+}
+
+// The HTTP library listens with a backlog of 5, fixed when it was built; when
+// a few dozen clerks connect at once the kernel drops the handshakes beyond
+// it and those clients see their first request fail. listen() again on the
+// bound socket raises the backlog.
+void RaiseListenBacklog(int port) {
+  forEachSocketOnPort(port, [](int fd) {
+    int accepting = 0;
+    socklen_t len = sizeof accepting;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) == 0 && accepting) listen(fd, SOMAXCONN);
+  });
 }
 }  // namespace
 
@@ -498,29 +506,15 @@ void HttpServer::start() {
 }
 
 namespace {
-// The connections this process accepted on port: sockets whose own address
-// has that port and that have a peer (the listening socket has none).
+// The connections this process accepted on port: sockets on that port that
+// have a peer (the listening socket has none).
 void shutdownAcceptedConnections(int port) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return;
-  while (dirent* e = readdir(dir)) {
-    char* end = nullptr;
-    long fd = std::strtol(e->d_name, &end, 10);
-    if (!end || *end != '\0' || fd == dirfd(dir)) continue;
-    struct stat st;
-    if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-    sockaddr_storage self{}, peer{};
-    socklen_t n = sizeof self, m = sizeof peer;
-    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&self), &n) != 0) continue;
-    int own = self.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&self)->sin_port)
-              : self.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&self)->sin6_port)
-                                           : -1;
-    if (own != port) continue;
-    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &m) != 0) continue;
+  forEachSocketOnPort(port, [](int fd) {
+    sockaddr_storage peer{};
+    socklen_t m = sizeof peer;
     // Only shut down: the worker that owns the socket still closes it.
-    shutdown(static_cast<int>(fd), SHUT_RDWR);
-  }
-  closedir(dir);
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &m) == 0) shutdown(fd, SHUT_RDWR);
+  });
 }
 }  // namespace
 
