@@ -17,6 +17,8 @@
 
 #include <algorithm>
 
+#include "platform/report/paint.h"
+
 namespace desktop {
 
 namespace {
@@ -24,11 +26,11 @@ namespace {
 constexpr double kMmPerPt = 25.4 / 72.0;
 
 // Text in millimetres on the page, with the PDF writer's boxes and fonts.
-class PagePainter {
+class QtPagePainter : public report::PagePainter {
 public:
-  PagePainter(QPainter& p, double dpi) : p_(p), px_(dpi / 25.4) {}
+  QtPagePainter(QPainter& p, double dpi) : p_(p), px_(dpi / 25.4) {}
 
-  void font(bool bold, double size) {
+  void font(bool bold, double size) override {
     QFont f("Helvetica");
     f.setStyleHint(QFont::Helvetica);
     f.setBold(bold);
@@ -37,7 +39,8 @@ public:
   }
 
   // Text in the box [xMm, xMm+wMm] on the baseline yMm, cut to fit when clip.
-  void text(QString s, double xMm, double wMm, double yMm, report::Align a, bool clip) {
+  void text(const std::string& utf8, double xMm, double wMm, double yMm, report::Align a, bool clip) override {
+    QString s = QString::fromStdString(utf8);
     QFontMetricsF fm(p_.font(), p_.device());
     const double pad = 1.5 * kMmPerPt * px_;
     const double box = wMm * px_ - 2 * pad;
@@ -50,7 +53,7 @@ public:
     p_.drawText(QPointF(x, yMm * px_), s);
   }
 
-  void rule(double x0Mm, double x1Mm, double yMm, double widthPt) {
+  void rule(double x0Mm, double x1Mm, double yMm, double widthPt) override {
     QPen pen(Qt::black);
     pen.setWidthF(widthPt * kMmPerPt * px_);
     p_.setPen(pen);
@@ -64,69 +67,6 @@ private:
 };
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
-
-void paintPage(const report::Document& doc, const report::Page& page, PagePainter& paint) {
-  using report::LineKind;
-  const double m = doc.Margin, right = doc.PageWidth - doc.Margin;
-  double tableRight = m;
-  for (const auto& c : doc.Columns) tableRight = std::max(tableRight, m + c.Left + c.Width);
-  double y = m;
-  for (const report::Line& line : page.Lines) {
-    y += doc.LineHeight;
-    const double base = y - 1.3;
-    const QString first = line.Cells.empty() ? QString() : q(line.Cells[0].Text);
-    switch (line.Kind) {
-      case LineKind::Title:
-        paint.font(true, 12);
-        paint.text(first, m, right - m, base, report::Align::Left, false);
-        break;
-      case LineKind::Header:
-        paint.font(false, 9);
-        paint.text(first, m, right - m, base, report::Align::Left, false);
-        break;
-      case LineKind::GroupHeader:
-        paint.font(true, 9);
-        paint.text(first, m, right - m, base, report::Align::Left, false);
-        break;
-      case LineKind::PageFooter:
-        paint.font(false, 8);
-        paint.rule(m, right, doc.PageHeight - m - doc.LineHeight + 0.5, 0.5);
-        paint.text(first, m, right - m, doc.PageHeight - m - 1.3, report::Align::Right, false);
-        break;
-      case LineKind::BandTitles: {
-        paint.font(true, 8);
-        for (size_t k = 0; k < line.Cells.size() && k < doc.Columns.size(); ++k) {
-          if (line.Cells[k].Text.empty()) continue;
-          size_t e = k + 1;
-          while (e < doc.Columns.size() && doc.Columns[e].Band == doc.Columns[k].Band) ++e;
-          const double x0 = m + doc.Columns[k].Left;
-          const double x1 = m + doc.Columns[e - 1].Left + doc.Columns[e - 1].Width;
-          paint.text(q(line.Cells[k].Text), x0, x1 - x0, base, report::Align::Center, true);
-          paint.rule(x0 + 1, x1 - 1, y + 0.2, 0.4);
-        }
-        break;
-      }
-      case LineKind::ColumnTitles:
-      case LineKind::Detail:
-      case LineKind::Subtotal:
-      case LineKind::Total: {
-        const bool strong = line.Kind != LineKind::Detail;
-        const bool sum = line.Kind == LineKind::Subtotal || line.Kind == LineKind::Total;
-        paint.font(strong, line.Kind == LineKind::Total ? 9 : 8);
-        if (sum) paint.rule(m, tableRight, y - doc.LineHeight + 0.6, line.Kind == LineKind::Total ? 1.0 : 0.4);
-        for (size_t k = 0; k < line.Cells.size() && k < doc.Columns.size(); ++k) {
-          const report::ColumnLayout& c = doc.Columns[k];
-          if (k == 0 && sum)  // the subtotal's label may run over the next columns
-            paint.text(q(line.Cells[k].Text), m + c.Left, tableRight - m - c.Left, base, report::Align::Left, false);
-          else
-            paint.text(q(line.Cells[k].Text), m + c.Left, c.Width, base, c.Alignment, true);
-        }
-        if (line.Kind == LineKind::ColumnTitles) paint.rule(m, tableRight, y + 0.3, 0.7);
-        break;
-      }
-    }
-  }
-}
 
 QPageLayout documentLayout(const report::Document& doc) {
   const bool landscape = doc.PageWidth > doc.PageHeight;
@@ -150,10 +90,10 @@ void PaintDocument(const report::Document& doc, QPainter& painter, QPagedPaintDe
   const int count = static_cast<int>(doc.Pages.size());
   if (first < 1) first = 1;
   if (last < 1 || last > count) last = count;
-  PagePainter paint(painter, device.logicalDpiY());
+  QtPagePainter paint(painter, device.logicalDpiY());
   for (int i = first; i <= last; ++i) {
     if (i > first) device.newPage();
-    paintPage(doc, doc.Pages[static_cast<size_t>(i - 1)], paint);
+    report::PaintPage(doc, doc.Pages[static_cast<size_t>(i - 1)], paint);
   }
 }
 

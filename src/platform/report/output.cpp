@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "platform/report/paint.h"
 #include "platform/report/report.h"
 #include "platform/rtl/format.h"
 
@@ -36,18 +37,19 @@ void onPdfError(HPDF_STATUS error, HPDF_STATUS detail, void* user) {
   }
 }
 
-class PdfPainter {
+class PdfPainter : public PagePainter {
 public:
   PdfPainter(HPDF_Page page, HPDF_Font regular, HPDF_Font bold, double pageHeightMm)
       : page_(page), regular_(regular), bold_(bold), h_(pageHeightMm) {}
 
-  void font(bool bold, double size) {
+  void font(bool bold, double size) override {
     HPDF_Page_SetFontAndSize(page_, bold ? bold_ : regular_, static_cast<HPDF_REAL>(size));
   }
   double width(const std::string& ansi) { return HPDF_Page_TextWidth(page_, ansi.c_str()); }
 
   // Text in a box [xMm, xMm+wMm] on the baseline yMm (from the top), cut to fit when clip.
-  void text(std::string ansi, double xMm, double wMm, double yMm, Align a, bool clip) {
+  void text(const std::string& utf8, double xMm, double wMm, double yMm, Align a, bool clip) override {
+    std::string ansi = Utf8ToWinAnsi(utf8);
     double box = wMm * kPt - 3;
     if (clip)
       while (!ansi.empty() && width(ansi) > box) ansi.pop_back();
@@ -59,7 +61,7 @@ public:
     HPDF_Page_EndText(page_);
   }
 
-  void rule(double x0Mm, double x1Mm, double yMm, double widthPt) {
+  void rule(double x0Mm, double x1Mm, double yMm, double widthPt) override {
     HPDF_Page_SetLineWidth(page_, static_cast<HPDF_REAL>(widthPt));
     HPDF_Page_MoveTo(page_, static_cast<HPDF_REAL>(x0Mm * kPt), static_cast<HPDF_REAL>((h_ - yMm) * kPt));
     HPDF_Page_LineTo(page_, static_cast<HPDF_REAL>(x1Mm * kPt), static_cast<HPDF_REAL>((h_ - yMm) * kPt));
@@ -157,72 +159,12 @@ void WritePdf(const Document& doc, const std::string& path) {
   HPDF_SetInfoAttr(pdf, HPDF_INFO_TITLE, Utf8ToWinAnsi(doc.Code + " - " + doc.Title).c_str());
   HPDF_Font regular = HPDF_GetFont(pdf, "Helvetica", "WinAnsiEncoding");
   HPDF_Font bold = HPDF_GetFont(pdf, "Helvetica-Bold", "WinAnsiEncoding");
-  double m = doc.Margin, right = doc.PageWidth - doc.Margin;
-  double tableRight = m;
-  for (const ColumnLayout& c : doc.Columns) tableRight = std::max(tableRight, m + c.Left + c.Width);
-
   for (const Page& page : doc.Pages) {
     HPDF_Page p = HPDF_AddPage(pdf);
     HPDF_Page_SetWidth(p, static_cast<HPDF_REAL>(doc.PageWidth * kPt));
     HPDF_Page_SetHeight(p, static_cast<HPDF_REAL>(doc.PageHeight * kPt));
     PdfPainter paint(p, regular, bold, doc.PageHeight);
-    double y = m;
-    for (const Line& line : page.Lines) {
-      y += doc.LineHeight;
-      const double base = y - 1.3;
-      switch (line.Kind) {
-        case LineKind::Title:
-          paint.font(true, 12);
-          paint.text(Utf8ToWinAnsi(line.Cells[0].Text), m, right - m, base, Align::Left, false);
-          break;
-        case LineKind::Header:
-          paint.font(false, 9);
-          paint.text(Utf8ToWinAnsi(line.Cells[0].Text), m, right - m, base, Align::Left, false);
-          break;
-        case LineKind::GroupHeader:
-          paint.font(true, 9);
-          paint.text(Utf8ToWinAnsi(line.Cells[0].Text), m, right - m, base, Align::Left, false);
-          break;
-        case LineKind::PageFooter:
-          paint.font(false, 8);
-          paint.rule(m, right, doc.PageHeight - m - doc.LineHeight + 0.5, 0.5);
-          paint.text(Utf8ToWinAnsi(line.Cells[0].Text), m, right - m, doc.PageHeight - m - 1.3, Align::Right, false);
-          break;
-        case LineKind::BandTitles: {
-          paint.font(true, 8);
-          for (size_t k = 0; k < line.Cells.size() && k < doc.Columns.size(); ++k) {
-            if (line.Cells[k].Text.empty()) continue;
-            size_t e = k + 1;
-            while (e < doc.Columns.size() && doc.Columns[e].Band == doc.Columns[k].Band) ++e;
-            double x0 = m + doc.Columns[k].Left, x1 = m + doc.Columns[e - 1].Left + doc.Columns[e - 1].Width;
-            paint.text(Utf8ToWinAnsi(line.Cells[k].Text), x0, x1 - x0, base, Align::Center, true);
-            paint.rule(x0 + 1, x1 - 1, y + 0.2, 0.4);
-          }
-          break;
-        }
-        case LineKind::ColumnTitles:
-        case LineKind::Detail:
-        case LineKind::Subtotal:
-        case LineKind::Total: {
-          bool strong = line.Kind != LineKind::Detail;
-          paint.font(strong, line.Kind == LineKind::Total ? 9 : 8);
-          if (line.Kind == LineKind::Subtotal || line.Kind == LineKind::Total)
-            paint.rule(m, tableRight, y - doc.LineHeight + 0.6, line.Kind == LineKind::Total ? 1.0 : 0.4);
-          for (size_t k = 0; k < line.Cells.size() && k < doc.Columns.size(); ++k) {
-            const ColumnLayout& c = doc.Columns[k];
-            bool label = k == 0 && (line.Kind == LineKind::Subtotal || line.Kind == LineKind::Total);
-            Align a = line.Kind == LineKind::ColumnTitles && c.Alignment == Align::Left ? Align::Left : c.Alignment;
-            if (label) {
-              paint.text(Utf8ToWinAnsi(line.Cells[k].Text), m + c.Left, tableRight - m - c.Left, base, Align::Left, false);
-            } else {
-              paint.text(Utf8ToWinAnsi(line.Cells[k].Text), m + c.Left, c.Width, base, a, true);
-            }
-          }
-          if (line.Kind == LineKind::ColumnTitles) paint.rule(m, tableRight, y + 0.3, 0.7);
-          break;
-        }
-      }
-    }
+    PaintPage(doc, page, paint);
   }
   if (err.status != HPDF_OK)
     throw EReportError("Erro ao montar o PDF (código " + std::to_string(err.status) + ").");
