@@ -10,77 +10,23 @@
 #include "packet_internal.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/mask.h"
+#include "changelog.h"
 #include "storage.h"
 
 namespace data {
 
+using detail::ChangeLog;
 using detail::Column;
+using detail::LogEntry;
+using detail::RowDead;
+using detail::RowDeleted;
+using detail::RowLive;
+using detail::RowOrig;
 using rtl::EDatabaseError;
 
 namespace {
 
 enum Event { evUpdateState, evFieldChange, evRecordChange, evDataSetChange, evDataSetScroll, evLayoutChange, evUpdateRecord };
-
-// Row states in storage. Orig rows hold the original values of a modified row;
-// they are never in a view.
-enum : uint8_t { RowDead = 0, RowLive = 1, RowOrig = 2, RowDeleted = 3 };
-
-struct LogEntry {
-  TUpdateStatus status;
-  int32_t orig;  // row holding the original values, or -1 when the row itself holds them
-};
-
-// The change log: one byte of state per row, and the row of original values
-// for the rows that have one. Compacted as it goes: it holds at most one
-// entry per row, whatever the number of edits.
-class ChangeLog {
-public:
-  std::optional<LogEntry> get(int32_t r) const {
-    auto row = static_cast<size_t>(r);
-    if (row >= st_.size() || st_[row] == 0) return std::nullopt;
-    auto it = orig_.find(r);
-    return LogEntry{static_cast<TUpdateStatus>(st_[row]), it == orig_.end() ? -1 : it->second};
-  }
-  void set(int32_t r, LogEntry e) {
-    auto row = static_cast<size_t>(r);
-    if (row >= st_.size()) st_.resize(std::max(row + 1, st_.size() + st_.size() / 4 + 64), 0);
-    if (st_[row] == 0) ++count_;
-    st_[row] = static_cast<uint8_t>(e.status);
-    if (e.orig >= 0) orig_[r] = e.orig;
-    else orig_.erase(r);
-  }
-  void erase(int32_t r) {
-    auto row = static_cast<size_t>(r);
-    if (row >= st_.size() || st_[row] == 0) return;
-    st_[row] = 0;
-    orig_.erase(r);
-    --count_;
-  }
-  size_t size() const { return count_; }
-  void clear() {
-    st_.clear();
-    st_.shrink_to_fit();
-    orig_.clear();
-    count_ = 0;
-  }
-  // Entries in row order.
-  template <class F>
-  void forEach(F f) const {
-    if (count_ == 0) return;
-    for (size_t row = 0; row < st_.size(); ++row)
-      if (st_[row]) {
-        auto r = static_cast<int32_t>(row);
-        auto it = orig_.find(r);
-        f(r, LogEntry{static_cast<TUpdateStatus>(st_[row]), it == orig_.end() ? -1 : it->second});
-      }
-  }
-  void shrink() { st_.shrink_to_fit(); }
-
-private:
-  std::vector<uint8_t> st_;
-  std::unordered_map<int32_t, int32_t> orig_;
-  size_t count_ = 0;
-};
 
 bool iequals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -274,6 +220,10 @@ struct TClientDataSet::Impl {
   // with an empty change log (no original rows to keep).
   void compactIfWorthIt() {
     if (log.size() != 0 || rowState.size() < 4096) return;
+    // The natural order holds every live row (and maybe a few dead ones): a
+    // cheap bound that spares a walk over all the rows on every merge.
+    size_t bound = natural().size();
+    if (rowState.size() - bound <= bound) return;
     size_t live = 0;
     for (uint8_t st : rowState) live += st == RowLive;
     if (rowState.size() - live <= live) return;
@@ -1607,11 +1557,10 @@ rtl::DataPacket TClientDataSet::Delta() const {
 void TClientDataSet::MergeChangeLog() {
   auto& im = *impl_;
   if (im.state != TDataSetState::Inactive) im.checkBrowseMode();
-  im.log.forEach([&](int32_t r, LogEntry e) {
+  im.log.drain([&](int32_t r, LogEntry e) {
     if (e.orig >= 0) im.rowState[static_cast<size_t>(e.orig)] = RowDead;
     if (e.status == TUpdateStatus::Deleted) im.rowState[static_cast<size_t>(r)] = RowDead;
   });
-  im.log.clear();
   im.compactIfWorthIt();
 }
 
