@@ -918,7 +918,75 @@ struct TClientDataSet::Impl {
       default: return c.num(row) == k.number;
     }
   }
+  bool rowMatches(const std::vector<Key>& keys, int32_t r, const TLocateOptions& opt) {
+    for (auto& k : keys)
+      if (!keyMatches(k, r, opt)) return false;
+    return true;
+  }
+  // The keys in the order of the index's leading fields, when the view's
+  // index can answer the search: its first fields are the key fields, the
+  // texts compare as the search compares them (case-sensitive, and a partial
+  // key only on the last of them), so the matching rows lie together in the
+  // view and the first of them is the one a scan finds.
+  std::vector<const Key*> indexKeys(const std::vector<Key>& keys, const TLocateOptions& opt) const {
+    std::vector<const Key*> out;
+    if (!sorted() || keys.size() > sortCols.size() || opt.CaseInsensitive || sortCI) return out;
+    for (size_t j = 0; j < keys.size(); ++j) {
+      const Key* match = nullptr;
+      for (auto& k : keys)
+        if (k.col == sortCols[j]) match = &k;
+      if (!match) return {};
+      out.push_back(match);
+    }
+    for (size_t j = 0; j < keys.size(); ++j)
+      for (size_t i = 0; i < j; ++i)
+        if (out[i] == out[j]) return {};
+    if (opt.PartialKey)
+      for (size_t j = 0; j + 1 < out.size(); ++j)
+        if (cols[static_cast<size_t>(out[j]->col)].type() == TFieldType::String) return {};
+    return out;
+  }
+  // Order of row r against the keys, as the index orders rows.
+  int compareToKeys(int32_t r, const std::vector<const Key*>& keys, bool partial) const {
+    auto row = static_cast<size_t>(r);
+    for (size_t j = 0; j < keys.size(); ++j) {
+      const Key& k = *keys[j];
+      const Column& c = cols[static_cast<size_t>(k.col)];
+      int cmp;
+      bool nullCell = c.isNull(row);
+      if (nullCell || k.null) {
+        cmp = nullCell == k.null ? 0 : (nullCell ? -1 : 1);
+      } else {
+        switch (c.type()) {
+          case TFieldType::String: {
+            std::string_view cell = c.str(row);
+            if (partial && j + 1 == keys.size()) cell = cell.substr(0, k.text.size());
+            int t = cell.compare(k.text);
+            cmp = t < 0 ? -1 : (t > 0 ? 1 : 0);
+            break;
+          }
+          case TFieldType::Boolean: cmp = c.boolean(row) == k.boolean ? 0 : (c.boolean(row) ? 1 : -1); break;
+          case TFieldType::Integer: {
+            double v = static_cast<double>(c.integer(row));
+            cmp = v < k.number ? -1 : (k.number < v ? 1 : 0);
+            break;
+          }
+          default: cmp = c.num(row) < k.number ? -1 : (k.number < c.num(row) ? 1 : 0); break;
+        }
+      }
+      if (cmp) return sortDesc ? -cmp : cmp;
+    }
+    return 0;
+  }
   int find(const std::vector<Key>& keys, const TLocateOptions& opt) {
+    auto ix = indexKeys(keys, opt);
+    if (!ix.empty()) {
+      auto at = std::partition_point(view.begin(), view.end(),
+                                     [&](int32_t r) { return compareToKeys(r, ix, opt.PartialKey) < 0; });
+      for (; at != view.end() && compareToKeys(*at, ix, opt.PartialKey) == 0; ++at)
+        if (rowMatches(keys, *at, opt)) return static_cast<int>(at - view.begin());
+      return -1;
+    }
     for (size_t i = 0; i < view.size(); ++i) {
       int32_t r = view[i];
       bool ok = true;
