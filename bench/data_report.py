@@ -187,7 +187,7 @@ for op, *_ in OPS + [("x_worst_insert",), ("x_worst_edit",)]:
     w(f"| {op} | {fmt(a)} | {fmt(b)} | {'–' if g is None else f'{g:.2f}'} |")
 w("")
 wi, we = our("x_worst_insert", 1000000, "worst_ns"), our("x_worst_edit", 1000000, "worst_ns")
-w(f"Slowest single operation at 1,000,000 rows (wall clock, each timed on its own): insert (Append, sets, Post) "
+w(f"Slowest single operation at 1,000,000 rows (thread CPU clock, each timed on its own): insert (Append, sets, Post) "
   f"{fmt(wi and wi / 1e3)} µs; edit (Edit, set, Post, over every row so the log grows to 1,000,000 entries) "
   f"{fmt(we and we / 1e3)} µs.")
 w("")

@@ -103,6 +103,7 @@ struct TClientDataSet::Impl {
   std::vector<TFieldDef> colDefs;
   std::vector<Column> cols;
   std::vector<uint8_t> rowState;
+  std::vector<int32_t> spareOrig;  // dead rows that held original values, for reuse
   ChangeLog log;
   bool hasStorage = false;
   uint32_t generation = 0;  // changes whenever row numbers do
@@ -189,6 +190,21 @@ struct TClientDataSet::Impl {
     rowState.push_back(st);
     return static_cast<int32_t>(rowState.size() - 1);
   }
+  // A row for the original values of row from: one given back by an earlier
+  // merge when there is one, so that editing and merging in turn does not
+  // grow the storage.
+  int32_t origCopy(int32_t from) {
+    if (spareOrig.empty()) return copyRow(from, RowOrig);
+    int32_t o = spareOrig.back();
+    spareOrig.pop_back();
+    copyValues(from, o);
+    rowState[static_cast<size_t>(o)] = RowOrig;
+    return o;
+  }
+  void releaseOrig(int32_t o) {
+    rowState[static_cast<size_t>(o)] = RowDead;
+    spareOrig.push_back(o);
+  }
   void copyValues(int32_t from, int32_t to) {
     for (auto& c : cols) c.copyCell(static_cast<size_t>(from), static_cast<size_t>(to));
   }
@@ -206,6 +222,7 @@ struct TClientDataSet::Impl {
     }
     rowState.clear();
     rowState.shrink_to_fit();
+    spareOrig.clear();
     log.clear();
     view.clear();
     view.shrink_to_fit();
@@ -236,6 +253,7 @@ struct TClientDataSet::Impl {
       }
     for (auto& c : cols) c.compactTo(keep);
     rowState.assign(keep.size(), RowLive);
+    spareOrig.clear();
     auto mapAll = [&](std::vector<int32_t>& v) {
       size_t k = 0;
       for (int32_t r : v)
@@ -378,6 +396,17 @@ struct TClientDataSet::Impl {
     }
     if (view.empty()) return Variant::Null();
     return cols[static_cast<size_t>(c)].get(static_cast<size_t>(curRow()));
+  }
+  // The stored cell a data field reads outside edit and insert: the current
+  // row's, or the row a filter, lookup or grid is reading. Null otherwise,
+  // and the caller takes the general way.
+  const Column* storedCell(const TField& f, size_t& row) const {
+    int c = fieldCol[static_cast<size_t>(f.index_)];
+    if (c < 0 || editing()) return nullptr;
+    if (ctxRow >= 0) row = static_cast<size_t>(ctxRow);
+    else if (state != TDataSetState::Inactive && !view.empty()) row = static_cast<size_t>(view[static_cast<size_t>(cur)]);
+    else return nullptr;
+    return &cols[static_cast<size_t>(c)];
   }
   bool isNull(const TField& f) {
     if (state == TDataSetState::Inactive) return true;
@@ -645,12 +674,12 @@ struct TClientDataSet::Impl {
       if (differs) {
         auto e = log.get(r);
         if (!e && ds.LogChanges) {
-          e = LogEntry{TUpdateStatus::Modified, copyRow(r, RowOrig)};
+          e = LogEntry{TUpdateStatus::Modified, origCopy(r)};
           log.set(r, *e);
         }
         writeEditBuf(r);
         if (e && e->status == TUpdateStatus::Modified && sameRow(r, e->orig)) {
-          rowState[static_cast<size_t>(e->orig)] = RowDead;
+          releaseOrig(e->orig);
           log.erase(r);
         }
       }
@@ -763,7 +792,7 @@ struct TClientDataSet::Impl {
       log.erase(r);
     } else if (!ds.LogChanges) {
       if (e) {
-        if (e->orig >= 0) rowState[static_cast<size_t>(e->orig)] = RowDead;
+        if (e->orig >= 0) releaseOrig(e->orig);
         log.erase(r);
       }
       rowState[static_cast<size_t>(r)] = RowDead;
@@ -1203,6 +1232,9 @@ void TField::Clear() { SetValue(Variant::Null()); }
 Variant TField::OldValue() const { return owner_->impl().oldValue(*this); }
 
 std::string TField::AsString() const {
+  size_t row;
+  if (const auto* c = owner_->impl().storedCell(*this, row); c && c->type() == TFieldType::String)
+    return c->isNull(row) ? std::string() : std::string(c->str(row));
   Variant v = Value();
   if (v.isNullOrEmpty()) return {};
   switch (def_.DataType) {
@@ -1257,6 +1289,12 @@ void TField::SetAsString(std::string_view s) {
 }
 
 double TField::AsFloat() const {
+  size_t row;
+  if (const auto* c = owner_->impl().storedCell(*this, row)) {
+    if (c->isNull(row)) return 0.0;
+    if (c->type() == TFieldType::Float || c->type() == TFieldType::DateTime) return c->num(row);
+    if (c->type() == TFieldType::Integer) return static_cast<double>(c->integer(row));
+  }
   Variant v = Value();
   return v.isNullOrEmpty() ? 0.0 : v.toDouble();
 }
@@ -1626,7 +1664,7 @@ void TClientDataSet::MergeChangeLog() {
   auto& im = *impl_;
   if (im.state != TDataSetState::Inactive) im.checkBrowseMode();
   im.log.drain([&](int32_t r, LogEntry e) {
-    if (e.orig >= 0) im.rowState[static_cast<size_t>(e.orig)] = RowDead;
+    if (e.orig >= 0) im.releaseOrig(e.orig);
     if (e.status == TUpdateStatus::Deleted) im.rowState[static_cast<size_t>(r)] = RowDead;
   });
   im.compactIfWorthIt();
@@ -1646,7 +1684,7 @@ void TClientDataSet::CancelUpdates() {
       case TUpdateStatus::Deleted:
         if (e.orig >= 0) {
           im.copyValues(e.orig, r);
-          im.rowState[static_cast<size_t>(e.orig)] = RowDead;
+          im.releaseOrig(e.orig);
         }
         if (e.status == TUpdateStatus::Deleted) revived.push_back(r);
         im.rowState[row] = RowLive;
@@ -1678,7 +1716,7 @@ void TClientDataSet::RevertRecord() {
     im.clampCursor();
   } else if (e->orig >= 0) {
     im.copyValues(e->orig, r);
-    im.rowState[static_cast<size_t>(e->orig)] = RowDead;
+    im.releaseOrig(e->orig);
   }
   im.log.erase(r);
   if (im.rowState[static_cast<size_t>(r)] == RowLive) im.reposition(r, im.cur);
