@@ -453,8 +453,7 @@ struct TClientDataSet::Impl {
     switch (f.DataType()) {
       case TFieldType::String: {
         std::string s = v.toString();
-        if (!detail::ValidUtf8(s)) throw rtl::EConvertError("Field '" + f.FieldName() + "': the text is not valid UTF-8");
-        std::string_view cut = utf8Prefix(s, static_cast<size_t>(f.Size()));
+        std::string_view cut = fitText(f, s);
         if (cut.size() != s.size()) s.resize(cut.size());
         return Variant(std::move(s));
       }
@@ -466,17 +465,29 @@ struct TClientDataSet::Impl {
     return v;
   }
 
-  void setValue(TField& f, const Variant& raw) {
+  void setValue(TField& f, const Variant& raw) { assign(f, [&] { return convert(f, raw); }); }
+  // A text for a string field, checked and cut to the field's size as
+  // convert does, with one copy of its bytes.
+  void setText(TField& f, std::string_view s) {
+    assign(f, [&] { return Variant(fitText(f, s)); });
+  }
+  // The text as a string field keeps it: valid UTF-8, cut to the field's size.
+  static std::string_view fitText(const TField& f, std::string_view s) {
+    if (!detail::ValidUtf8(s)) throw rtl::EConvertError("Field '" + f.FieldName() + "': the text is not valid UTF-8");
+    return utf8Prefix(s, static_cast<size_t>(f.Size()));
+  }
+  template <class MakeValue>
+  void assign(TField& f, MakeValue make) {
     int fi = f.index_;
     int slot = calcSlot[static_cast<size_t>(fi)];
     if (slot >= 0) {
       if (inCalc == 0 || !ctxCalc) fail("Field '" + f.FieldName() + "' cannot be modified");
-      (*ctxCalc)[static_cast<size_t>(slot)] = convert(f, raw);
+      (*ctxCalc)[static_cast<size_t>(slot)] = make();
       return;
     }
     if (inCalc || inFilter) fail("Field '" + f.FieldName() + "' cannot be modified");
     if (!editing()) fail("Dataset not in edit or insert mode");
-    Variant v = convert(f, raw);
+    Variant v = make();
     auto& cell = editBuf[static_cast<size_t>(fieldCol[static_cast<size_t>(fi)])];
     Variant old = std::move(cell);
     cell = std::move(v);

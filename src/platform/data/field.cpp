@@ -36,7 +36,7 @@ std::string TField::AsString() const {
 
 void TField::SetAsString(std::string_view s) {
   switch (def_.DataType) {
-    case TFieldType::String: SetValue(Variant(s)); return;
+    case TFieldType::String: owner_->impl().setText(*this, s); return;
     case TFieldType::Boolean: {
       if (s.empty()) return Clear();
       std::string t = rtl::Trim(s);
