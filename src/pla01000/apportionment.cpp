@@ -5,6 +5,7 @@
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
 #include "platform/host/lookups.h"
+#include "platform/rtl/scoped.h"
 #include "platform/ui/dbctrls.h"
 #include "pla01000/cli_pla01000.h"
 #include "pla01002/cli_pla01002.h"
@@ -24,15 +25,8 @@ void TfrmMediEfetivos::dbgEfeCliCaEditButtonClick(ui::TObject&) {
     // The sum comes from the lines themselves: the offer to take the lines'
     // sum over a typed value must not run.
     data::TField& qt = cdsServCli.FieldByName("QTCOMEFETCLI");
-    auto handler = std::move(qt.OnChange);
-    qt.OnChange = nullptr;
-    try {
-      qt.SetAsFloat(soma);
-    } catch (...) {
-      qt.OnChange = std::move(handler);
-      throw;
-    }
-    qt.OnChange = std::move(handler);
+    rtl::ScopedAssign semOferta(qt.OnChange, nullptr);
+    qt.SetAsFloat(soma);
   }
 }
 
@@ -69,16 +63,10 @@ void TfrmMediEfetivos::getItRatEfet() {
   auto texto = [](const data::TClientDataSet& ds, const char* field) {
     return ds.Active() && !ds.IsEmpty() ? ds.FieldByName(field).AsString() : std::string();
   };
-  host::ActiveShowAvi(this, 1);
-  try {
-    rtl::Variant r = Servidor("GetItemRatEfet", {Filial(), texto(cdsServFatu, "CDSERVICFATURAM"), DataCardapio(),
-                                                 texto(cdsCardaDia, "CDSERVFILI")});
-    cdsItRatEfet.SetData(host::CheckResultServ(r, true, 0));
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
-  }
-  host::DeactiveShowAvi();
+  host::BusyScope busy(this, 1);
+  rtl::Variant r = Servidor("GetItemRatEfet", {Filial(), texto(cdsServFatu, "CDSERVICFATURAM"), DataCardapio(),
+                                               texto(cdsCardaDia, "CDSERVFILI")});
+  cdsItRatEfet.SetData(host::CheckResultServ(r, true, 0));
 }
 
 }  // namespace pla01000

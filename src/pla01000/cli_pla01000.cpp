@@ -12,21 +12,14 @@ bool bAtuPrato = false;
 void InitializeUnit() { bCriado = false; }
 
 void CriaMedEfetivos() {
-  ui::Screen().SetCursor(ui::TCursor::HourGlass);
-  try {
-    if (!bCriado || !frmMediEfetivos) {
-      frmMediEfetivos = ui::CreateForm<TfrmMediEfetivos>(nullptr);
-      frmMediEfetivos->ClearOnDestroy(frmMediEfetivos);
-      bCriado = true;
-    }
-    frmMediEfetivos->SetWindowState(ui::TWindowState::Normal);
-    frmMediEfetivos->Show();
-  } catch (...) {
-    // A screen that fails to come up must not leave the hourglass behind.
-    ui::Screen().SetCursor(ui::TCursor::Default);
-    throw;
+  ui::HourGlass ampulheta;
+  if (!bCriado || !frmMediEfetivos) {
+    frmMediEfetivos = ui::CreateForm<TfrmMediEfetivos>(nullptr);
+    frmMediEfetivos->ClearOnDestroy(frmMediEfetivos);
+    bCriado = true;
   }
-  ui::Screen().SetCursor(ui::TCursor::Default);
+  frmMediEfetivos->SetWindowState(ui::TWindowState::Normal);
+  frmMediEfetivos->Show();
 }
 
 void IniProc() { CriaMedEfetivos(); }

@@ -6,6 +6,8 @@
 // Every member is public: the handlers are spread over several files of this
 // folder, and the tests and the consolidation screen read the screen directly.
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "contracts/net_connection.h"
@@ -184,6 +186,24 @@ public:
   // A remote call through netMediEfetivos.
   rtl::Variant Servidor(const std::string& method, rtl::VariantArray args);
 
+  // ===== Exchanges shared by several handlers (exchanges.cpp).
+  // Narrows the dish types to the menu of the current service row.
+  void FiltraTiposDoDia();
+  // Installs a menu day answer [services, dish types, dishes, ...]: the
+  // services, then posiciona (to stand on a service row before the types are
+  // narrowed to it), then the dish types and the dishes when present.
+  void CarregaDia(const rtl::Variant& dia, const std::function<void()>& posiciona = nullptr);
+  // Sends the pending client and apportionment rows with UpdEfetClie. Raises
+  // the server's refusal, or a call that failed on the way; returns the menu
+  // day when the server recomputed it, nothing otherwise. The change logs are
+  // the caller's to merge.
+  std::optional<rtl::Variant> EnviaClientes(bool paginaFaturamento);
+  // Sends the pending shift rows with SetTurnoCliente and merges them.
+  void EnviaTurnos();
+  // Loads the day's planned and served client headcounts (GetComensais) for
+  // the checks against a service's client count, under the hourglass.
+  void CarregaComensais(const std::string& servico);
+
   // ===== Service grid (service_grid.cpp).
   void dtsPadraoStateChange(data::TDataSource& sender) override;
   void Habilita(bool flag);
@@ -231,6 +251,9 @@ public:
   void PageControl1Changing(ui::TObject& sender, bool& allowChange);
   void PageControl1Change(ui::TObject& sender);
   void tshClientesExit(ui::TObject& sender);
+  // A day with no services: nothing to edit on either page, and both stay
+  // closed until the header is entered again.
+  void FechaPaginas();
   void Vd_ComensTrocaAba();
 
   // ===== Clients per billed service (clients.cpp).
@@ -293,7 +316,7 @@ public:
   // runs Vd_Turno when checkSum, offers unsent rows for saving (CACHECHEIO),
   // then empties cdsTurnoCliente.
   void SairTurnos(bool checkSum);
-  // Sends the pending shift rows with SetTurnoCliente and merges them.
+  // Vd_Turno, then EnviaTurnos.
   void GravaTurnos();
 
   // ===== Dishes (dishes.cpp).

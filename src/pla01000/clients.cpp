@@ -3,11 +3,13 @@
 // clients whose billing is already settled, the registration number, and the
 // offer to take a client's headcount from its apportionment lines.
 
+#include "platform/data/controls_off.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/mask.h"
+#include "platform/rtl/scoped.h"
 #include "platform/ui/services.h"
 #include "pla01000/cli_pla01000.h"
 
@@ -23,55 +25,37 @@ bool ColunaNumerica(const std::string& campo) {
   return campo == "QTCOMEFETCLI" || campo == "VRSERVFATUEFCLI" || campo == "QTVENDAEFETCLI";
 }
 
-// Restores a handler that was taken off for a write the screen makes itself.
-template <class F>
-struct Reanexa {
-  F& slot;
-  F saved;
-  explicit Reanexa(F& s) : slot(s), saved(s) { slot = nullptr; }
-  ~Reanexa() { slot = saved; }
-};
-
 }  // namespace
 
 void TfrmMediEfetivos::cdsServFatuAfterScroll(data::TClientDataSet&) {
   if (!cdsServFatu.Active() || cdsServFatu.IsEmpty()) return;
-  host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsEfetClie"));
-  bool semControles = false;
-  try {
-    Variant p = host::CheckResultServ(
-        Servidor("GetServCli", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(), DataCardapio(),
-                                cdsCardaDia.FieldByName("CDSERVFILI").AsString()}),
-        true, 0);
-    cdsServCli.SetData(p[0]);
-    cdsVdCliFat.SetData(p[1]);
-    cdsItemRat.SetData(p[2]);
-    cdsItRatEfet.SetData(p[3]);
+  host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsEfetClie"));
+  Variant p = host::CheckResultServ(
+      Servidor("GetServCli", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(), DataCardapio(),
+                              cdsCardaDia.FieldByName("CDSERVFILI").AsString()}),
+      true, 0);
+  cdsServCli.SetData(p[0]);
+  cdsVdCliFat.SetData(p[1]);
+  cdsItemRat.SetData(p[2]);
+  cdsItRatEfet.SetData(p[3]);
 
-    cdsServCli.DisableControls();
-    semControles = true;
-    double soma = 0;
+  double soma = 0;
+  {
+    data::ControlsOff semControles(cdsServCli);
     for (cdsServCli.First(); !cdsServCli.Eof(); cdsServCli.Next())
       soma += cdsServCli.FieldByName("QTCOMEFETCLI").AsFloat() + cdsServCli.FieldByName("QTVENDAEFETCLI").AsFloat();
-    cdsServCli.EnableControls();
-    semControles = false;
-
-    cdsServFatu.Edit();
-    cdsServFatu.FieldByName("QTCOMEFETCLI").SetAsFloat(soma);
-    cdsServFatu.Post();
-
-    ControlCache(dtsServCli);
-    for (int i = 0; i < dbgEfeCliCa->ColumnCount(); ++i) {
-      ui::TColumn& c = dbgEfeCliCa->Columns(i);
-      if (c.FieldName == "QTCOMEFETCLI")
-        c.ButtonStyle = cdsItemRat.IsEmpty() ? ui::TColumnButtonStyle::None : ui::TColumnButtonStyle::Ellipsis;
-    }
-  } catch (...) {
-    host::DeactiveShowAvi();
-    if (semControles) cdsServCli.EnableControls();
-    throw;
   }
-  host::DeactiveShowAvi();
+
+  cdsServFatu.Edit();
+  cdsServFatu.FieldByName("QTCOMEFETCLI").SetAsFloat(soma);
+  cdsServFatu.Post();
+
+  ControlCache(dtsServCli);
+  for (int i = 0; i < dbgEfeCliCa->ColumnCount(); ++i) {
+    ui::TColumn& c = dbgEfeCliCa->Columns(i);
+    if (c.FieldName == "QTCOMEFETCLI")
+      c.ButtonStyle = cdsItemRat.IsEmpty() ? ui::TColumnButtonStyle::None : ui::TColumnButtonStyle::Ellipsis;
+  }
 }
 
 // Moving to another billed service reloads the clients: typed rows that were
@@ -88,58 +72,18 @@ void TfrmMediEfetivos::SairClientes() {
 }
 
 void TfrmMediEfetivos::GravaClientes() {
-  struct Marca {
-    bool& b;
-    explicit Marca(bool& x) : b(x) { b = true; }
-    ~Marca() { b = false; }
-  } marca(bGravandoClientes);
-
-  host::ActiveShowAvi(this, 1, msgPadrao.Msg("upd_cdsEfetClie"));
-  try {
-    Variant clientes = cdsServCli.ChangeCount() >= 1 ? Variant(cdsServCli.Delta()) : Variant::Null();
-    Variant linhas = cdsItRatEfet.ChangeCount() >= 1 ? Variant(cdsItRatEfet.Delta()) : Variant::Null();
-    Variant r = Servidor("UpdEfetClie", {clientes, Filial(), cdsCardaDia.FieldByName("CDSERVFILI").AsString(),
-                                         DataCardapio(), true, cdsCardaDia.FieldByName("NRCARDAPIO").AsString(),
-                                         linhas});
-    if (r.isArray() && r.size() > 0) {
-      const Variant& e0 = r[0];
-      if (e0.isString()) {
-        if (e0.asStringRef() != "OK") {
-          std::string texto = msgPadrao.Msg(e0.asStringRef());
-          host::MensErro(texto.empty() ? e0.asStringRef() : texto, true);
-        }
-      } else if (e0.isPacket()) {
-        // The server recomputed the menu day. The billing page is being
-        // left for another billed service, so the service grid is refreshed
-        // without running the billing-page refresh in the middle of the move.
-        std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
-        Reanexa<data::TDataChangeEvent> semRefresh(dtsPadrao->OnDataChange);
-        cdsCardaDia.SetData(r[0]);
-        cdsCardaDia.Locate("CDSERVFILI", servico);
-        if (r.size() > 1) {
-          cdsCompCardAux.SetData(r[1]);
-          cdsCompCardAux.SetFiltered(false);
-          cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
-                                   " AND NRCARDAPIO = " +
-                                   rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
-          cdsCompCardAux.SetFiltered(true);
-        }
-        if (r.size() > 2) {
-          cdsPratoCard.SetData(r[2]);
-          cdsPratoCard.SetFiltered(true);
-        }
-      } else {
-        // A failed call comes back as [false, message]: nothing was saved.
-        host::MensErro(r.size() > 1 ? r[1].toString() : host::kSemResposta, true);
-      }
-    }
-    cdsServCli.MergeChangeLog();
-    cdsItRatEfet.MergeChangeLog();
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
+  rtl::ScopedAssign<bool> gravando(bGravandoClientes, true);
+  host::BusyScope busy(this, 1, msgPadrao.Msg("upd_cdsEfetClie"));
+  if (std::optional<Variant> dia = EnviaClientes(true)) {
+    // The billing page is being left for another billed service, so the
+    // service grid is refreshed without running the billing-page refresh in
+    // the middle of the move.
+    std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
+    rtl::ScopedAssign semRefresh(dtsPadrao->OnDataChange, nullptr);
+    CarregaDia(*dia, [&] { cdsCardaDia.Locate("CDSERVFILI", servico); });
   }
-  host::DeactiveShowAvi();
+  cdsServCli.MergeChangeLog();
+  cdsItRatEfet.MergeChangeLog();
 }
 
 bool TfrmMediEfetivos::RegraApuracao() {
@@ -215,7 +159,7 @@ void TfrmMediEfetivos::cdsServCliQTCOMEFETCLIChange(data::TField& field) {
 
   if (ui::MessageDlg(msgPadrao.Msg("EXISTE_RATEIO_EFET"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) ==
       ui::mrYes) {
-    Reanexa<data::TFieldNotifyEvent> semOferta(field.OnChange);
+    rtl::ScopedAssign semOferta(field.OnChange, nullptr);
     field.SetAsFloat(soma);
     return;
   }
@@ -230,7 +174,7 @@ void TfrmMediEfetivos::cdsServCliQTCOMEFETCLIChange(data::TField& field) {
     cdsItRatEfet.SetFilter("");
   };
   try {
-    Reanexa<data::TDataSetNotifyEvent> semChecagem(cdsItRatEfet.BeforePost);
+    rtl::ScopedAssign semChecagem(cdsItRatEfet.BeforePost, nullptr);
     for (cdsItRatEfet.First(); !cdsItRatEfet.Eof(); cdsItRatEfet.Next()) {
       if (cdsItRatEfet.FieldByName("QTEFETIVOS").AsFloat() > 0) {
         cdsItRatEfet.Edit();
@@ -264,18 +208,10 @@ void TfrmMediEfetivos::dtsServCliStateChange(data::TDataSource&) {
 }
 
 void TfrmMediEfetivos::Vd_EfetAutoJaApur() {
-  host::ActiveShowAvi(this, 1);
-  try {
-    Variant p = host::CheckResultServ(Servidor("VerificaEfetFat", {Filial(),
-                                                                   cdsCardaDia.FieldByName("CDSERVFILI").AsString(),
-                                                                   DataCardapio()}),
-                                      true, 0);
-    if (p.toBool()) host::MensErro(msgPadrao.Msg("EfetAutoJaApur"), true);
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
-  }
-  host::DeactiveShowAvi();
+  host::BusyScope busy(this, 1);
+  Variant p = host::CheckResultServ(
+      Servidor("VerificaEfetFat", {Filial(), cdsCardaDia.FieldByName("CDSERVFILI").AsString(), DataCardapio()}), true, 0);
+  if (p.toBool()) host::MensErro(msgPadrao.Msg("EfetAutoJaApur"), true);
 }
 
 }  // namespace pla01000

@@ -1,10 +1,10 @@
 // Commands of the toolbar, the enabling of the header and the commands from
 // the state of one data set, the close guard and the keys of the window.
 
-#include "contracts/result.h"
 #include "pla01000/cli_pla01000.h"
 #include "pla01001/cli_pla01001.h"
 #include "pla01010/cli_pla01010.h"
+#include "platform/data/controls_off.h"
 #include "platform/host/checks.h"
 #include "platform/host/context.h"
 #include "platform/host/dialogs.h"
@@ -44,77 +44,36 @@ void TfrmMediEfetivos::sbtConfirmarClick(ui::TObject& sender) {
 
   if (cdsServCli.State() == St::Edit) cdsServCli.Post();
   if (Pendentes(cdsServCli) || Pendentes(cdsItRatEfet)) {
-    host::ActiveShowAvi(this, 1, msgPadrao.Msg("upd_cdsEfetClie"));
-    try {
-      rtl::VariantArray args{Pendentes(cdsServCli) ? Variant(cdsServCli.Delta()) : Variant::Null(),
-                             Filial(),
-                             Texto(cdsCardaDia, "CDSERVFILI"),
-                             DataCardapio(),
-                             pgcPadrao->ActivePage() == tshClientes,
-                             Texto(cdsCardaDia, "NRCARDAPIO"),
-                             Pendentes(cdsItRatEfet) ? Variant(cdsItRatEfet.Delta()) : Variant::Null()};
-      Variant r = netMediEfetivos.Call("UpdEfetClie", args);
-
-      // A call that never reached the server comes back as a failed result
-      // array; it must not pass for a reloaded menu day.
-      if (contracts::IsResultArray(r) && !contracts::ResultSucceeded(r))
-        host::MensErro(contracts::ResultMessage(r), true);
-
-      bool recarregaDia = false;
-      if (!r.isNullOrEmpty() && !(r.isArray() && r.size() == 0)) {
-        const Variant& e0 = r.isArray() ? r[0] : r;
-        if (e0.isString()) {
-          if (e0.asStringRef() != "OK") {
-            std::string texto = msgPadrao.Msg(e0.asStringRef());
-            host::MensErro(texto.empty() ? e0.asStringRef() : texto, true);
-          }
-        } else {
-          recarregaDia = true;
-        }
-      }
-
-      if (recarregaDia) {
-        std::string servico = Texto(cdsCardaDia, "CDSERVFILI");
-        std::string cliente = Texto(cdsServCli, "CDCLIENTE");
-        std::string servFatu = Texto(cdsServFatu, "CDSERVICFATURAM");
-        cdsCardaDia.DisableControls();
-        cdsServCli.DisableControls();
-        auto retoma = [&] {
-          cdsCardaDia.EnableControls();
-          cdsServCli.EnableControls();
-          cdsCardaDia.Locate("CDSERVFILI", servico);
-          if (cdsServFatu.Active()) cdsServFatu.Locate("CDSERVICFATURAM", servFatu);
-          if (cdsServCli.Active()) cdsServCli.Locate("CDCLIENTE;CDSERVFILI", Variant::Array({cliente, servFatu}));
-        };
-        try {
-          cdsCardaDia.SetData(r[0]);
-          cdsCompCardAux.SetData(r[1]);
-          cdsCompCardAux.SetFiltered(false);
-          cdsCompCardAux.SetFilter("CDFILIAL = '" + Texto(cdsCardaDia, "CDFILIAL") + "'" + " AND NRCARDAPIO = " + "'" +
-                                   Texto(cdsCardaDia, "NRCARDAPIO") + "'");
-          cdsCompCardAux.SetFiltered(true);
-          cdsPratoCard.SetData(r[2]);
-          cdsPratoCard.SetFiltered(true);
-        } catch (...) {
-          retoma();
-          throw;
-        }
-        retoma();
-      }
-
+    host::BusyScope busy(this, 1, msgPadrao.Msg("upd_cdsEfetClie"));
+    if (std::optional<Variant> dia = EnviaClientes(pgcPadrao->ActivePage() == tshClientes)) {
+      std::string servico = Texto(cdsCardaDia, "CDSERVFILI");
       std::string cliente = Texto(cdsServCli, "CDCLIENTE");
       std::string servFatu = Texto(cdsServFatu, "CDSERVICFATURAM");
-      Variant f = Servidor("GetServiFat", {Filial(), Texto(cdsCardaDia, "CDSERVFILI"), DataCardapio(), 0});
-      cdsServFatu.SetData(host::CheckResultServ(f, true, 0));
-      cdsServFatu.Locate("CDSERVICFATURAM", servFatu);
-      if (cdsServCli.Active()) cdsServCli.MergeChangeLog();
-      getItRatEfet();
-      if (cdsServCli.Active()) cdsServCli.Locate("CDCLIENTE;CDSERVFILI", Variant::Array({cliente, servFatu}));
-    } catch (...) {
-      host::DeactiveShowAvi();
-      throw;
+      // The user stays on their service, billed service and client, also
+      // when the new day fails to load.
+      auto volta = [&] {
+        cdsCardaDia.Locate("CDSERVFILI", servico);
+        if (cdsServFatu.Active()) cdsServFatu.Locate("CDSERVICFATURAM", servFatu);
+        if (cdsServCli.Active()) cdsServCli.Locate("CDCLIENTE;CDSERVFILI", Variant::Array({cliente, servFatu}));
+      };
+      try {
+        data::ControlsOff semControles{&cdsCardaDia, &cdsServCli};
+        CarregaDia(*dia);
+      } catch (...) {
+        volta();
+        throw;
+      }
+      volta();
     }
-    host::DeactiveShowAvi();
+
+    std::string cliente = Texto(cdsServCli, "CDCLIENTE");
+    std::string servFatu = Texto(cdsServFatu, "CDSERVICFATURAM");
+    Variant f = Servidor("GetServiFat", {Filial(), Texto(cdsCardaDia, "CDSERVFILI"), DataCardapio(), 0});
+    cdsServFatu.SetData(host::CheckResultServ(f, true, 0));
+    cdsServFatu.Locate("CDSERVICFATURAM", servFatu);
+    if (cdsServCli.Active()) cdsServCli.MergeChangeLog();
+    getItRatEfet();
+    if (cdsServCli.Active()) cdsServCli.Locate("CDCLIENTE;CDSERVFILI", Variant::Array({cliente, servFatu}));
   }
 
   Vd_Turno();
@@ -124,34 +83,14 @@ void TfrmMediEfetivos::sbtConfirmarClick(ui::TObject& sender) {
     cdsEfetCat.Post();
   }
   if (cdsTurnoCliente.State() == St::Edit) cdsTurnoCliente.Post();
-  if (Pendentes(cdsTurnoCliente)) {
-    try {
-      Variant r = Servidor("SetTurnoCliente", {cdsTurnoCliente.Delta()});
-      host::CheckResultServ(r, true, 0);
-      cdsTurnoCliente.MergeChangeLog();
-    } catch (...) {
-      host::DeactiveShowAvi();
-      throw;
-    }
-    host::DeactiveShowAvi();
-  }
+  if (Pendentes(cdsTurnoCliente)) EnviaTurnos();
 }
 
 // ---- Cancel -------------------------------------------------------------------
 void TfrmMediEfetivos::sbtCancelarClick(ui::TObject& sender) {
   if (pgcPadrao->ActivePage() == tshPadrao) {
     host::TfrmPadraoGrid::sbtCancelarClick(sender);
-    if (cdsCardaDia.Active() && cdsCardaDia.IsEmpty()) {
-      // Nothing left on the day: both pages close until the header is entered again.
-      tshPadrao->SetEnabled(true);
-      mnuEfetivos->SetChecked(true);
-      mnuClientes->SetChecked(false);
-      pgcPadrao->SetActivePage(tshPadrao);
-      tshPadrao->SetEnabled(false);
-      mnuEfetivos->SetEnabled(false);
-      tshClientes->SetEnabled(false);
-      mnuClientes->SetEnabled(false);
-    }
+    if (cdsCardaDia.Active() && cdsCardaDia.IsEmpty()) FechaPaginas();
     return;
   }
 

@@ -58,6 +58,12 @@ ui::TColumn& Col(ui::TDBGrid* grid, const char* field, int width = 64, const cha
   return c;
 }
 
+// An event handler that calls the screen's member handler with the event's arguments.
+template <class... A>
+auto Bind(TfrmMediEfetivos* form, void (TfrmMediEfetivos::*handler)(A...)) {
+  return [form, handler](A... args) { (form->*handler)(args...); };
+}
+
 void SetSql(db::TADOIBQuery& q, std::initializer_list<std::string> lines, bool allDialects) {
   q.SQL = lines;
   q.SQL_IB = lines;
@@ -579,116 +585,115 @@ void TfrmMediEfetivos::BuildCatalog() {
 // Only handlers that are built are wired; the other events of the screen stay
 // unassigned until their handlers exist.
 void TfrmMediEfetivos::WireEvents() {
+  using F = TfrmMediEfetivos;
   // Bound last: its state handler reaches the header controls.
   dtsPadrao->SetDataSet(&cdsCardaDia);
   netMediEfetivos.SetThrowException(false);
-  netMediEfetivos.BeforeConnect = [this](contracts::TNetConnection& c) { netMediEfetivosBeforeConnect(c); };
+  netMediEfetivos.BeforeConnect = Bind(this, &F::netMediEfetivosBeforeConnect);
 
-  panDados->OnEnter = [this](ui::TObject& s) { panDadosEnter(s); };
-  panDados->OnExit = [this](ui::TObject& s) { panDadosExit(s); };
-  medCdFilial->OnChange = [this](ui::TObject& s) { medCdFilialChange(s); };
-  medCdFilial->OnExit = [this](ui::TObject& s) { medCdFilialExit(s); };
-  btpFilial->BeforePesq = [this](ui::TObject& s) { btpFilialBeforePesq(s); };
-  btpFilial->AfterPesq = [this](ui::TObject& s) { btpFilialAfterPesq(s); };
-  depCardapio->OnChange = [this](ui::TObject& s) { depCardapioChange(s); };
-  depCardapio->OnExit = [this](ui::TObject& s) { depCardapioExit(s); };
-  btpDtCardapio->BeforePesq = [this](ui::TObject& s) { btpDtCardapioBeforePesq(s); };
-  btpDtCardapio->AfterPesq = [this](ui::TObject& s) { btpDtCardapioAfterPesq(s); };
-  cdsDtCardapio.OnCalcFields = [this](data::TClientDataSet& d) { cdsDtCardapioCalcFields(d); };
-  edtGrupServ->OnChange = [this](ui::TObject& s) { edtGrupServChange(s); };
-  edtGrupServ->OnExit = [this](ui::TObject& s) { edtGrupServExit(s); };
-  btnGrupServ->BeforePesq = [this](ui::TObject& s) { btnGrupServBeforePesq(s); };
-  btnGrupServ->AfterPesq = [this](ui::TObject& s) { btnGrupServAfterPesq(s); };
+  panDados->OnEnter = Bind(this, &F::panDadosEnter);
+  panDados->OnExit = Bind(this, &F::panDadosExit);
+  medCdFilial->OnChange = Bind(this, &F::medCdFilialChange);
+  medCdFilial->OnExit = Bind(this, &F::medCdFilialExit);
+  btpFilial->BeforePesq = Bind(this, &F::btpFilialBeforePesq);
+  btpFilial->AfterPesq = Bind(this, &F::btpFilialAfterPesq);
+  depCardapio->OnChange = Bind(this, &F::depCardapioChange);
+  depCardapio->OnExit = Bind(this, &F::depCardapioExit);
+  btpDtCardapio->BeforePesq = Bind(this, &F::btpDtCardapioBeforePesq);
+  btpDtCardapio->AfterPesq = Bind(this, &F::btpDtCardapioAfterPesq);
+  cdsDtCardapio.OnCalcFields = Bind(this, &F::cdsDtCardapioCalcFields);
+  edtGrupServ->OnChange = Bind(this, &F::edtGrupServChange);
+  edtGrupServ->OnExit = Bind(this, &F::edtGrupServExit);
+  btnGrupServ->BeforePesq = Bind(this, &F::btnGrupServBeforePesq);
+  btnGrupServ->AfterPesq = Bind(this, &F::btnGrupServAfterPesq);
 
   // OnStateChange of dtsPadrao is wired by the base form to the virtual handler.
-  dtsPadrao->OnDataChange = [this](data::TDataSource& s, data::TField* f) { dtsPadraoDataChange(s, f); };
+  dtsPadrao->OnDataChange = Bind(this, &F::dtsPadraoDataChange);
 
-  cdsCardaDia.BeforeInsert = [this](data::TClientDataSet& d) { cdsCardaDiaBeforeInsert(d); };
-  cdsCardaDia.BeforeDelete = [this](data::TClientDataSet& d) { cdsCardaDiaBeforeDelete(d); };
-  cdsCardaDia.AfterScroll = [this](data::TClientDataSet& d) { cdsCardaDiaAfterScroll(d); };
+  cdsCardaDia.BeforeInsert = Bind(this, &F::cdsCardaDiaBeforeInsert);
+  cdsCardaDia.BeforeDelete = Bind(this, &F::cdsCardaDiaBeforeDelete);
+  cdsCardaDia.AfterScroll = Bind(this, &F::cdsCardaDiaAfterScroll);
   // Service grid, the sending of its rows and the screen's own commands.
-  cdsCardaDia.BeforeEdit = [this](data::TClientDataSet& d) { cdsCardaDiaBeforeEdit(d); };
-  cdsCardaDia.BeforePost = [this](data::TClientDataSet& d) { cdsCardaDiaBeforePost(d); };
-  cdsCardaDia.AfterPost = [this](data::TClientDataSet& d) { cdsCardaDiaAfterPost(d); };
-  cdsCardaDia.AfterCancel = [this](data::TClientDataSet& d) { cdsCardaDiaAfterCancel(d); };
-  dbgPadrao->OnColExit = [this](ui::TObject& s) { dbgPadraoColExit(s); };
-  dbgPadrao->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgPadraoKeyDown(s, k, sh); };
-  dbgPadrao->OnEditButtonClick = [this](ui::TObject& s) { dbgPadraoEditButtonClick(s); };
-  sbtConsolidar->OnClick = [this](ui::TObject& s) { sbtConsolidarClick(s); };
-  mnuConsolidar->OnClick = [this](ui::TObject& s) { mnuConsolidarClick(s); };
+  cdsCardaDia.BeforeEdit = Bind(this, &F::cdsCardaDiaBeforeEdit);
+  cdsCardaDia.BeforePost = Bind(this, &F::cdsCardaDiaBeforePost);
+  cdsCardaDia.AfterPost = Bind(this, &F::cdsCardaDiaAfterPost);
+  cdsCardaDia.AfterCancel = Bind(this, &F::cdsCardaDiaAfterCancel);
+  dbgPadrao->OnColExit = Bind(this, &F::dbgPadraoColExit);
+  dbgPadrao->OnKeyDown = Bind(this, &F::dbgPadraoKeyDown);
+  dbgPadrao->OnEditButtonClick = Bind(this, &F::dbgPadraoEditButtonClick);
+  sbtConsolidar->OnClick = Bind(this, &F::sbtConsolidarClick);
+  mnuConsolidar->OnClick = Bind(this, &F::mnuConsolidarClick);
 
   // Pages, and the billing page's clients, turnstiles and shifts.
-  pgcPadrao->OnChanging = [this](ui::TObject& s, bool& a) { pgcPadraoChanging(s, a); };
-  pgcPadrao->OnChange = [this](ui::TObject& s) { pgcPadraoChange(s); };
-  pgcPadrao->OnExit = [this](ui::TObject& s) { pgcPadraoExit(s); };
-  mnuEfetivos->OnClick = [this](ui::TObject& s) { mnuEfetivosClick(s); };
-  mnuClientes->OnClick = [this](ui::TObject& s) { mnuClientesClick(s); };
-  dbnPadrao->OnClick = [this](ui::TObject& s, ui::TNavigateBtn b) { dbnPadraoClick(s, b); };
-  PageControl1->OnChanging = [this](ui::TObject& s, bool& a) { PageControl1Changing(s, a); };
-  PageControl1->OnChange = [this](ui::TObject& s) { PageControl1Change(s); };
-  tshClientes->OnExit = [this](ui::TObject& s) { tshClientesExit(s); };
+  pgcPadrao->OnChanging = Bind(this, &F::pgcPadraoChanging);
+  pgcPadrao->OnChange = Bind(this, &F::pgcPadraoChange);
+  pgcPadrao->OnExit = Bind(this, &F::pgcPadraoExit);
+  mnuEfetivos->OnClick = Bind(this, &F::mnuEfetivosClick);
+  mnuClientes->OnClick = Bind(this, &F::mnuClientesClick);
+  dbnPadrao->OnClick = Bind(this, &F::dbnPadraoClick);
+  PageControl1->OnChanging = Bind(this, &F::PageControl1Changing);
+  PageControl1->OnChange = Bind(this, &F::PageControl1Change);
+  tshClientes->OnExit = Bind(this, &F::tshClientesExit);
 
   cdsServFatu.BeforeScroll = [this](data::TClientDataSet&) { SairClientes(); };
-  cdsServFatu.AfterScroll = [this](data::TClientDataSet& d) { cdsServFatuAfterScroll(d); };
+  cdsServFatu.AfterScroll = Bind(this, &F::cdsServFatuAfterScroll);
   for (data::TClientDataSet* d : {&cdsServCli, &cdsVdCliFat}) {
-    d->BeforeInsert = [this](data::TClientDataSet& x) { cdsServCliBeforeInsert(x); };
-    d->BeforeEdit = [this](data::TClientDataSet& x) { cdsServCliBeforeEdit(x); };
-    d->BeforePost = [this](data::TClientDataSet& x) { cdsServCliBeforePost(x); };
-    d->BeforeDelete = [this](data::TClientDataSet& x) { cdsServCliBeforeDelete(x); };
+    d->BeforeInsert = Bind(this, &F::cdsServCliBeforeInsert);
+    d->BeforeEdit = Bind(this, &F::cdsServCliBeforeEdit);
+    d->BeforePost = Bind(this, &F::cdsServCliBeforePost);
+    d->BeforeDelete = Bind(this, &F::cdsServCliBeforeDelete);
   }
-  cdsServCli.AfterPost = [this](data::TClientDataSet& d) { cdsServCliAfterPost(d); };
-  cdsServCli.FieldByName("QTCOMEFETCLI").OnChange = [this](data::TField& f) { cdsServCliQTCOMEFETCLIChange(f); };
-  cdsServCli.FieldByName("NRINSJURCLIE").OnGetText = [this](data::TField& f, std::string& t, bool d) {
-    cdsServCliNRINSJURCLIEGetText(f, t, d);
-  };
-  dtsServCli.OnStateChange = [this](data::TDataSource& s) { dtsServCliStateChange(s); };
-  dbgEfeCliCa->OnColExit = [this](ui::TObject& s) { dbgEfeCliCaColExit(s); };
-  dbgEfeCliCa->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgEfeCliCaKeyDown(s, k, sh); };
-  dbgEfeCliCa->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgEfeCliCaKeyPress(s, k); };
-  dbgEfeCliCa->OnEditButtonClick = [this](ui::TObject& s) { dbgEfeCliCaEditButtonClick(s); };
-  cdsItRatEfet.BeforeInsert = [this](data::TClientDataSet& d) { cdsItRatEfetBeforeInsert(d); };
-  cdsItRatEfet.BeforePost = [this](data::TClientDataSet& d) { cdsItRatEfetBeforePost(d); };
-  cdsItRatEfet.BeforeDelete = [this](data::TClientDataSet& d) { cdsItRatEfetBeforeDelete(d); };
+  cdsServCli.AfterPost = Bind(this, &F::cdsServCliAfterPost);
+  cdsServCli.FieldByName("QTCOMEFETCLI").OnChange = Bind(this, &F::cdsServCliQTCOMEFETCLIChange);
+  cdsServCli.FieldByName("NRINSJURCLIE").OnGetText = Bind(this, &F::cdsServCliNRINSJURCLIEGetText);
+  dtsServCli.OnStateChange = Bind(this, &F::dtsServCliStateChange);
+  dbgEfeCliCa->OnColExit = Bind(this, &F::dbgEfeCliCaColExit);
+  dbgEfeCliCa->OnKeyDown = Bind(this, &F::dbgEfeCliCaKeyDown);
+  dbgEfeCliCa->OnKeyPress = Bind(this, &F::dbgEfeCliCaKeyPress);
+  dbgEfeCliCa->OnEditButtonClick = Bind(this, &F::dbgEfeCliCaEditButtonClick);
+  cdsItRatEfet.BeforeInsert = Bind(this, &F::cdsItRatEfetBeforeInsert);
+  cdsItRatEfet.BeforePost = Bind(this, &F::cdsItRatEfetBeforePost);
+  cdsItRatEfet.BeforeDelete = Bind(this, &F::cdsItRatEfetBeforeDelete);
 
-  cdsEfetCat.BeforeInsert = [this](data::TClientDataSet& d) { cdsEfetCatBeforeInsert(d); };
-  cdsEfetCat.BeforePost = [this](data::TClientDataSet& d) { cdsEfetCatBeforePost(d); };
-  cdsEfetCat.AfterPost = [this](data::TClientDataSet& d) { cdsEfetCatAfterPost(d); };
-  cdsEfetCat.AfterCancel = [this](data::TClientDataSet& d) { cdsEfetCatAfterCancel(d); };
-  dtsEfetCat.OnStateChange = [this](data::TDataSource& s) { dtsEfetCatStateChange(s); };
-  dbgMedCatraca->OnColExit = [this](ui::TObject& s) { dbgMedCatracaColExit(s); };
-  dbgMedCatraca->OnEnter = [this](ui::TObject& s) { dbgMedCatracaEnter(s); };
-  dbgMedCatraca->OnExit = [this](ui::TObject& s) { dbgMedCatracaExit(s); };
-  dbgMedCatraca->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgMedCatracaKeyPress(s, k); };
-  dbgMedCatraca->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgEfeCliCaKeyDown(s, k, sh); };
+  cdsEfetCat.BeforeInsert = Bind(this, &F::cdsEfetCatBeforeInsert);
+  cdsEfetCat.BeforePost = Bind(this, &F::cdsEfetCatBeforePost);
+  cdsEfetCat.AfterPost = Bind(this, &F::cdsEfetCatAfterPost);
+  cdsEfetCat.AfterCancel = Bind(this, &F::cdsEfetCatAfterCancel);
+  dtsEfetCat.OnStateChange = Bind(this, &F::dtsEfetCatStateChange);
+  dbgMedCatraca->OnColExit = Bind(this, &F::dbgMedCatracaColExit);
+  dbgMedCatraca->OnEnter = Bind(this, &F::dbgMedCatracaEnter);
+  dbgMedCatraca->OnExit = Bind(this, &F::dbgMedCatracaExit);
+  dbgMedCatraca->OnKeyPress = Bind(this, &F::dbgMedCatracaKeyPress);
+  dbgMedCatraca->OnKeyDown = Bind(this, &F::dbgEfeCliCaKeyDown);
 
-  dbgTurnoClie->OnColExit = [this](ui::TObject& s) { dbgTurnoClieColExit(s); };
-  dbgTurnoClie->OnExit = [this](ui::TObject& s) { dbgTurnoClieExit(s); };
-  dbgTurnoClie->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgTurnoClieKeyDown(s, k, sh); };
-  dbgTurnoClie->OnKeyPress = [this](ui::TObject& s, ui::TChar& k) { dbgTurnoClieKeyPress(s, k); };
-  dtsTurnoCliente.OnStateChange = [this](data::TDataSource& s) { dtsTurnoClienteStateChange(s); };
-  cdsTurnoCliente.BeforeInsert = [this](data::TClientDataSet& d) { cdsTurnoClienteBeforeInsert(d); };
-  cdsTurnoCliente.BeforePost = [this](data::TClientDataSet& d) { cdsTurnoClienteBeforePost(d); };
-  cdsTurnoCliente.BeforeDelete = [this](data::TClientDataSet& d) { cdsTurnoClienteBeforeDelete(d); };
-  cdsTurnoCliente.AfterDelete = [this](data::TClientDataSet& d) { cdsTurnoClienteAfterDelete(d); };
+  dbgTurnoClie->OnColExit = Bind(this, &F::dbgTurnoClieColExit);
+  dbgTurnoClie->OnExit = Bind(this, &F::dbgTurnoClieExit);
+  dbgTurnoClie->OnKeyDown = Bind(this, &F::dbgTurnoClieKeyDown);
+  dbgTurnoClie->OnKeyPress = Bind(this, &F::dbgTurnoClieKeyPress);
+  dtsTurnoCliente.OnStateChange = Bind(this, &F::dtsTurnoClienteStateChange);
+  cdsTurnoCliente.BeforeInsert = Bind(this, &F::cdsTurnoClienteBeforeInsert);
+  cdsTurnoCliente.BeforePost = Bind(this, &F::cdsTurnoClienteBeforePost);
+  cdsTurnoCliente.BeforeDelete = Bind(this, &F::cdsTurnoClienteBeforeDelete);
+  cdsTurnoCliente.AfterDelete = Bind(this, &F::cdsTurnoClienteAfterDelete);
 
   // Dishes of the menu day.
-  dbgTipoPrat->OnEnter = [this](ui::TObject& s) { dbgTipoPratEnter(s); };
-  dbgTipoPrat->OnExit = [this](ui::TObject& s) { dbgTipoPratExit(s); };
-  dbgTipoPrat->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgTipoPratKeyDown(s, k, sh); };
-  dbgPrato->OnEnter = [this](ui::TObject& s) { dbgPratoEnter(s); };
-  dbgPrato->OnExit = [this](ui::TObject& s) { dbgPratoExit(s); };
-  dbgPrato->OnColExit = [this](ui::TObject& s) { dbgPratoColExit(s); };
-  dbgPrato->OnKeyDown = [this](ui::TObject& s, ui::Word& k, ui::TShiftState sh) { dbgPratoKeyDown(s, k, sh); };
-  cdsCompCardAux.BeforeInsert = [this](data::TClientDataSet& d) { cdsCompCardAuxBeforeInsert(d); };
-  cdsCompCardAux.BeforeDelete = [this](data::TClientDataSet& d) { cdsCompCardAuxBeforeDelete(d); };
-  cdsCompCardAux.AfterScroll = [this](data::TClientDataSet& d) { cdsCompCardAuxAfterScroll(d); };
-  cdsCompCardAux.OnFilterRecord = [this](data::TClientDataSet& d, bool& a) { cdsCompCardAuxFilterRecord(d, a); };
-  cdsPratoCard.BeforeInsert = [this](data::TClientDataSet& d) { cdsPratoCardBeforeInsert(d); };
-  cdsPratoCard.BeforeEdit = [this](data::TClientDataSet& d) { cdsPratoCardBeforeEdit(d); };
-  cdsPratoCard.BeforePost = [this](data::TClientDataSet& d) { cdsPratoCardBeforePost(d); };
-  cdsPratoCard.AfterPost = [this](data::TClientDataSet& d) { cdsPratoCardAfterPost(d); };
-  cdsPratoCard.BeforeDelete = [this](data::TClientDataSet& d) { cdsPratoCardBeforeDelete(d); };
-  cdsPratoCard.OnFilterRecord = [this](data::TClientDataSet& d, bool& a) { cdsPratoCardFilterRecord(d, a); };
+  dbgTipoPrat->OnEnter = Bind(this, &F::dbgTipoPratEnter);
+  dbgTipoPrat->OnExit = Bind(this, &F::dbgTipoPratExit);
+  dbgTipoPrat->OnKeyDown = Bind(this, &F::dbgTipoPratKeyDown);
+  dbgPrato->OnEnter = Bind(this, &F::dbgPratoEnter);
+  dbgPrato->OnExit = Bind(this, &F::dbgPratoExit);
+  dbgPrato->OnColExit = Bind(this, &F::dbgPratoColExit);
+  dbgPrato->OnKeyDown = Bind(this, &F::dbgPratoKeyDown);
+  cdsCompCardAux.BeforeInsert = Bind(this, &F::cdsCompCardAuxBeforeInsert);
+  cdsCompCardAux.BeforeDelete = Bind(this, &F::cdsCompCardAuxBeforeDelete);
+  cdsCompCardAux.AfterScroll = Bind(this, &F::cdsCompCardAuxAfterScroll);
+  cdsCompCardAux.OnFilterRecord = Bind(this, &F::cdsCompCardAuxFilterRecord);
+  cdsPratoCard.BeforeInsert = Bind(this, &F::cdsPratoCardBeforeInsert);
+  cdsPratoCard.BeforeEdit = Bind(this, &F::cdsPratoCardBeforeEdit);
+  cdsPratoCard.BeforePost = Bind(this, &F::cdsPratoCardBeforePost);
+  cdsPratoCard.AfterPost = Bind(this, &F::cdsPratoCardAfterPost);
+  cdsPratoCard.BeforeDelete = Bind(this, &F::cdsPratoCardBeforeDelete);
+  cdsPratoCard.OnFilterRecord = Bind(this, &F::cdsPratoCardFilterRecord);
 }
 
 }  // namespace pla01000

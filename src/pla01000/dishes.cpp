@@ -5,7 +5,7 @@
 
 #include "platform/host/dialogs.h"
 #include "platform/host/checks.h"
-#include "platform/rtl/format.h"
+#include "platform/rtl/scoped.h"
 #include "platform/ui/keys.h"
 #include "pla01000/cli_pla01000.h"
 
@@ -138,30 +138,23 @@ void TfrmMediEfetivos::cdsPratoCardBeforeEdit(data::TClientDataSet&) {
 // ---- Posting a dish -----------------------------------------------------------------
 void TfrmMediEfetivos::cdsPratoCardAfterPost(data::TClientDataSet&) {
   if (cdsPratoCard.ChangeCount() == 0) return;
+  host::BusyScope busy(this, 1, msgPadrao.Msg("upd_cdsPratoCard"));
+  rtl::ScopedAssign atualizando(bAtuPrato, true);
   try {
-    host::ActiveShowAvi(this, 1, msgPadrao.Msg("upd_cdsPratoCard"));
-    bAtuPrato = true;
     std::string tipo = cdsCompCardAux.FieldByName("CDTIPOPRAT").AsString();
     // Branch and date of the service row the dishes belong to.
     Variant r = Servidor("UpdPratoCard", {Variant(cdsPratoCard.Delta()), cdsCardaDia.FieldByName("CDFILIAL").AsString(),
                                           Variant::FromDate(cdsCardaDia.FieldByName("DTCARDAPIO").AsDateTime())});
     cdsCompCardAux.SetData(host::CheckResultServ(r, true, 0));
     cdsPratoCard.MergeChangeLog();
-    cdsCompCardAux.SetFiltered(false);
-    cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
-                             " AND NRCARDAPIO = " + rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
-    cdsCompCardAux.SetFiltered(true);
+    FiltraTiposDoDia();
     if (cdsCompCardAux.FieldByName("CDTIPOPRAT").AsString() != tipo) cdsCompCardAux.Locate("CDTIPOPRAT", tipo);
   } catch (...) {
     // The dish shows its last stored values again.
     cdsPratoCard.CancelUpdates();
-    host::DeactiveShowAvi();
-    bAtuPrato = false;
     dbgPrato->Changed();
     throw;
   }
-  bAtuPrato = false;
-  host::DeactiveShowAvi();
 }
 
 }  // namespace pla01000

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "platform/data/controls_off.h"
 #include "platform/host/branch.h"
 #include "platform/host/checks.h"
 #include "platform/host/context.h"
@@ -118,15 +119,7 @@ void TfrmMediEfetivos::netMediEfetivosBeforeConnect(contracts::TNetConnection& s
 // ---- Branch ---------------------------------------------------------------
 void TfrmMediEfetivos::medCdFilialChange(ui::TObject&) { edtNmFilial->SetText(""); }
 
-void TfrmMediEfetivos::medCdFilialExit(ui::TObject&) {
-  try {
-    medCdFilial->SetText(host::Ajusta(medCdFilial->Text(), 4));
-    edtNmFilial->SetText(host::ValidaFilial(medCdFilial->Text(), host::Operador(), false));
-  } catch (...) {
-    Refocus(medCdFilial);
-    throw;
-  }
-}
+void TfrmMediEfetivos::medCdFilialExit(ui::TObject&) { host::ConfereFilial(*medCdFilial, *edtNmFilial, false); }
 
 void TfrmMediEfetivos::btpFilialBeforePesq(ui::TObject&) { qryFilialPesq.Close(); }
 
@@ -143,26 +136,20 @@ void TfrmMediEfetivos::depCardapioExit(ui::TObject&) {
 }
 
 void TfrmMediEfetivos::btpDtCardapioBeforePesq(ui::TObject&) {
-  host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsDtCardapio"));
-  try {
-    std::string filial = Filial();
-    Variant r = Servidor("GetDtCardapio", {filial, Variant::FromDate(host::DataProc(filial))});
-    cdsDtCardapio.SetData(host::CheckResultServ(r, true, 0));
-    data::TField& ordena = cdsDtCardapio.FieldByName("DTORDENA");
-    data::TField& texto = cdsDtCardapio.FieldByName("DTCARDAPIO");
-    cdsDtCardapio.First();
-    while (!cdsDtCardapio.Eof()) {
-      cdsDtCardapio.Edit();
-      texto.SetAsString(rtl::FormatDateTime("ddddd", ordena.AsDateTime()));
-      cdsDtCardapio.Post();
-      cdsDtCardapio.Next();
-    }
-    cdsDtCardapio.First();
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
+  host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsDtCardapio"));
+  std::string filial = Filial();
+  Variant r = Servidor("GetDtCardapio", {filial, Variant::FromDate(host::DataProc(filial))});
+  cdsDtCardapio.SetData(host::CheckResultServ(r, true, 0));
+  data::TField& ordena = cdsDtCardapio.FieldByName("DTORDENA");
+  data::TField& texto = cdsDtCardapio.FieldByName("DTCARDAPIO");
+  cdsDtCardapio.First();
+  while (!cdsDtCardapio.Eof()) {
+    cdsDtCardapio.Edit();
+    texto.SetAsString(rtl::FormatDateTime("ddddd", ordena.AsDateTime()));
+    cdsDtCardapio.Post();
+    cdsDtCardapio.Next();
   }
-  host::DeactiveShowAvi();
+  cdsDtCardapio.First();
 }
 
 void TfrmMediEfetivos::cdsDtCardapioCalcFields(data::TClientDataSet& dataSet) {
@@ -238,46 +225,25 @@ void TfrmMediEfetivos::Vd_Data() {
 
 void TfrmMediEfetivos::Atualiza() {
   if (cdsCardaDia.Active()) return;
-  cdsCardaDia.DisableControls();
-  host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
-  try {
-    Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
-    cdsCardaDia.SetData(p[0]);
-    cdsParamFilal.SetData(p[3]);
-  } catch (...) {
-    host::DeactiveShowAvi();
-    cdsCardaDia.EnableControls();
-    throw;
-  }
-  host::DeactiveShowAvi();
-  cdsCardaDia.EnableControls();
+  data::ControlsOff semControles(cdsCardaDia);
+  host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
+  Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
+  cdsCardaDia.SetData(p[0]);
+  cdsParamFilal.SetData(p[3]);
 }
 
 void TfrmMediEfetivos::panDadosExit(ui::TObject&) {
-  try {
-    medCdFilial->SetText(host::Ajusta(medCdFilial->Text(), 4));
-    edtNmFilial->SetText(host::ValidaFilial(medCdFilial->Text(), host::Operador(), true));
-  } catch (...) {
-    Refocus(medCdFilial);
-    throw;
-  }
+  host::ConfereFilial(*medCdFilial, *edtNmFilial, true);
   Vd_Data();
   pgcPadraoChange(*pgcPadrao);
   if (!cdsServCli.IsEmpty()) Habilita(true);
 
-  host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
-  // The indicator goes also when a payload element fails to load, not only
-  // when the call fails: a load error must not leave it spinning.
-  try {
+  {
+    // The indicator goes also when a payload element fails to load, not
+    // only when the call fails: a load error must not leave it spinning.
+    host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
     Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
-    cdsCardaDia.SetData(p[0]);
-    cdsCompCardAux.SetData(p[1]);
-    cdsCompCardAux.SetFiltered(false);
-    cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
-                             " AND NRCARDAPIO = " + rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
-    cdsCompCardAux.SetFiltered(true);
-    cdsPratoCard.SetData(p[2]);
-    cdsPratoCard.SetFiltered(true);
+    CarregaDia(p);
     cdsParamFilal.SetData(p[3]);
     cdsParamPlaneja.SetData(p[4]);
 
@@ -289,27 +255,13 @@ void TfrmMediEfetivos::panDadosExit(ui::TObject&) {
       dbgPadrao->SetOptions(dbgPadrao->Options() | ui::dgEditing);
       dbgPrato->SetOptions(dbgPrato->Options() | ui::dgEditing);
     }
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
   }
-  host::DeactiveShowAvi();
 
   FocusedGrid(*dbgPadrao);
   FocusedGrid(*dbgTipoPrat);
   FocusedGrid(*dbgPrato);
 
-  if (cdsCardaDia.IsEmpty()) {
-    // No services: nothing to edit on either page.
-    tshPadrao->SetEnabled(true);
-    mnuEfetivos->SetChecked(true);
-    mnuClientes->SetChecked(false);
-    pgcPadrao->SetActivePage(tshPadrao);
-    tshPadrao->SetEnabled(false);
-    mnuEfetivos->SetEnabled(false);
-    tshClientes->SetEnabled(false);
-    mnuClientes->SetEnabled(false);
-  }
+  if (cdsCardaDia.IsEmpty()) FechaPaginas();
 }
 
 void TfrmMediEfetivos::dtsPadraoDataChange(data::TDataSource&, data::TField*) {

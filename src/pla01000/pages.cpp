@@ -51,15 +51,11 @@ void TfrmMediEfetivos::pgcPadraoChange(ui::TObject&) {
     Variant r = Servidor("GetServiFat", {Filial(), servico, DataCardapio(), 0});
     cdsServFatu.SetData(host::CheckResultServ(r, true, 0));
 
-    host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsDtCardapio"));
-    try {
+    {
+      host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsDtCardapio"));
       Variant c = Servidor("GetEfetCatraca", {Filial(), DataCardapio(), servico});
       cdsEfetCat.SetData(host::CheckResultServ(c, true, 0));
-    } catch (...) {
-      host::DeactiveShowAvi();
-      throw;
     }
-    host::DeactiveShowAvi();
 
     ControlCache(dtsServCli);
     if (dbgEfeCliCa->CanFocus()) FocusControl(dbgEfeCliCa);
@@ -139,6 +135,17 @@ void TfrmMediEfetivos::PageControl1Change(ui::TObject&) {
   }
 }
 
+void TfrmMediEfetivos::FechaPaginas() {
+  tshPadrao->SetEnabled(true);
+  mnuEfetivos->SetChecked(true);
+  mnuClientes->SetChecked(false);
+  pgcPadrao->SetActivePage(tshPadrao);
+  tshPadrao->SetEnabled(false);
+  mnuEfetivos->SetEnabled(false);
+  tshClientes->SetEnabled(false);
+  mnuClientes->SetEnabled(false);
+}
+
 void TfrmMediEfetivos::tshClientesExit(ui::TObject&) { Vd_Turno(); }
 
 void TfrmMediEfetivos::Vd_ComensTrocaAba() {
@@ -146,19 +153,7 @@ void TfrmMediEfetivos::Vd_ComensTrocaAba() {
   if (!cdsCardaDia.Active() || cdsCardaDia.IsEmpty()) return;
 
   std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
-  ui::Screen().SetCursor(ui::TCursor::HourGlass);
-  try {
-    Variant p = host::CheckResultServ(Servidor("GetComensais", {Filial(), DataCardapio(), servico}), true, 0);
-    cdsComensaisCard.SetData(p[0]);
-    cdsParamGeral.SetData(p[1]);
-    cdsComensaisEfet.SetData(p[2]);
-    cdsExistsCliente.SetData(p[3]);
-    cdsVdFaturados.SetData(p[4]);
-  } catch (...) {
-    ui::Screen().SetCursor(ui::TCursor::Default);
-    throw;
-  }
-  ui::Screen().SetCursor(ui::TCursor::Default);
+  CarregaComensais(servico);
 
   if (!cdsExistsCliente.Locate("CDSERVFILI", servico)) return;
   Variant chaveCard = rtl::VarArrayOf({cdsCardaDia.FieldByName("CDFILIAL").AsString(), servico,

@@ -165,7 +165,7 @@ void TfrmMediEfetivos::cdsCardaDiaBeforePost(data::TClientDataSet& ds) {
 // they were stored.
 void TfrmMediEfetivos::cdsCardaDiaAfterPost(data::TClientDataSet& ds) {
   if (ds.ChangeCount() == 0) return;
-  host::ActiveShowAvi(this, 1, msgPadrao.Msg("upd_cdsCardaDia"));
+  host::BusyScope busy(this, 1, msgPadrao.Msg("upd_cdsCardaDia"));
   try {
     Variant r = Servidor("PostCard", {Filial(), ds.FieldByName("CDSERVFILI").AsString(), DataCardapio(), ds.Delta(),
                                       host::Operador(), edtGrupServ->Text()});
@@ -177,10 +177,8 @@ void TfrmMediEfetivos::cdsCardaDiaAfterPost(data::TClientDataSet& ds) {
     cdsPratoCard.SetFiltered(true);
   } catch (...) {
     ds.CancelUpdates();
-    host::DeactiveShowAvi();
     throw;
   }
-  host::DeactiveShowAvi();
 }
 
 void TfrmMediEfetivos::cdsCardaDiaAfterCancel(data::TClientDataSet& ds) {
@@ -189,10 +187,7 @@ void TfrmMediEfetivos::cdsCardaDiaAfterCancel(data::TClientDataSet& ds) {
 }
 
 void TfrmMediEfetivos::cdsCardaDiaAfterScroll(data::TClientDataSet&) {
-  cdsCompCardAux.SetFiltered(false);
-  cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
-                           " AND NRCARDAPIO = " + rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
-  cdsCompCardAux.SetFiltered(true);
+  FiltraTiposDoDia();
   if (!bAtuPrato) {
     // Switching the filter off and on again makes the record filter follow
     // the new dish type.
@@ -207,21 +202,7 @@ void TfrmMediEfetivos::cdsCardaDiaAfterScroll(data::TClientDataSet&) {
 bool TfrmMediEfetivos::Vd_Comensais() {
   if (DiaFechado() || !cdsCardaDia.Active() || cdsCardaDia.IsEmpty()) return true;
 
-  ui::Screen().SetCursor(ui::TCursor::HourGlass);
-  try {
-    Variant p = host::CheckResultServ(
-        Servidor("GetComensais", {Filial(), DataCardapio(), cdsCardaDia.FieldByName("CDSERVFILI").AsString()}), true, 0);
-    cdsComensaisCard.SetData(p[0]);
-    cdsParamGeral.SetData(p[1]);
-    cdsComensaisEfet.SetData(p[2]);
-    cdsExistsCliente.SetData(p[3]);
-    cdsVdFaturados.SetData(p[4]);
-  } catch (...) {
-    host::DeactiveShowAvi();
-    ui::Screen().SetCursor(ui::TCursor::Default);
-    throw;
-  }
-  ui::Screen().SetCursor(ui::TCursor::Default);
+  CarregaComensais(cdsCardaDia.FieldByName("CDSERVFILI").AsString());
 
   const std::string servicoAtual = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
   bool diferente = false;

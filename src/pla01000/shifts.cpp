@@ -64,8 +64,7 @@ void TfrmMediEfetivos::dtsTurnoClienteStateChange(data::TDataSource&) {
 
 void TfrmMediEfetivos::GravaTurnos() {
   Vd_Turno();
-  host::CheckResultServ(Servidor("SetTurnoCliente", {rtl::Variant(cdsTurnoCliente.Delta())}), true, 0);
-  cdsTurnoCliente.MergeChangeLog();
+  EnviaTurnos();
 }
 
 // Shift rows are only sent by a confirm; leaving them used to drop typed rows

@@ -34,8 +34,8 @@ void TfrmMediEfetivos::Vd_Retirada() {
   if (cdsParamPlaneja.FieldByName("IDPERLEFESRETPLA").AsString() != "N") return;
 
   std::string texto;
-  host::ActiveShowAvi(this, 1, msgPadrao.Msg("Vd_Retirada"));
-  try {
+  {
+    host::BusyScope busy(this, 1, msgPadrao.Msg("Vd_Retirada"));
     Variant r = Servidor("Vd_Retirada", {cdsCardaDia.FieldByName("CDFILIAL").AsString(),
                                          cdsCardaDia.FieldByName("NRCARDAPIO").AsString(), msgPadrao.Msg("semreti")});
     // The server answers with a bare text. Anything else is a call that failed
@@ -44,11 +44,7 @@ void TfrmMediEfetivos::Vd_Retirada() {
       texto = r.asStringRef();
     else
       texto = host::CheckResultServ(r, true, 0).toString();
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
   }
-  host::DeactiveShowAvi();
   if (!texto.empty()) host::MensErro(texto, true);
 }
 
@@ -106,14 +102,10 @@ void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
     // Reloading the billing page starts it on the clients; the user comes
     // back to the inner page where they were.
     ui::TTabSheet* interna = PageControl1->ActivePage();
-    host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCliente"));
-    try {
+    {
+      host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCliente"));
       pgcPadraoChange(*pgcPadrao);
-    } catch (...) {
-      host::DeactiveShowAvi();
-      throw;
     }
-    host::DeactiveShowAvi();
     if (interna && PageControl1->ActivePage() != interna) PageControl1->SetActivePage(interna);
   } else {
     std::string filial = cdsCardaDia.FieldByName("CDFILIAL").AsString();
@@ -123,29 +115,16 @@ void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
     std::string cardapio = cdsCardaDia.FieldByName("NRCARDAPIO").AsString();
     ui::TWinControl* ativo = ActiveControl();
 
-    host::ActiveShowAvi(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
     // The indicator goes also when a packet fails to load, not only the call.
-    try {
-      Variant p =
-          host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
-      cdsCardaDia.SetData(p[0]);
+    host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
+    Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
+    CarregaDia(p, [&] {
       if (ativo == dbgTipoPrat || ativo == dbgPrato)
         cdsCardaDia.Locate("CDFILIAL;DTCARDAPIO;CDSERVFILI", rtl::VarArrayOf({filial, data, servico}));
-      cdsCompCardAux.SetData(p[1]);
-      cdsCompCardAux.SetFiltered(false);
-      cdsCompCardAux.SetFilter("CDFILIAL = " + rtl::QuotedStr(cdsCardaDia.FieldByName("CDFILIAL").AsString()) +
-                               " AND NRCARDAPIO = " + rtl::QuotedStr(cdsCardaDia.FieldByName("NRCARDAPIO").AsString()));
-      cdsCompCardAux.SetFiltered(true);
-      if (ativo == dbgPrato)
-        cdsCompCardAux.Locate("CDFILIAL;NRCARDAPIO;CDTIPOPRAT", rtl::VarArrayOf({filial, cardapio, tipo}));
-      cdsPratoCard.SetData(p[2]);
-      cdsPratoCard.SetFiltered(true);
-      cdsParamFilal.SetData(p[3]);
-    } catch (...) {
-      host::DeactiveShowAvi();
-      throw;
-    }
-    host::DeactiveShowAvi();
+    });
+    if (ativo == dbgPrato)
+      cdsCompCardAux.Locate("CDFILIAL;NRCARDAPIO;CDTIPOPRAT", rtl::VarArrayOf({filial, cardapio, tipo}));
+    cdsParamFilal.SetData(p[3]);
   }
 
   if (pgcPadrao->ActivePage() == tshClientes) {

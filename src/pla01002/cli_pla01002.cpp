@@ -24,23 +24,21 @@ void RetiraFiltro(data::TClientDataSet& ds) {
 }  // namespace
 
 double CriaItRatEfet(const std::string& cliente) {
-  ui::Screen().SetCursor(ui::TCursor::HourGlass);
   data::TClientDataSet* ds = nullptr;
   try {
+    ui::HourGlass ampulheta;
     frmItRatEfet = ui::CreateForm<TfrmItRatEfet>(nullptr);
     frmItRatEfet->ClearOnDestroy(frmItRatEfet);
     frmItRatEfet->sCliente = cliente;
     ds = frmItRatEfet->DataSetPadrao();
     frmItRatEfet->ShowModal();
   } catch (...) {
-    ui::Screen().SetCursor(ui::TCursor::Default);
     if (ds && ds->Active()) {
       if (EmEdicao(*ds)) ds->Cancel();
       RetiraFiltro(*ds);
     }
     throw;
   }
-  ui::Screen().SetCursor(ui::TCursor::Default);
   if (!ds || !ds->Active()) return 0;
 
   double soma = 0;

@@ -13,17 +13,10 @@ using ui::Make;
 TfrmConsEfetClie* frmConsEfetClie = nullptr;
 
 void CriaConsEfetClie() {
-  ui::Screen().SetCursor(ui::TCursor::HourGlass);
-  try {
-    frmConsEfetClie = ui::CreateForm<TfrmConsEfetClie>(nullptr);
-    frmConsEfetClie->ClearOnDestroy(frmConsEfetClie);
-    frmConsEfetClie->ShowModal();
-  } catch (...) {
-    // A screen that fails to come up must not leave the hourglass behind.
-    ui::Screen().SetCursor(ui::TCursor::Default);
-    throw;
-  }
-  ui::Screen().SetCursor(ui::TCursor::Default);
+  ui::HourGlass ampulheta;
+  frmConsEfetClie = ui::CreateForm<TfrmConsEfetClie>(nullptr);
+  frmConsEfetClie->ClearOnDestroy(frmConsEfetClie);
+  frmConsEfetClie->ShowModal();
 }
 
 namespace {

@@ -8,9 +8,11 @@
 
 #include "contracts/result.h"
 #include "pla01010/cli_pla01010.h"
+#include "platform/data/controls_off.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/scoped.h"
 #include "platform/ui/services.h"
 
 namespace pla01010 {
@@ -38,33 +40,6 @@ long double RoundHalfEven(long double v) {
   if (diff < 0.5L) return f;
   return std::fmod(f, 2.0L) == 0 ? f : f + 1;
 }
-
-// Restores a data-set event on every way out.
-class EventSwap {
-public:
-  EventSwap(data::TDataSetNotifyEvent& slot, data::TDataSetNotifyEvent replacement = nullptr)
-      : slot_(slot), saved_(std::move(slot)) {
-    slot_ = std::move(replacement);
-  }
-  ~EventSwap() { slot_ = std::move(saved_); }
-  EventSwap(const EventSwap&) = delete;
-  EventSwap& operator=(const EventSwap&) = delete;
-
-private:
-  data::TDataSetNotifyEvent& slot_;
-  data::TDataSetNotifyEvent saved_;
-};
-
-class ControlsOff {
-public:
-  explicit ControlsOff(data::TClientDataSet& ds) : ds_(ds) { ds_.DisableControls(); }
-  ~ControlsOff() { ds_.EnableControls(); }
-  ControlsOff(const ControlsOff&) = delete;
-  ControlsOff& operator=(const ControlsOff&) = delete;
-
-private:
-  data::TClientDataSet& ds_;
-};
 
 }  // namespace
 
@@ -121,9 +96,9 @@ void TfrmConsEfetClie::sbtConsolidarClick(ui::TObject&) {
     // The screen itself inserts here. The billing grid is re-filtered once at
     // the end instead of on every move of the client cursor: per move it would
     // cost a pass over all rows written so far.
-    EventSwap noInsertGuard(cdsEfetFat.BeforeInsert);
-    EventSwap noRefilter(cdsEfetClie.AfterScroll);
-    ControlsOff offPlan(cdsEfetPlan), offClie(cdsEfetClie), offFat(cdsEfetFat);
+    rtl::ScopedAssign noInsertGuard(cdsEfetFat.BeforeInsert, nullptr);
+    rtl::ScopedAssign noRefilter(cdsEfetClie.AfterScroll, nullptr);
+    data::ControlsOff offPlan(cdsEfetPlan), offClie(cdsEfetClie), offFat(cdsEfetFat);
     cdsEfetFat.SetFiltered(false);
 
     data::TField& planDia = cdsEfetPlan.FieldByName("DTCARDAPIO");
@@ -173,7 +148,7 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
   // plan in the plan's order.
   std::map<double, double> porDia;
   {
-    ControlsOff off(cdsAux);
+    data::ControlsOff off(cdsAux);
     data::TField& dia = cdsAux.FieldByName("DTCARDAPIO");
     data::TField& qt = cdsAux.FieldByName("QTEFETFAT");
     cdsAux.First();
@@ -186,7 +161,7 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
   std::string lista;
   std::string ultimoDia;
   {
-    ControlsOff off(cdsEfetPlan);
+    data::ControlsOff off(cdsEfetPlan);
     data::TField& dia = cdsEfetPlan.FieldByName("DTCARDAPIO");
     data::TField& qt = cdsEfetPlan.FieldByName("QTCLIEFETCAR");
     cdsEfetPlan.First();
@@ -208,8 +183,8 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
   }
 
   std::string texto;
-  host::ActiveShowAvi(this, 6, msgPadrao.Msg("cons_efet"));
-  try {
+  {
+    host::BusyScope busy(this, 6, msgPadrao.Msg("cons_efet"));
     cdsAux.SetFiltered(false);
     Variant r = Servidor("SetConsolEfet", {medCdFilial->Text(), medCdServico->Text(), cdsAux.Data(), marcaLeitura_});
     texto = host::CheckResultServ(r, true, 0).toString();
@@ -220,11 +195,7 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
       Variant lido = Servidor("GetEfetPlanCli", periodoLido_);
       if (contracts::ResultSucceeded(lido) && lido[1].isArray() && lido[1].size() > 2) marcaLeitura_ = lido[1][2];
     }
-  } catch (...) {
-    host::DeactiveShowAvi();
-    throw;
   }
-  host::DeactiveShowAvi();
 
   if (texto.empty()) ui::MessageDlg(msgPadrao.Msg("Consl_succ"), ui::TMsgDlgType::Information, ui::mbOK);
 }

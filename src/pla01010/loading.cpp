@@ -74,15 +74,7 @@ void TfrmConsEfetClie::medCdFilialChange(ui::TObject&) {
   edtNmServico->SetText("");
 }
 
-void TfrmConsEfetClie::medCdFilialExit(ui::TObject&) {
-  try {
-    medCdFilial->SetText(host::Ajusta(medCdFilial->Text(), 4));
-    edtNmFilial->SetText(host::ValidaFilial(medCdFilial->Text(), host::Operador(), false));
-  } catch (...) {
-    Refocus(medCdFilial);
-    throw;
-  }
-}
+void TfrmConsEfetClie::medCdFilialExit(ui::TObject&) { host::ConfereFilial(*medCdFilial, *edtNmFilial, false); }
 
 void TfrmConsEfetClie::btpFilialBeforePesq(ui::TObject&) { qryFilialPesq.Close(); }
 

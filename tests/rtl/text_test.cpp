@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/rtl/format.h"
+#include "platform/rtl/text.h"
 
 namespace rtl {
 namespace {
@@ -83,6 +83,29 @@ TEST(Utf8, LengthAndCopyCountCharacters) {
   EXPECT_EQ(Utf8Copy("ação", 10, 1), "");
   EXPECT_EQ(Utf8Copy("ação", 0, 0), "");
   EXPECT_EQ(Utf8Copy("😀ab", 0, 1), "😀");
+}
+
+TEST(Utf8, DropLastAndSplitTakeWholeCharacters) {
+  EXPECT_EQ(Utf8DropLast("ação"), "açã");
+  EXPECT_EQ(Utf8DropLast("a😀"), "a");
+  EXPECT_EQ(Utf8DropLast(""), "");
+  EXPECT_EQ(Utf8Split("aç😀"), (std::vector<std::string>{"a", "ç", "😀"}));
+  EXPECT_TRUE(Utf8Split("").empty());
+}
+
+TEST(Utf8, ValidUtf8RefusesEveryMalformedSequence) {
+  EXPECT_TRUE(ValidUtf8(""));
+  EXPECT_TRUE(ValidUtf8("ação € 😀"));
+  EXPECT_TRUE(ValidUtf8("\xf4\x8f\xbf\xbf"));   // U+10FFFF, the last one
+  EXPECT_FALSE(ValidUtf8("a\x80"));             // stray continuation byte
+  EXPECT_FALSE(ValidUtf8("\xc3"));              // truncated
+  EXPECT_FALSE(ValidUtf8("\xe2\x82"));
+  EXPECT_FALSE(ValidUtf8("\xc3("));             // lead byte without its continuation
+  EXPECT_FALSE(ValidUtf8("\xc0\xaf"));          // overlong '/'
+  EXPECT_FALSE(ValidUtf8("\xe0\x80\xaf"));
+  EXPECT_FALSE(ValidUtf8("\xed\xa0\x80"));      // a surrogate
+  EXPECT_FALSE(ValidUtf8("\xf4\x90\x80\x80"));  // above U+10FFFF
+  EXPECT_FALSE(ValidUtf8("\xff"));
 }
 
 TEST(StringOfChar, Repeats) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/rtl/text.h"
+
 namespace db {
 
 // Defined by the backends.
@@ -33,12 +35,7 @@ detail::DbClock::~DbClock() {
 
 const char* DialectName(Dialect d) { return d == Dialect::SQLite ? "SQLite" : "PostgreSQL"; }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) { return rtl::SameText(a, b); }
 
 namespace {
 std::string_view stripColon(std::string_view name) {

@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "platform/data/controls_off.h"
+#include "platform/rtl/text.h"
+
 namespace db {
 
 using data::TField;
@@ -155,12 +158,6 @@ TFieldType fieldType(ColumnType c) {
   }
 }
 
-size_t utf8Length(const std::string& s) {
-  size_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 }  // namespace
 
 void TADOIBQuery::Open() {
@@ -187,7 +184,7 @@ void TADOIBQuery::Open() {
       if (def.DataType == TFieldType::String) {
         size_t longest = 1;
         for (const auto& row : r.rows)
-          if (row[i].isString()) longest = std::max(longest, utf8Length(row[i].asStringRef()));
+          if (row[i].isString()) longest = std::max(longest, rtl::Utf8Length(row[i].asStringRef()));
         def.Size = static_cast<int>(std::max<size_t>(longest, 20));
       }
       defs.push_back(def);
@@ -239,7 +236,7 @@ void TADOIBQuery::load(const Result& r) {
     }
   };
 
-  DisableControls();
+  data::ControlsOff off(*this);
   try {
     for (const auto& row : r.rows) {
       Append();
@@ -258,12 +255,10 @@ void TADOIBQuery::load(const Result& r) {
       TClientDataSet::Close();
     } catch (...) {
     }
-    EnableControls();
     throw;
   }
   restore();
   First();
-  EnableControls();
 }
 
 void TADOIBQuery::Close() { TClientDataSet::Close(); }

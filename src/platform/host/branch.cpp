@@ -1,9 +1,11 @@
 #include "branch.h"
 
+#include "checks.h"
 #include "context.h"
 #include "platform/db/query.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
+#include "platform/ui/stdctrls.h"
 
 namespace host {
 
@@ -33,6 +35,16 @@ std::string ValidaFilial(std::string_view code, std::string_view operador, bool 
 
 std::string ValidaFilial(std::string_view code, std::string_view operador, bool checkRescinded) {
   return ValidaFilial(code, operador, checkRescinded, db::dtmDBGeral.Conn());
+}
+
+void ConfereFilial(ui::TCustomEdit& code, ui::TCustomEdit& name, bool checkRescinded) {
+  try {
+    code.SetText(Ajusta(code.Text(), 4));
+    name.SetText(ValidaFilial(code.Text(), Operador(), checkRescinded));
+  } catch (...) {
+    if (code.Enabled() && code.CanFocus()) code.SetFocus();
+    throw;
+  }
 }
 
 rtl::TDateTime DataProcFromDatabase(const std::string& branch) {

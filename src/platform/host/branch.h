@@ -9,6 +9,9 @@
 namespace db {
 class Connection;
 }
+namespace ui {
+class TCustomEdit;
+}
 
 namespace host {
 
@@ -19,6 +22,11 @@ namespace host {
 // refuses writes to it).
 std::string ValidaFilial(std::string_view code, std::string_view operador, bool checkRescinded);
 std::string ValidaFilial(std::string_view code, std::string_view operador, bool checkRescinded, db::Connection& conn);
+
+// The branch code typed in a header field: padded to 4 digits, checked with
+// ValidaFilial and its name shown in name. A refused code raises with the
+// focus back on the field (when it can take it), so the user stays on it.
+void ConfereFilial(ui::TCustomEdit& code, ui::TCustomEdit& name, bool checkRescinded);
 
 // Processing date of a branch from FILIAL; 0 for an unknown branch.
 rtl::TDateTime DataProcFromDatabase(const std::string& branch);

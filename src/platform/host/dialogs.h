@@ -34,6 +34,15 @@ ui::TModalResult ShowMsg(const TMessages& catalog, std::string_view key, ui::TMs
 void ActiveShowAvi(ui::TCustomForm* form, int kind, const std::string& text = {});
 void DeactiveShowAvi();
 
+// The busy animation from now until the scope ends, however it ends.
+class BusyScope {
+public:
+  BusyScope(ui::TCustomForm* form, int kind, const std::string& text = {}) { ActiveShowAvi(form, kind, text); }
+  ~BusyScope() { DeactiveShowAvi(); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+};
+
 // The standard catalog every base form adds (msgMensagensPadroes, msgMensagens).
 void FillStandardMessages(TMessages& catalog);
 

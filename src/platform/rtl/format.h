@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datetime.h"
+#include "text.h"  // the text helpers lived here first; callers still find them
 
 namespace rtl {
 
@@ -100,22 +101,5 @@ double Int(double value);
 // Rounds to n decimals with the platform's SimpleRoundTo (half away from zero
 // on the decimal representation).
 double SimpleRoundTo(double value, int digits = -2);
-
-// Text helpers with the platform's semantics; strings are UTF-8.
-std::string Trim(std::string_view text);
-std::string TrimLeft(std::string_view text);
-std::string TrimRight(std::string_view text);
-std::string UpperCase(std::string_view text);      // ASCII only, as UpperCase
-std::string LowerCase(std::string_view text);
-std::string AnsiUpperCase(std::string_view text);  // accented letters too
-std::string AnsiLowerCase(std::string_view text);
-bool SameText(std::string_view a, std::string_view b);          // ASCII case-insensitive
-bool AnsiSameText(std::string_view a, std::string_view b);      // accent-aware case-insensitive
-int CompareStr(std::string_view a, std::string_view b);
-int AnsiCompareText(std::string_view a, std::string_view b);
-// Characters, not bytes.
-size_t Utf8Length(std::string_view text);
-std::string Utf8Copy(std::string_view text, size_t first, size_t count);  // 0-based
-std::string StringOfChar(char c, size_t count);
 
 }  // namespace rtl

@@ -1,23 +1,16 @@
 #include "platform/ui/controls.h"
 
 #include <algorithm>
-#include <cctype>
 #include <iostream>
 
+#include "platform/rtl/scoped.h"
+#include "platform/rtl/text.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/services.h"
 
 namespace ui {
 
 namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 TChangeObserver& changeObserver() {
   static TChangeObserver o;
@@ -56,7 +49,7 @@ void TComponent::DestroyComponents() {
 }
 
 void TComponent::SetName(std::string name) {
-  if (sameName(name, name_)) {
+  if (rtl::SameText(name, name_)) {
     name_ = std::move(name);
     return;
   }
@@ -68,7 +61,7 @@ void TComponent::SetName(std::string name) {
 TComponent* TComponent::FindComponent(std::string_view name) const {
   if (name.empty()) return nullptr;
   for (TComponent* c : components_)
-    if (sameName(c->name_, name)) return c;
+    if (rtl::SameText(c->name_, name)) return c;
   return nullptr;
 }
 
@@ -603,7 +596,7 @@ void TScreen::SetCursor(TCursor c) {
 
 TCustomForm* TScreen::FindForm(std::string_view name) const {
   for (TCustomForm* f : forms_)
-    if (sameName(f->Name(), name)) return f;
+    if (rtl::SameText(f->Name(), name)) return f;
   return nullptr;
 }
 
@@ -676,13 +669,8 @@ void TApplication::HandleException(const std::exception& e) {
 }
 
 void TApplication::Perform(const std::function<void()>& action) {
-  struct Depth {
-    int& d;
-    explicit Depth(int& x) : d(x) { ++d; }
-    ~Depth() { --d; }
-  };
   {
-    Depth depth(depth_);
+    rtl::ScopedAssign<int> depth(depth_, depth_ + 1);
     try {
       action();
     } catch (const EScriptError&) {

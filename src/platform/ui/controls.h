@@ -351,6 +351,16 @@ private:
 
 TScreen& Screen();
 
+// The hourglass from now until the scope ends, however it ends; then the
+// default cursor (not the one before: the screens' waits do not nest).
+class HourGlass {
+public:
+  HourGlass() { Screen().SetCursor(TCursor::HourGlass); }
+  ~HourGlass() { Screen().SetCursor(TCursor::Default); }
+  HourGlass(const HourGlass&) = delete;
+  HourGlass& operator=(const HourGlass&) = delete;
+};
+
 struct Services;
 
 // The application: services, the exception handler and the entry points every

@@ -1,6 +1,7 @@
 #include "platform/ui/dbgrids.h"
 
 #include "platform/rtl/mask.h"
+#include "platform/rtl/text.h"
 #include "platform/ui/dbctrls.h"
 #include "platform/ui/services.h"
 #include "platform/ui/stdctrls.h"
@@ -168,11 +169,7 @@ TColumn& TDBGrid::Columns(int i) const {
 TColumn* TDBGrid::ColumnByField(std::string_view fieldName) const {
   for (auto& c : cols()) {
     const std::string& n = c->FieldName;
-    if (n.size() != fieldName.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < n.size() && same; ++i)
-      same = std::tolower(static_cast<unsigned char>(n[i])) == std::tolower(static_cast<unsigned char>(fieldName[i]));
-    if (same) return c.get();
+    if (rtl::SameText(n, fieldName)) return c.get();
   }
   return nullptr;
 }
@@ -508,10 +505,10 @@ void TDBGrid::typeChar(TChar c) {
   data::TField* f = SelectedField();
   std::string next;
   if (c == 8) {
-    next = (!editorMode_ || editorSelAll_) ? std::string() : Utf8DropLast(editText_);
+    next = (!editorMode_ || editorSelAll_) ? std::string() : rtl::Utf8DropLast(editText_);
   } else {
     std::string ch = EncodeUtf8(c);
-    size_t pos = Utf8Chars(base);
+    size_t pos = rtl::Utf8Length(base);
     if (f && !f->EditMask.empty()) {
       rtl::EditMask mask(f->EditMask);
       if (pos >= mask.positions().size() || !mask.accepts(pos, ch)) return;

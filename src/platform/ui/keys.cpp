@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/rtl/text.h"
+
 namespace ui {
 
 TShortCut ShortCut(Word key, TShiftState shift) {
@@ -35,17 +37,9 @@ const KeyName kKeyNames[] = {
     {"Insert", VK_INSERT}, {"Del", VK_DELETE}, {"Delete", VK_DELETE},
 };
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 Word keyFromName(std::string_view n) {
   for (const auto& k : kKeyNames)
-    if (iequals(n, k.name)) return k.key;
+    if (rtl::SameText(n, k.name)) return k.key;
   if (n.size() >= 2 && (n[0] == 'F' || n[0] == 'f')) {
     int f = 0;
     for (size_t i = 1; i < n.size(); ++i) {
@@ -70,9 +64,9 @@ TShortCut TextToShortCut(std::string_view text) {
     auto plus = rest.find('+');
     if (plus == std::string_view::npos || plus + 1 >= rest.size()) break;
     std::string_view mod = rest.substr(0, plus);
-    if (iequals(mod, "Ctrl")) shift |= ssCtrl;
-    else if (iequals(mod, "Shift")) shift |= ssShift;
-    else if (iequals(mod, "Alt")) shift |= ssAlt;
+    if (rtl::SameText(mod, "Ctrl")) shift |= ssCtrl;
+    else if (rtl::SameText(mod, "Shift")) shift |= ssShift;
+    else if (rtl::SameText(mod, "Alt")) shift |= ssAlt;
     else return 0;
     rest = rest.substr(plus + 1);
   }

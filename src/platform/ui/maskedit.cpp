@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/rtl/text.h"
+
 namespace ui {
 
 void TMaskEdit::SetEditMask(std::string mask) {
@@ -14,7 +16,7 @@ void TMaskEdit::SetEditMask(std::string mask) {
 
 void TMaskEdit::load(std::string_view value) {
   if (mask_.empty()) return;
-  buf_ = Utf8Split(mask_.displayText(value));
+  buf_ = rtl::Utf8Split(mask_.displayText(value));
   buf_.resize(mask_.positions().size(), mask_.blank());
   cursor_ = 0;
 }
@@ -84,7 +86,7 @@ void TMaskEdit::KeyDown(Word& key, TShiftState shift) {
       if (Modified) {
         // Back to the text the edit had when the focus came.
         load(mask_.valueFromText(atEnter_));
-        buf_ = Utf8Split(atEnter_);
+        buf_ = rtl::Utf8Split(atEnter_);
         buf_.resize(mask_.positions().size(), mask_.blank());
         Modified = false;
         setTextRaw(EditText());

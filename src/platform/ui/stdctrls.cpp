@@ -2,35 +2,11 @@
 
 #include <cctype>
 
+#include "platform/rtl/text.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/services.h"
 
 namespace ui {
-
-size_t Utf8Chars(std::string_view s) {
-  size_t n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
-}
-
-std::string Utf8DropLast(std::string_view s) {
-  if (s.empty()) return {};
-  size_t i = s.size() - 1;
-  while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
-  return std::string(s.substr(0, i));
-}
-
-std::vector<std::string> Utf8Split(std::string_view s) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < s.size();) {
-    size_t j = i + 1;
-    while (j < s.size() && (static_cast<unsigned char>(s[j]) & 0xC0) == 0x80) ++j;
-    out.emplace_back(s.substr(i, j - i));
-    i = j;
-  }
-  return out;
-}
 
 // ---------------------------------------------------------------------------
 void TLabel::SetBold(bool b) {
@@ -109,7 +85,7 @@ void TCustomEdit::KeyPress(TChar& key) {
 void TCustomEdit::EditKeyPress(TChar key) {
   if (key == 8) {
     if (text_.empty() || !CanModify()) return;
-    text_ = selAll_ ? std::string() : Utf8DropLast(text_);
+    text_ = selAll_ ? std::string() : rtl::Utf8DropLast(text_);
     selAll_ = false;
     Modified = true;
     Change();
@@ -123,7 +99,7 @@ void TCustomEdit::EditKeyPress(TChar key) {
     if (CharCase == TEditCharCase::LowerCase) c = static_cast<TChar>(std::tolower(static_cast<int>(c)));
   }
   std::string base = selAll_ ? std::string() : text_;
-  if (MaxLength > 0 && Utf8Chars(base) >= static_cast<size_t>(MaxLength)) return;  // refused, as a full edit beeps
+  if (MaxLength > 0 && rtl::Utf8Length(base) >= static_cast<size_t>(MaxLength)) return;  // refused, as a full edit beeps
   selAll_ = false;
   text_ = base + EncodeUtf8(c);
   Modified = true;
@@ -278,7 +254,7 @@ void TComboBox::KeyPress(TChar& key) {
   TWinControl::KeyPress(key);
   if (key == 0 || Style != TComboBoxStyle::DropDown) return;
   if (key == 8)
-    text_ = Utf8DropLast(text_);
+    text_ = rtl::Utf8DropLast(text_);
   else if (key >= 32)
     text_ += EncodeUtf8(key);
   else

@@ -204,9 +204,4 @@ private:
   std::string text_;
 };
 
-// UTF-8 helpers for editing by characters.
-size_t Utf8Chars(std::string_view s);
-std::string Utf8DropLast(std::string_view s);
-std::vector<std::string> Utf8Split(std::string_view s);
-
 }  // namespace ui
