@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 
 #include "contracts/result.h"
 #include "server/methods.h"
@@ -100,6 +101,18 @@ bool ValidUtf8(const std::string& s) {
   return true;
 }
 
+const char* const kServerBusy =
+    "O servidor está ocupado e não conseguiu gravar a tempo; nada foi gravado. Tente novamente em instantes.";
+
+// The database's lock was not had in time: the server is busy, nobody else
+// changed the record.
+bool IsLockTimeout(const db::DbError& e) {
+  // SQLite gives up with "database is locked" once its busy timeout passed;
+  // PostgreSQL's lock_not_available is 55P03.
+  const std::string& c = e.code();
+  return c == "database is locked" || c == "database table is locked" || c == "55P03";
+}
+
 std::string Outcome(const std::string& method, const Variant& r) {
   if (method == "Vd_Retirada") return r.toString().empty() ? "ok" : "text";
   if (method == "UpdEfetClie") {
@@ -124,6 +137,12 @@ std::vector<std::string> MediEfetivos::Methods() const {
   return names;
 }
 
+// UpdEfetClie's two deltas are `var`: the server's keys come back in them.
+std::vector<size_t> MediEfetivos::ByReference(const std::string& method) const {
+  if (method == "UpdEfetClie") return {0, 6};
+  return {};
+}
+
 Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
   auto start = std::chrono::steady_clock::now();
   const db::ThreadDbTime db0 = db::CurrentThreadDbTime();
@@ -144,6 +163,10 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
     try {
       auto lease = pool_.Acquire();
       server::Call k{*lease, ctx.operatorCode, {}, {}, {}};
+      // On SQLite the writes take turns here, in arrival order, before they
+      // ask for the database's lock.
+      std::optional<WriterQueue::Turn> turn;
+      if (!entry->readOnly && lease->dialect() == db::Dialect::SQLite) turn.emplace(writers_);
       try {
         // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
         if (entry->readOnly) lease->beginRead();
@@ -152,7 +175,9 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
         result = Failure(method, e.what());
       } catch (const db::DbError& e) {
         if (e.kind() == db::ErrorKind::Connection) lease.discard();
-        if (e.kind() == db::ErrorKind::Conflict || e.kind() == db::ErrorKind::Constraint)
+        if (IsLockTimeout(e))
+          result = Failure(method, kServerBusy);
+        else if (e.kind() == db::ErrorKind::Conflict || e.kind() == db::ErrorKind::Constraint)
           result = Failure(method, "Registro alterado por outro usuário ao mesmo tempo. Recarregue os dados e repita.");
         else
           result = Failure(method, std::string("Erro no banco de dados: ") + e.what());

@@ -9,6 +9,7 @@
 
 #include "contracts/remote.h"
 #include "platform/db/connection.h"
+#include "server/writer_queue.h"
 
 namespace server {
 
@@ -58,6 +59,7 @@ public:
   std::string ServerName() const override { return "Pla01000.rdmMediEfetivos"; }
   std::vector<std::string> Methods() const override;
   rtl::Variant Call(const std::string& method, rtl::VariantArray& args, const contracts::CallContext& ctx) override;
+  std::vector<size_t> ByReference(const std::string& method) const override;
 
   // Called once per request, after it ran (from the calling thread).
   std::function<void(const CallLog&)> OnCall;
@@ -66,6 +68,7 @@ public:
 
 private:
   ConnectionPool pool_;
+  WriterQueue writers_;
 };
 
 }  // namespace server

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "server/admin.h"
+
 namespace server {
 
 namespace {
@@ -290,6 +292,7 @@ int EnsureSchema(db::Connection& c) {
     c.exec("INSERT INTO VERSAOESQUEMA (NRVERSAO) VALUES (1)");
   }
   // Later versions: one step per version, each moving NRVERSAO forward.
+  EnsureSessionTables(c);
   t.commit();
   return found;
 }
