@@ -1,5 +1,8 @@
 // efetivos-server: the application server of the headcount screens.
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -24,9 +27,12 @@ Usage:
   efetivos-server [options]                     serve the remote methods
   efetivos-server audit --branch B --date D     print the audit trail of a branch and day
                                                 (D as dd/mm/yyyy or yyyy-mm-dd)
-  efetivos-server add-operator --code C --password P [--name N]
+  efetivos-server add-operator --code C [--name N]
                   [--branches B1,B2,... | --all-branches]
-                                                (an existing operator's sessions end)
+                                                the password (8 characters or more) is
+                                                asked on the terminal, or read as one
+                                                line from standard input; an existing
+                                                operator's sessions end
   efetivos-server deactivate-operator --code C  deactivate an operator and end its
                                                 sessions on every server at once
 
@@ -61,12 +67,39 @@ struct Options {
   int port = 8211;
   bool demo = false, insecure = false;
   std::string cert, key;
-  std::string branch, date, code, name, password, branches;
+  std::string branch, date, code, name, branches;
   bool allBranches = false;
 };
 
 bool IsLoopback(const std::string& address) {
   return address == "localhost" || address == "::1" || address == "[::1]" || address.rfind("127.", 0) == 0;
+}
+
+// One line from standard input; on a terminal it is asked twice, without echo.
+std::string ReadPassword() {
+  auto line = [](const char* prompt) {
+    bool tty = isatty(STDIN_FILENO);
+    termios saved{};
+    if (tty) {
+      std::cerr << prompt << std::flush;
+      tcgetattr(STDIN_FILENO, &saved);
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string s;
+    bool got = static_cast<bool>(std::getline(std::cin, s));
+    if (tty) {
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+      std::cerr << "\n";
+    }
+    if (!got) throw std::runtime_error("no password given on standard input");
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    return s;
+  };
+  std::string p = line("Senha do operador: ");
+  if (isatty(STDIN_FILENO) && line("Repita a senha: ") != p) throw std::runtime_error("as senhas digitadas diferem");
+  return p;
 }
 
 int Fail(const std::string& message) {
@@ -103,7 +136,9 @@ int main(int argc, char** argv) {
       else if (a == "--date") value(o.date);
       else if (a == "--code") value(o.code);
       else if (a == "--name") value(o.name);
-      else if (a == "--password") value(o.password);
+      else if (a == "--password")
+        // A password on the command line is seen by every user of the machine (ps, /proc).
+        return Fail("--password is not accepted: the password is asked on the terminal or read from standard input");
       else if (a == "--branches") value(o.branches);
       else if (a == "--all-branches") o.allBranches = true;
       else if (o.command.empty() && (a == "audit" || a == "add-operator" || a == "deactivate-operator")) o.command = a;
@@ -113,8 +148,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The start-up line names the kind, never the connection string (it may hold a password).
+  db::Dialect kind = db::Dialect::SQLite;
   try {
     auto c = db::Open(o.db);
+    kind = c->dialect();
     server::EnsureSchema(*c);
     if (o.command == "audit") {
       rtl::TDateTime day;
@@ -123,7 +161,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (o.command == "add-operator") {
-      server::NewOperator op{o.code, o.name, o.password, o.allBranches, {}};
+      server::NewOperator op{o.code, o.name, ReadPassword(), o.allBranches, {}};
       for (size_t p = 0; !o.branches.empty() && p != std::string::npos;) {
         size_t q = o.branches.find(',', p);
         op.branches.push_back(o.branches.substr(p, q == std::string::npos ? q : q - p));
@@ -175,7 +213,7 @@ int main(int argc, char** argv) {
     http.addModule(module);
     http.start();
     std::cerr << "efetivos-server: serving " << module.ServerName() << " on " << http.address() << ":" << http.port()
-              << " (" << o.db.substr(0, o.db.find(':') == std::string::npos ? 0 : o.db.find(':')) << ")\n";
+              << " (" << db::DialectName(kind) << ")\n";
     http.wait();
     return 0;
 #else

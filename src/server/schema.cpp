@@ -292,6 +292,14 @@ int EnsureSchema(db::Connection& c) {
     c.exec("INSERT INTO VERSAOESQUEMA (NRVERSAO) VALUES (1)");
   }
   // Later versions: one step per version, each moving NRVERSAO forward.
+  if (found < 2) {
+    // Version 2: audited values hold a client's trade name (100 characters).
+    // SQLite does not enforce a VARCHAR's length, so only PostgreSQL alters.
+    if (c.dialect() == db::Dialect::PostgreSQL)
+      c.execScript("ALTER TABLE AUDITORIA ALTER COLUMN VRANTERIOR TYPE VARCHAR(100), "
+                   "ALTER COLUMN VRNOVO TYPE VARCHAR(100)");
+    c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
+  }
   EnsureSessionTables(c);
   t.commit();
   return found;

@@ -60,7 +60,7 @@ TEST_P(SqliteWriters, ALockHeldPastTheBusyTimeoutIsReportedAsBusy) {
   holder->begin();  // BEGIN IMMEDIATE: the write lock
   std::string text = FailText(Call("SetEfetCat", {cat.Delta()}));
   holder->rollback();
-  EXPECT_EQ(text, "O servidor está ocupado e não conseguiu gravar a tempo; nada foi gravado. "
+  EXPECT_EQ(text, "Servidor ocupado: o banco de dados não liberou os registros a tempo e nada foi gravado. "
                   "Tente novamente em instantes.");
   Ok(Call("SetEfetCat", {cat.Delta()}));
 }
