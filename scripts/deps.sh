@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n
   xvfb xauth fonts-dejavu-core fontconfig poppler-utils
   libhpdf-dev
+  haproxy openssl
 )
 # libpq-dev drags a PostgreSQL upgrade when named while already installed.
 dpkg-query -W -f='${Status}' libpq-dev 2>/dev/null | grep -q 'install ok installed' || packages+=(libpq-dev)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -76,6 +77,7 @@ MainWindow::MainWindow() {
   binding_ = std::make_unique<Binding>(area_);
   // The listing's definitions: the usual folders, then the build tree's.
   reports_ = std::make_unique<report::TReportEngine>();
+  reports_->Library().AddFolder(QDir(QCoreApplication::applicationDirPath() + "/reports").absolutePath().toStdString());
   reports_->Library().AddFolder(
       QDir(QCoreApplication::applicationDirPath() + "/../../reports").absolutePath().toStdString());
   previousReports_ = host::SetReportEngine(reports_.get());
@@ -106,7 +108,10 @@ MainWindow::~MainWindow() {
   services_.reset();
   if (port_) {
     try {
-      net::Logout(host_.toStdString(), port_);
+      net::HttpTransportOptions transport;
+      transport.https = https_;
+      transport.caFile = caFile_.toStdString();
+      net::Logout(host_.toStdString(), port_, transport);
     } catch (...) {
     }
   }
@@ -115,10 +120,15 @@ MainWindow::~MainWindow() {
 
 std::optional<QString> MainWindow::connect(const ConnectionSettings& s) {
   try {
-    net::RegisterHttpTransport();
-    net::Login(s.host.toStdString(), s.port, s.operatorCode.toStdString(), s.password.toStdString());
+    net::HttpTransportOptions transport;
+    transport.https = s.https;
+    transport.caFile = s.caFile.toStdString();
+    net::RegisterHttpTransport(transport);
+    net::Login(s.host.toStdString(), s.port, s.operatorCode.toStdString(), s.password.toStdString(), transport);
     host_ = s.host;
     port_ = s.port;
+    https_ = s.https;
+    caFile_ = s.caFile;
     if (!s.database.isEmpty()) {
       db::dtmDBGeral.Configure(s.database.toStdString());
       host::UseDatabaseForContext();
@@ -251,12 +261,20 @@ bool AskLogin(ConnectionSettings& s, QSettings& settings, const QString& error) 
   auto* port = new QSpinBox;
   port->setRange(1, 65535);
   port->setValue(s.port);
+  auto* secure = new QCheckBox("Conexão segura (HTTPS)");
+  secure->setChecked(s.https);
+  auto* ca = new QLineEdit(s.caFile);
+  ca->setPlaceholderText("certificados do sistema");
+  ca->setEnabled(s.https);
+  QObject::connect(secure, &QCheckBox::toggled, ca, &QWidget::setEnabled);
   auto* db = new QLineEdit(s.database);
   auto* branch = new QLineEdit(s.branch);
   form->addRow("Operador", op);
   form->addRow("Senha", pw);
   form->addRow("Servidor", host);
   form->addRow("Porta", port);
+  form->addRow("", secure);
+  form->addRow("Autoridade certificadora", ca);
   form->addRow("Banco da filial", db);
   form->addRow("Filial", branch);
   auto* buttons = new QDialogButtonBox;
@@ -271,11 +289,15 @@ bool AskLogin(ConnectionSettings& s, QSettings& settings, const QString& error) 
   s.password = pw->text();
   s.host = host->text().trimmed();
   s.port = port->value();
+  s.https = secure->isChecked();
+  s.caFile = ca->text().trimmed();
   s.database = db->text().trimmed();
   s.branch = branch->text().trimmed();
   settings.setValue("login/operator", s.operatorCode);
   settings.setValue("server/host", s.host);
   settings.setValue("server/port", s.port);
+  settings.setValue("server/https", s.https);
+  settings.setValue("server/cafile", s.caFile);
   settings.setValue("database/connection", s.database);
   settings.setValue("login/branch", s.branch);
   return true;

@@ -27,6 +27,10 @@ struct ConnectionSettings {
   QString operatorCode;
   QString password;
   QString branch = "0001";  // processing branch
+  // HTTPS to the server, verified against caFile (PEM) or, when it is empty,
+  // the system's certificate store.
+  bool https = false;
+  QString caFile;
 };
 
 // Portuguese (Brazil) for Qt's own texts and the locale (dates, numbers);
@@ -68,6 +72,8 @@ private:
   std::unique_ptr<package::TPackage> package_;
   QString host_;
   int port_ = 0;
+  bool https_ = false;
+  QString caFile_;
 };
 
 // The package's folder: next to the program or in the build tree.

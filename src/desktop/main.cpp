@@ -2,6 +2,8 @@
 //
 //   efetivos                       login dialog, then the frame
 //   efetivos --local-server        a local server on the demo database, logged in as DEM
+//   efetivos --https [--ca FILE]   HTTPS to the server, verified against FILE or the
+//                                  system's store (kept in the settings; --http undoes it)
 //   efetivos --screenshot F.png --open PLA01000 [--keys "0001<Tab>..."] [--open PLA01010]
 //                                  renders the window in front (a modal screen, else the
 //                                  frame) offscreen to a picture and exits
@@ -45,7 +47,11 @@ int main(int argc, char** argv) {
   QCommandLineOption keys("keys", "Teclas digitadas (e cliques: <Page:...>, <Cell:GRADE,L,C>, <Button:GRADE>) "
                                    "na primeira tela aberta.", "KEYS");
   QCommandLineOption dbOpt("demo-db", "Arquivo SQLite do servidor local.", "FILE");
-  args.addOptions({local, shot, open, keys, dbOpt});
+  QCommandLineOption https("https", "Conecta ao servidor por HTTPS (guardado nas configurações).");
+  QCommandLineOption http("http", "Conecta ao servidor por HTTP sem TLS (guardado nas configurações).");
+  QCommandLineOption ca("ca", "Certificado da autoridade (PEM) que assina o do servidor; implica --https. "
+                              "Sem ele, vale o repositório de certificados do sistema.", "FILE");
+  args.addOptions({local, shot, open, keys, dbOpt, https, http, ca});
   args.process(app);
 
   QSettings settings;
@@ -55,6 +61,11 @@ int main(int argc, char** argv) {
   cs.database = settings.value("database/connection").toString();
   cs.operatorCode = settings.value("login/operator").toString();
   cs.branch = settings.value("login/branch", cs.branch).toString();
+  if (args.isSet(ca)) settings.setValue("server/cafile", args.value(ca));
+  if (args.isSet(https) || args.isSet(ca)) settings.setValue("server/https", true);
+  if (args.isSet(http)) settings.setValue("server/https", false);
+  cs.https = settings.value("server/https", false).toBool();
+  cs.caFile = settings.value("server/cafile").toString();
 
   std::unique_ptr<desktop::LocalServer> server;
   if (args.isSet(local)) {
@@ -66,6 +77,7 @@ int main(int argc, char** argv) {
     }
     cs.host = "127.0.0.1";
     cs.port = server->port();
+    cs.https = false;  // the local server listens on the loopback only
     cs.database = "sqlite:" + db;
     cs.operatorCode = "DEM";
     cs.password = "demo";

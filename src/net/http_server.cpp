@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include <dirent.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -95,287 +96,128 @@ private:
   bool stop_ = false;
 };
 
-const char* const kSessionRefused = "Sessão expirada ou inválida. Entre novamente.";
-const char* const kLoginRefused = "Operador ou senha inválidos.";
+const char* const kTooLarge = "A requisição excede o tamanho máximo aceito pelo servidor de aplicação.";
 
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
-
-std::string toHex(const unsigned char* p, size_t n) {
-  std::string hex(n * 2 + 1, '\0');
-  sodium_bin2hex(hex.data(), hex.size(), p, n);
-  hex.pop_back();
-  return hex;
-}
-
-// Sessions are keyed by a hash of the token, so the table never holds a token
-// and a lookup does not compare the secret itself.
-std::string tokenKey(const std::string& token) {
-  unsigned char h[crypto_generichash_BYTES];
-  crypto_generichash(h, sizeof h, reinterpret_cast<const unsigned char*>(token.data()), token.size(), nullptr, 0);
-  return std::string(reinterpret_cast<const char*>(h), sizeof h);
-}
-
-// A refusal on the way, with the HTTP status that goes with it.
-struct Refusal {
-  int status;
-  std::string message;
+// A refusal after which the connection cannot go on.
+struct CloseWith {
+  Refusal refusal;
 };
-
-std::string errorBody(const std::string& message, const char* code = nullptr) {
-  Envelope e;
-  e.texts["error"] = message;
-  if (code) e.texts["code"] = code;
-  return EncodeEnvelope(e);
-}
 
 }  // namespace
 
-std::string ServerTimingHeader(const RequestLog& log) {
-  char buf[128];
-  int n = std::snprintf(buf, sizeof buf, "handler;dur=%.3f", log.milliseconds);
-  if (log.methodMilliseconds > 0 && n > 0 && static_cast<size_t>(n) < sizeof buf)
-    n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ", method;dur=%.3f", log.methodMilliseconds);
-  if (log.databaseMilliseconds >= 0 && n > 0 && static_cast<size_t>(n) < sizeof buf)
-    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ", db;dur=%.3f", log.databaseMilliseconds);
-  return buf;
-}
-
-std::string FormatRequestLog(const RequestLog& log) {
-  char ms[32];
-  std::snprintf(ms, sizeof ms, "%.1f ms", log.milliseconds);
-  std::string line = log.path;
-  if (!log.method.empty()) line += " " + log.method;
-  line += " operador=" + (log.operatorCode.empty() ? std::string("-") : log.operatorCode);
-  if (!log.branch.empty()) line += " filial=" + log.branch;
-  if (!log.client.empty()) line += " cliente=" + log.client;
-  line += " ";
-  line += ms;
-  line += " " + log.outcome;
-  // One line whatever the message holds.
-  std::replace(line.begin(), line.end(), '\n', ' ');
-  std::replace(line.begin(), line.end(), '\r', ' ');
-  return line;
-}
-
-RequestLogger StderrRequestLogger() {
-  return [](const RequestLog& log) {
-    static std::mutex m;
-    std::string line = FormatRequestLog(log) + "\n";
-    std::lock_guard lock(m);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-  };
-}
-
-std::string HashPassword(const std::string& password) {
-  EnsureSodium();
-  char out[crypto_pwhash_STRBYTES];
-  if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                        crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
-    throw rtl::Exception("Memória insuficiente para calcular o hash da senha.");
-  return out;
-}
-
-bool VerifyPassword(const std::string& hash, const std::string& password) {
-  EnsureSodium();
-  if (hash.empty() || hash.size() >= crypto_pwhash_STRBYTES) return false;
-  return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
-}
-
 struct HttpServer::Impl {
-  contracts::OperatorStore& operators;
   HttpServerOptions options;
+  Endpoint endpoint;
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
   int boundPort = 0;
   bool isSecure = false;
-  std::unordered_map<std::string, contracts::RemoteModule*> modules;  // lower-case name
-  std::unordered_map<contracts::RemoteModule*, std::unordered_map<std::string, std::string>> methods;
-
-  struct Session {
-    std::string operatorCode;
-    Clock::time_point expires;
-  };
-  mutable std::mutex sessionsMutex;
-  std::unordered_map<std::string, Session> sessions;
-  std::counting_semaphore<1024> loginSlots;
-  std::once_flag dummyOnce;
-  std::string dummyHash;
 
   std::mutex stateMutex;
   std::condition_variable stopped;
   bool isStopped = true;
 
-  Impl(contracts::OperatorStore& ops, HttpServerOptions opts)
-      : operators(ops), options(std::move(opts)), loginSlots(std::clamp(options.maxConcurrentLogins, 1, 1024)) {
-    if (!options.clock) options.clock = [] { return Clock::now(); };
+  std::atomic<int> inflight{0};  // requests inside a handler
+
+  Impl(contracts::OperatorStore& ops, HttpServerOptions opts) : options(std::move(opts)), endpoint(ops, options) {
     if (!options.logger) options.logger = StderrRequestLogger();
     options.limits.maxBytes = options.maxBodyBytes;
   }
 
-  Clock::time_point now() const { return options.clock(); }
-
-  std::string newSession(const std::string& op) {
-    unsigned char raw[32];
-    randombytes_buf(raw, sizeof raw);
-    std::string token = toHex(raw, sizeof raw);
-    sodium_memzero(raw, sizeof raw);
-    std::lock_guard lock(sessionsMutex);
-    if (sessions.size() >= options.maxSessions) {
-      auto t = now();
-      std::erase_if(sessions, [&](const auto& kv) { return kv.second.expires <= t; });
-      if (sessions.size() >= options.maxSessions)
-        throw Refusal{503, "O servidor atingiu o limite de sessões abertas. Tente mais tarde."};
-    }
-    sessions[tokenKey(token)] = Session{op, now() + options.sessionTimeout};
-    return token;
-  }
-
-  // The operator of a live session; each use pushes the expiry forward.
-  std::string checkSession(const std::string& token) {
-    if (token.empty()) throw Refusal{401, kSessionRefused};
-    std::lock_guard lock(sessionsMutex);
-    auto it = sessions.find(tokenKey(token));
-    if (it == sessions.end()) throw Refusal{401, kSessionRefused};
-    auto t = now();
-    if (it->second.expires <= t) {
-      sessions.erase(it);
-      throw Refusal{401, kSessionRefused};
-    }
-    it->second.expires = t + options.sessionTimeout;
-    return it->second.operatorCode;
-  }
-
-  std::string login(const Envelope& e) {
-    std::string op = e.text("operator");
-    std::string password = e.text("password");
-    if (op.empty()) throw Refusal{401, kLoginRefused};
-    std::optional<std::string> hash;
+  // Runs one request: handle fills the reply and the log; refusals and
+  // unexpected errors become replies in the envelope the client reads.
+  template <class Fn>
+  void serve(const char* path, const httplib::Request& req, httplib::Response& res, Fn handle) {
+    ++inflight;
+    struct Leave {
+      std::atomic<int>& n;
+      ~Leave() { --n; }
+    } leave{inflight};
+    auto started = Clock::now();
+    RequestLog log;
+    log.path = path;
+    log.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+    Reply reply;
     try {
-      hash = operators.PasswordHash(op);
-    } catch (const std::exception& ex) {
-      throw Refusal{500, std::string("Falha ao consultar o operador: ") + ex.what()};
+      reply = handle(log);
+    } catch (const Refusal& r) {
+      reply = Endpoint::refuse(r, log);
+    } catch (const CloseWith& c) {
+      reply = Endpoint::refuse(c.refusal, log);
+      replyAndClose(req, reply);
+    } catch (const WireError& e) {
+      reply = Endpoint::refuse(Refusal{400, e.Message()}, log);
+    } catch (const std::exception& e) {
+      reply = Endpoint::refuse(Refusal{500, std::string("Erro no servidor de aplicação: ") + e.what()}, log);
     }
-    loginSlots.acquire();
-    bool ok;
-    if (hash) {
-      ok = VerifyPassword(*hash, password);
-    } else {
-      // Same work for an unknown operator, so timing does not tell which exist.
-      std::call_once(dummyOnce, [&] { dummyHash = HashPassword("-"); });
-      VerifyPassword(dummyHash, password);
-      ok = false;
-    }
-    loginSlots.release();
-    if (!ok) throw Refusal{401, kLoginRefused};
-    return newSession(op);
+    res.status = reply.status;
+    res.set_content(std::move(reply.body), "application/json");
+    log.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    res.set_header("Server-Timing", ServerTimingHeader(log));
+    options.logger(log);
   }
 
-  void handleLogin(const httplib::Request& req, httplib::Response& res, RequestLog& log) {
-    Envelope in = DecodeEnvelope(req.body, options.limits);
-    log.operatorCode = in.text("operator").substr(0, 60);
-    std::string token = login(in);
-    Envelope out;
-    out.texts["token"] = token;
-    out.texts["operator"] = in.text("operator");
-    res.set_content(EncodeEnvelope(out), "application/json");
-    log.ok = true;
-    log.outcome = "ok";
-  }
-
-  void handleLogout(const httplib::Request& req, httplib::Response& res, RequestLog& log) {
-    Envelope in = DecodeEnvelope(req.body, options.limits);
-    std::string token = in.text("token");
-    {
-      std::lock_guard lock(sessionsMutex);
-      auto it = sessions.find(tokenKey(token));
-      if (it != sessions.end()) {
-        log.operatorCode = it->second.operatorCode;
-        sessions.erase(it);
+  // Reads the body, at most limit bytes. A larger one is not read at all
+  // (nothing of it is kept), and since what is left of it could not be told
+  // from a next request, the refusal closes the connection.
+  std::string readBody(const httplib::Request& req, const httplib::ContentReader& reader, size_t limit,
+                       const Refusal& overLimit) {
+    if (req.has_header("Content-Length")) {
+      unsigned long long declared = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+      if (declared > limit) throw CloseWith{overLimit};
+    }
+    std::string body;
+    bool over = false;
+    reader([&](const char* data, size_t n) {
+      if (body.size() + n > limit) {
+        over = true;
+        return false;
       }
-    }
-    res.set_content("{}", "application/json");
-    log.ok = true;
-    log.outcome = "ok";
+      body.append(data, n);
+      return true;
+    });
+    if (over) throw CloseWith{overLimit};
+    return body;
+  }
+  std::string readBody(const httplib::Request& req, const httplib::ContentReader& reader, size_t limit) {
+    return readBody(req, reader, limit, Refusal{413, kTooLarge});
   }
 
-  void handleCall(const httplib::Request& req, httplib::Response& res, RequestLog& log) {
-    Envelope in = DecodeEnvelope(req.body, options.limits);
-    log.server = in.text("server");
-    log.method = in.text("method").substr(0, 60);
-    contracts::CallContext ctx;
-    ctx.operatorCode = checkSession(in.text("token"));
-    ctx.clientAddress = log.client;
-    log.operatorCode = ctx.operatorCode;
+  // Writes the reply straight to the socket and ends the connection: the
+  // library would otherwise go on reading the unread body as its next request.
+  void replyAndClose(const httplib::Request& req, const Reply& reply);
 
-    auto mod = modules.find(lower(log.server));
-    if (mod == modules.end())
-      throw Refusal{404, "Servidor de aplicação desconhecido: '" + log.server.substr(0, 60) + "'."};
-    const auto& names = methods.at(mod->second);
-    auto m = names.find(lower(in.text("method")));
-    if (m == names.end())
-      throw Refusal{404, "Método desconhecido no servidor " + mod->second->ServerName() + ": '" + log.method + "'."};
-    log.method = m->second;
-
-    rtl::VariantArray args = in.args ? std::move(*in.args) : rtl::VariantArray{};
-    Envelope out;
-    auto called = Clock::now();
-    try {
-      out.result = mod->second->Call(m->second, args, ctx);
-      out.args = std::move(args);
-    } catch (const std::exception& ex) {
-      out.result = contracts::ResultFail(ex.what());
-    } catch (...) {
-      out.result = contracts::ResultFail("Erro desconhecido no servidor de aplicação.");
-    }
-    log.methodMilliseconds = std::chrono::duration<double, std::milli>(Clock::now() - called).count();
-    log.databaseMilliseconds = ctx.databaseMs;
-    log.branch = ctx.branch;
-    const rtl::Variant& r = *out.result;
-    log.ok = !(contracts::IsResultArray(r) && !r[0].toBool());
-    log.outcome = log.ok ? "ok" : "falha: " + contracts::ResultMessage(r);
-    res.set_content(EncodeEnvelope(out), "application/json");
+  void handleLogin(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    serve("/login", req, res, [&](RequestLog& log) {
+      std::string body = readBody(req, reader, options.maxUnauthenticatedBytes);
+      return endpoint.login(body, req.remote_addr, log);
+    });
   }
 
-  using Handler = void (Impl::*)(const httplib::Request&, httplib::Response&, RequestLog&);
-
-  std::atomic<int> inflight{0};  // requests inside a handler
-
-  httplib::Server::Handler wrap(const char* path, Handler h) {
-    return [this, path, h](const httplib::Request& req, httplib::Response& res) {
-      ++inflight;
-      struct Leave {
-        std::atomic<int>& n;
-        ~Leave() { --n; }
-      } leave{inflight};
-      auto started = Clock::now();
-      RequestLog log;
-      log.path = path;
-      log.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+  void handleCall(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    serve("/call", req, res, [&](RequestLog& log) {
+      std::string op;
       try {
-        (this->*h)(req, res, log);
+        op = endpoint.authenticate(Endpoint::BearerToken(req.get_header_value("Authorization")));
       } catch (const Refusal& r) {
-        res.status = r.status;
-        res.set_content(errorBody(r.message, r.status == 401 ? "session" : nullptr), "application/json");
-        log.outcome = "recusada: " + r.message;
-      } catch (const WireError& e) {
-        res.status = 400;
-        res.set_content(errorBody(e.Message()), "application/json");
-        log.outcome = "recusada: " + e.Message();
-      } catch (const std::exception& e) {
-        res.status = 500;
-        res.set_content(errorBody(std::string("Erro no servidor de aplicação: ") + e.what()), "application/json");
-        log.outcome = std::string("erro: ") + e.what();
+        // A small body is read to its end (and dropped) so the connection
+        // stays usable; a larger one is not read at all.
+        readBody(req, reader, options.maxUnauthenticatedBytes, r);
+        throw;
       }
-      log.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-      res.set_header("Server-Timing", ServerTimingHeader(log));
-      options.logger(log);
-    };
+      log.operatorCode = op;
+      std::string body = readBody(req, reader, options.maxBodyBytes);
+      return endpoint.call(op, body, log);
+    });
+  }
+
+  void handleLogout(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    serve("/logout", req, res, [&](RequestLog& log) {
+      readBody(req, reader, options.maxUnauthenticatedBytes);
+      return endpoint.logout(Endpoint::BearerToken(req.get_header_value("Authorization")), log);
+    });
   }
 };
-
 namespace {
 // Calls fn(fd) for every socket of this process whose own address has this
 // port: the library hands out neither its listening socket nor the accepted ones.
@@ -420,11 +262,7 @@ HttpServer::HttpServer(contracts::OperatorStore& operators, HttpServerOptions op
 
 HttpServer::~HttpServer() { stop(); }
 
-void HttpServer::addModule(contracts::RemoteModule& module) {
-  impl_->modules[lower(module.ServerName())] = &module;
-  auto& names = impl_->methods[&module];
-  for (const std::string& m : module.Methods()) names[lower(m)] = m;
-}
+void HttpServer::addModule(contracts::RemoteModule& module) { impl_->endpoint.addModule(module); }
 
 void HttpServer::start() {
   Impl& d = *impl_;
@@ -459,9 +297,16 @@ void HttpServer::start() {
   s.set_read_timeout(o.readTimeoutSeconds, 0);
   s.set_write_timeout(o.writeTimeoutSeconds, 0);
   s.set_payload_max_length(o.maxBodyBytes);
-  s.Post("/login", d.wrap("/login", &Impl::handleLogin));
-  s.Post("/call", d.wrap("/call", &Impl::handleCall));
-  s.Post("/logout", d.wrap("/logout", &Impl::handleLogout));
+  using Reader = httplib::ContentReader;
+  s.Post("/login", [&d](const httplib::Request& q, httplib::Response& r, const Reader& c) { d.handleLogin(q, r, c); });
+  s.Post("/call", [&d](const httplib::Request& q, httplib::Response& r, const Reader& c) { d.handleCall(q, r, c); });
+  s.Post("/logout", [&d](const httplib::Request& q, httplib::Response& r, const Reader& c) { d.handleLogout(q, r, c); });
+  s.Get("/health", [&d](const httplib::Request& q, httplib::Response& r) {
+    Reply reply = d.endpoint.health();
+    r.status = reply.status;
+    r.set_content(reply.body, "application/json");
+    (void)q;
+  });
   // Whatever the library refuses by itself (unknown path, body too large,
   // malformed request) still answers in the envelope the client reads.
   s.set_error_handler([&d](const httplib::Request& req, httplib::Response& res) {
@@ -472,11 +317,10 @@ void HttpServer::start() {
       case 413: message = "A requisição excede o tamanho máximo aceito pelo servidor de aplicação."; break;
       default: message = "Requisição recusada pelo servidor de aplicação (HTTP " + std::to_string(res.status) + ").";
     }
-    res.set_content(errorBody(message), "application/json");
     RequestLog log;
+    res.set_content(Endpoint::refuse(Refusal{res.status, message}, log).body, "application/json");
     log.path = req.path.substr(0, 60);
     log.client = req.remote_addr + ":" + std::to_string(req.remote_port);
-    log.outcome = "recusada: " + message;
     d.options.logger(log);
   });
 
@@ -549,9 +393,41 @@ int HttpServer::port() const { return impl_->boundPort; }
 const std::string& HttpServer::address() const { return impl_->options.address; }
 bool HttpServer::secure() const { return impl_->isSecure; }
 
-size_t HttpServer::sessionCount() const {
-  std::lock_guard lock(impl_->sessionsMutex);
-  return impl_->sessions.size();
+void HttpServer::Impl::replyAndClose(const httplib::Request& req, const Reply& reply) {
+  // The library does not hand out the socket: find it by its peer.
+  std::string peer = req.remote_addr;
+  int peerPort = req.remote_port;
+  forEachSocketOnPort(boundPort, [&](int fd) {
+    sockaddr_storage a{};
+    socklen_t n = sizeof a;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &n) != 0) return;
+    char host[INET6_ADDRSTRLEN] = {};
+    int port = -1;
+    if (a.ss_family == AF_INET) {
+      auto* in = reinterpret_cast<sockaddr_in*>(&a);
+      inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+      port = ntohs(in->sin_port);
+    } else if (a.ss_family == AF_INET6) {
+      auto* in = reinterpret_cast<sockaddr_in6*>(&a);
+      inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
+      port = ntohs(in->sin6_port);
+    }
+    if (port != peerPort || peer != host) return;
+    // Under TLS the bytes would have to be encrypted: there the connection
+    // just ends.
+    if (!isSecure) {
+      std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " +
+                         (reply.status == 401 ? "Unauthorized" : reply.status == 413 ? "Payload Too Large" : "Error") +
+                         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + reply.body;
+      for (size_t sent = 0; sent < head.size();) {
+        ssize_t k = send(fd, head.data() + sent, head.size() - sent, MSG_NOSIGNAL);
+        if (k <= 0) break;
+        sent += static_cast<size_t>(k);
+      }
+    }
+    shutdown(fd, SHUT_RDWR);
+  });
 }
 
 }  // namespace net

@@ -2,6 +2,9 @@
 
 #include <httplib.h>
 
+#include <charconv>
+#include <csignal>
+#include <mutex>
 #include <chrono>
 #include <cstdlib>
 
@@ -45,10 +48,18 @@ std::string hostPart(const std::string& host) {
   return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
 }
 
+// A server may refuse a request before reading its body and close the
+// connection while the body is still being sent; the write must then fail as
+// an error, not end the process with SIGPIPE.
+void IgnoreBrokenPipes() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
 class HttpTransport : public contracts::Transport {
 public:
   HttpTransport(const std::string& host, int port, HttpTransportOptions options)
-      : options_(std::move(options)),
+      : options_((IgnoreBrokenPipes(), std::move(options))),
         where_(host + ":" + std::to_string(port)),
         client_((options_.https ? "https://" : "http://") + hostPart(host) + ":" + std::to_string(port)) {
     if (!client_.is_valid()) throw TransportError("Endereço inválido do servidor de aplicação: " + where_ + ".");
@@ -64,10 +75,13 @@ public:
   }
 
   // The reply envelope of path, or a TransportError that says what went wrong.
-  Envelope post(const std::string& path, const Envelope& request, const std::string& what) {
+  Envelope post(const std::string& path, const Envelope& request, const std::string& what,
+               const std::string& token = {}) {
     auto started = std::chrono::steady_clock::now();
     lastTiming = ServerTiming{};
-    auto res = client_.Post(path.c_str(), EncodeEnvelope(request), "application/json");
+    httplib::Headers headers;
+    if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
+    auto res = client_.Post(path.c_str(), headers, EncodeEnvelope(request), "application/json");
     if (!res) throw TransportError(describe(res.error(), what));
     Envelope reply;
     try {
@@ -92,15 +106,26 @@ public:
     Envelope request;
     request.texts["server"] = server;
     request.texts["method"] = method;
-    request.texts["token"] = token;
     request.args = args;
-    Envelope reply = post("/call", request, "a chamada " + method);
+    Envelope reply = post("/call", request, "a chamada " + method, token);
     if (!reply.result) throw TransportError("Resposta do servidor de aplicação sem resultado para " + method + ".");
     if (reply.args) {
-      if (reply.args->size() != args.size())
-        throw TransportError("Resposta do servidor de aplicação com argumentos a mais ou a menos para " + method +
-                             ".");
-      args = std::move(*reply.args);
+      // Only the by-reference arguments come back, at the positions "refs" names.
+      std::vector<size_t> at;
+      bool bad = false;
+      for (std::string_view rest = reply.text("refs"); !rest.empty() && !bad;) {
+        size_t q = rest.find(',');
+        std::string_view part = rest.substr(0, q);
+        size_t i = 0;
+        auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), i);
+        bad = ec != std::errc{} || end != part.data() + part.size() || i >= args.size();
+        if (!bad) at.push_back(i);
+        rest = q == std::string_view::npos ? std::string_view{} : rest.substr(q + 1);
+      }
+      if (bad || at.size() != reply.args->size())
+        throw TransportError("Resposta do servidor de aplicação com argumentos por referência inválidos para " +
+                             method + ".");
+      for (size_t k = 0; k < at.size(); ++k) args[at[k]] = std::move((*reply.args)[k]);
     }
     return std::move(*reply.result);
   }
@@ -163,9 +188,7 @@ void Logout(const std::string& host, int port, HttpTransportOptions options) {
   if (session.token.empty()) return;
   try {
     HttpTransport t(host, port, std::move(options));
-    Envelope request;
-    request.texts["token"] = session.token;
-    t.post("/logout", request, "a saída do operador");
+    t.post("/logout", Envelope{}, "a saída do operador", session.token);
   } catch (const TransportError&) {
     // The session expires on the server by itself.
   }

@@ -44,9 +44,13 @@ void AddOperator(db::Connection& c, const NewOperator& op) {
            " VALUES (:P_OP, :P_NOME, :P_HASH, 'S', :P_TODAS)",
            p);
   else
+  {
     c.exec("UPDATE OPERADOR SET NMOPERADOR = :P_NOME, DSSENHAHASH = :P_HASH, IDATIVO = 'S', IDTODASFILIAIS = :P_TODAS"
            " WHERE CDOPERADOR = :P_OP",
            p);
+    // A new password ends the sessions opened with the old one.
+    EndOperatorSessions(c, op.code);
+  }
   c.exec("DELETE FROM OPERFILIAL WHERE CDOPERADOR = :P_OP", {{"P_OP", op.code}});
   for (const auto& b : op.branches) {
     if (c.query("SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = :P_FIL", {{"P_FIL", b}}).empty())
@@ -54,14 +58,6 @@ void AddOperator(db::Connection& c, const NewOperator& op) {
     c.exec("INSERT INTO OPERFILIAL (CDOPERADOR, CDFILIAL) VALUES (:P_OP, :P_FIL)", {{"P_OP", op.code}, {"P_FIL", b}});
   }
   t.commit();
-}
-
-std::optional<std::string> OperatorStore::PasswordHash(const std::string& operatorCode) {
-  auto c = db::Open(cs_);
-  auto r = c->query("SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = :P_OP AND IDATIVO = 'S'",
-                    {{"P_OP", operatorCode}});
-  if (r.empty()) return std::nullopt;
-  return r.rows[0][0].toString();
 }
 
 void PrintAudit(db::Connection& c, const std::string& branch, rtl::TDateTime day, std::ostream& out) {

@@ -31,7 +31,10 @@ Usage:
                   [--branches B1,B2,... | --all-branches]
                                                 the password (8 characters or more) is
                                                 asked on the terminal, or read as one
-                                                line from standard input
+                                                line from standard input; an existing
+                                                operator's sessions end
+  efetivos-server deactivate-operator --code C  deactivate an operator and end its
+                                                sessions on every server at once
 
 Options:
   --db CONN        database: sqlite:PATH (default sqlite:efetivos.db) or a
@@ -39,6 +42,11 @@ Options:
                    or postgresql://...)
   --listen ADDR    address to listen on (default 127.0.0.1)
   --port N         port to listen on (default 8211)
+  --cert FILE      HTTPS: the server's certificate (PEM, chain included)
+  --key FILE       HTTPS: its private key (PEM)
+  --insecure       allow plain HTTP on an address other than the loopback
+                   (only behind a balancer that terminates TLS on the same host
+                   or a trusted network: passwords and tokens travel in clear)
   --demo           fill an empty database with the demo company; its operator
                    is DEM with password "demo" (all branches), and CAM with
                    password "campinas" (branch 0002 only)
@@ -57,10 +65,15 @@ bool ParseDay(const std::string& s, rtl::TDateTime& out) {
 struct Options {
   std::string db = "sqlite:efetivos.db", listen = "127.0.0.1", command;
   int port = 8211;
-  bool demo = false;
+  bool demo = false, insecure = false;
+  std::string cert, key;
   std::string branch, date, code, name, branches;
   bool allBranches = false;
 };
+
+bool IsLoopback(const std::string& address) {
+  return address == "localhost" || address == "::1" || address == "[::1]" || address.rfind("127.", 0) == 0;
+}
 
 // One line from standard input; on a terminal it is asked twice, without echo.
 std::string ReadPassword() {
@@ -116,6 +129,9 @@ int main(int argc, char** argv) {
         value(p);
         o.port = std::stoi(p);
       } else if (a == "--demo") o.demo = true;
+      else if (a == "--cert") value(o.cert);
+      else if (a == "--key") value(o.key);
+      else if (a == "--insecure") o.insecure = true;
       else if (a == "--branch") value(o.branch);
       else if (a == "--date") value(o.date);
       else if (a == "--code") value(o.code);
@@ -125,7 +141,7 @@ int main(int argc, char** argv) {
         return Fail("--password is not accepted: the password is asked on the terminal or read from standard input");
       else if (a == "--branches") value(o.branches);
       else if (a == "--all-branches") o.allBranches = true;
-      else if (o.command.empty() && (a == "audit" || a == "add-operator")) o.command = a;
+      else if (o.command.empty() && (a == "audit" || a == "add-operator" || a == "deactivate-operator")) o.command = a;
       else return Fail("unknown argument " + a + " (see --help)");
     } catch (const std::exception& e) {
       return Fail(e.what());
@@ -155,6 +171,20 @@ int main(int argc, char** argv) {
       std::cout << "Operador " << o.code << " gravado.\n";
       return 0;
     }
+    if (o.command == "deactivate-operator") {
+      if (o.code.empty()) return Fail("deactivate-operator needs --code C");
+      if (!server::DeactivateOperator(*c, o.code)) return Fail("operator " + o.code + " not found");
+      std::cout << "Operador " << o.code << " desativado; suas sessões foram encerradas.\n";
+      return 0;
+    }
+    if (o.cert.empty() != o.key.empty()) return Fail("HTTPS needs both --cert and --key");
+    if (o.cert.empty() && !IsLoopback(o.listen)) {
+      if (!o.insecure)
+        return Fail("refusing to listen on " + o.listen +
+                    " without TLS: give --cert and --key, or --insecure to accept plain HTTP there");
+      std::cerr << "efetivos-server: WARNING: plain HTTP on " << o.listen
+                << ": passwords and session tokens cross the network in clear\n";
+    }
     if (o.demo) {
       if (!c->query("SELECT CDFILIAL FROM FILIAL").empty()) {
         std::cerr << "efetivos-server: database already has branches; demo data not added\n";
@@ -177,6 +207,8 @@ int main(int argc, char** argv) {
     net::HttpServerOptions options;
     options.address = o.listen;
     options.port = o.port;
+    options.certFile = o.cert;
+    options.keyFile = o.key;
     net::HttpServer http(operators, options);
     http.addModule(module);
     http.start();

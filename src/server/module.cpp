@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "contracts/result.h"
 #include "server/methods.h"
@@ -181,6 +182,12 @@ std::vector<std::string> MediEfetivos::Methods() const {
   return names;
 }
 
+// UpdEfetClie's two deltas are `var`: the server's keys come back in them.
+std::vector<size_t> MediEfetivos::ByReference(const std::string& method) const {
+  if (method == "UpdEfetClie") return {0, 6};
+  return {};
+}
+
 Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
   auto start = std::chrono::steady_clock::now();
   const db::ThreadDbTime db0 = db::CurrentThreadDbTime();
@@ -201,6 +208,10 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
     try {
       auto lease = pool_.Acquire();
       server::Call k{*lease, ctx.operatorCode, {}, {}, {}};
+      // On SQLite the writes take turns here, in arrival order, before they
+      // ask for the database's lock.
+      std::optional<WriterQueue::Turn> turn;
+      if (!entry->readOnly && lease->dialect() == db::Dialect::SQLite) turn.emplace(writers_);
       try {
         // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
         if (entry->readOnly) lease->beginRead();

@@ -9,6 +9,7 @@
 
 #include "contracts/remote.h"
 #include "platform/db/connection.h"
+#include "server/writer_queue.h"
 
 namespace server {
 
@@ -58,6 +59,7 @@ public:
   std::string ServerName() const override { return "Pla01000.rdmMediEfetivos"; }
   std::vector<std::string> Methods() const override;
   rtl::Variant Call(const std::string& method, rtl::VariantArray& args, const contracts::CallContext& ctx) override;
+  std::vector<size_t> ByReference(const std::string& method) const override;
 
   // Called once per request, after it ran (from the calling thread).
   std::function<void(const CallLog&)> OnCall;
@@ -72,6 +74,7 @@ private:
   void Fault(const std::string& method, const std::string& op, const char* kind, const std::string& code,
              const std::string& text) const;
   ConnectionPool pool_;
+  WriterQueue writers_;
 };
 
 }  // namespace server

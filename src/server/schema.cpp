@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "server/admin.h"
+
 namespace server {
 
 namespace {
@@ -298,6 +300,7 @@ int EnsureSchema(db::Connection& c) {
                    "ALTER COLUMN VRNOVO TYPE VARCHAR(100)");
     c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
   }
+  EnsureSessionTables(c);
   t.commit();
   return found;
 }

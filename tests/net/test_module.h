@@ -38,6 +38,11 @@ public:
     }
     return contracts::ResultFail("?");
   }
+  // Increment's first three arguments are by reference; Echo has none.
+  std::vector<size_t> ByReference(const std::string& method) const override {
+    if (method == "Increment") return {0, 1, 2};
+    return {};
+  }
 };
 
 class Operators : public contracts::OperatorStore {

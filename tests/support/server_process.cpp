@@ -122,6 +122,13 @@ void ServerProcess::Restart() {
 
 std::string ServerProcess::log() const { return Slurp(log_); }
 
+long ServerProcess::peakMemoryKb() const {
+  if (pid_ <= 0) return -1;
+  std::string status = Slurp("/proc/" + std::to_string(pid_) + "/status");
+  size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 6, nullptr, 10);
+}
+
 std::string ServerProcess::Run(const std::vector<std::string>& args) const {
   std::vector<std::string> argv{program_};
   argv.insert(argv.end(), args.begin(), args.end());

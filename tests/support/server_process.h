@@ -21,6 +21,8 @@ public:
 
   int port() const { return port_; }
   bool running() const { return pid_ > 0; }
+  // The process's peak resident memory (VmHWM) in kB, or -1.
+  long peakMemoryKb() const;
   // SIGKILL and reap: the server gets no chance to finish anything.
   void Kill();
   // SIGTERM, then SIGKILL when it does not end.

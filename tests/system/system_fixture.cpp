@@ -18,6 +18,7 @@ namespace systest {
 namespace {
 
 thread_local std::string tlsToken;
+net::HttpTransportOptions transportOptions;
 
 // The HTTP transport, carrying the token of the clerk whose thread calls.
 class ThreadSessionTransport : public contracts::Transport {
@@ -111,14 +112,26 @@ std::map<std::string, Variant> Ledger::last() const {
 
 // ---- Sessions
 
-void RegisterPerThreadSessions() {
-  contracts::RegisterTransportFactory([](const std::string& host, int port) {
+void RegisterPerThreadSessions(net::HttpTransportOptions options) {
+  transportOptions = options;
+  contracts::RegisterTransportFactory([options](const std::string& host, int port) {
     return std::unique_ptr<contracts::Transport>(
-        std::make_unique<ThreadSessionTransport>(net::MakeHttpTransport(host, port)));
+        std::make_unique<ThreadSessionTransport>(net::MakeHttpTransport(host, port, options)));
   });
 }
 
 void SetThreadToken(std::string token) { tlsToken = std::move(token); }
+
+Found Look(db::Connection& c, const Write& w) {
+  int present = 0, absent = 0;
+  for (const auto& ch : w.changes) {
+    std::string stored = AuditText(ReadStored(c, ch).value);
+    if (stored == AuditText(ch.after)) ++present;
+    else if (stored == AuditText(ch.before)) ++absent;
+  }
+  int n = static_cast<int>(w.changes.size());
+  return present == n ? Found::Present : absent == n ? Found::Absent : Found::Partial;
+}
 
 // ---- Clerk
 
@@ -128,7 +141,7 @@ Clerk::Clerk(int port, std::string op, std::string password, std::string branch,
 
 void Clerk::Login() {
   ++stats_.requests;
-  token_ = net::Login("127.0.0.1", port_, op_, password_);
+  token_ = net::Login("127.0.0.1", port_, op_, password_, transportOptions);
   SetThreadToken(token_);
   conn_ = std::make_unique<contracts::TNetConnection>("Pla01000.rdmMediEfetivos");
   int port = port_;

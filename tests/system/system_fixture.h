@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "contracts/net_connection.h"
+#include "net/http_transport.h"
 #include "platform/data/dataset.h"
 #include "platform/db/connection.h"
 #include "platform/rtl/datetime.h"
@@ -93,8 +94,9 @@ struct Stats {
 };
 
 // Makes TNetConnection use the HTTP transport with the calling thread's token,
-// so one process can hold many logged-in clerks.
-void RegisterPerThreadSessions();
+// so one process can hold many logged-in clerks. The options (HTTPS and its
+// certificate authority) reach the clerks' logins too.
+void RegisterPerThreadSessions(net::HttpTransportOptions options = {});
 void SetThreadToken(std::string token);
 
 // A write that was sent: the changes it carried, and how it ended.
@@ -153,6 +155,12 @@ private:
   Ledger& ledger_;
   std::unique_ptr<contracts::TNetConnection> conn_;
 };
+
+// How a write that failed is found in the database: wholly there (the server
+// committed it and the reply was lost), wholly absent, or partly there, which
+// must never happen.
+enum class Found { Present, Absent, Partial };
+Found Look(db::Connection& c, const Write& w);
 
 // What the database holds for every key of the ledger, and its audit rows,
 // compared with the ledger. Adds failures to the running test.
