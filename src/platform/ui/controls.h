@@ -352,7 +352,7 @@ private:
 TScreen& Screen();
 
 // The hourglass from now until the scope ends, however it ends; then the
-// default cursor (not the one before: the screens' waits do not nest).
+// default cursor, whichever cursor was showing before.
 class HourGlass {
 public:
   HourGlass() { Screen().SetCursor(TCursor::HourGlass); }
