@@ -20,8 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 const char* const kSessionRefused = "Sessão expirada ou inválida. Entre novamente.";
 const char* const kLoginRefused = "Operador ou senha inválidos.";
-const char* const kDatabaseDown =
-    "O banco de dados do servidor de aplicação não está respondendo. Tente novamente em instantes.";
+// The same words the module uses when a call meets the database down.
+const char* const kDatabaseDown = "Banco de dados indisponível no momento. Tente novamente em instantes.";
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });

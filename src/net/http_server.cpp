@@ -98,6 +98,22 @@ private:
 
 const char* const kTooLarge = "A requisição excede o tamanho máximo aceito pelo servidor de aplicação.";
 
+// The address a request came from. Behind a balancer on this machine (the peer
+// is the loopback) it is the last address the balancer added to
+// X-Forwarded-For, so failed logins are counted per clerk's address, not once
+// for the whole company.
+std::string SourceAddress(const httplib::Request& req) {
+  const std::string& peer = req.remote_addr;
+  bool loopback = peer.rfind("127.", 0) == 0 || peer == "::1" || peer == "::ffff:127.0.0.1";
+  if (!loopback || !req.has_header("X-Forwarded-For")) return peer;
+  std::string chain = req.get_header_value("X-Forwarded-For");
+  size_t comma = chain.rfind(',');
+  std::string last = chain.substr(comma == std::string::npos ? 0 : comma + 1);
+  last.erase(0, last.find_first_not_of(' '));
+  last.erase(last.find_last_not_of(' ') + 1);
+  return last.empty() || last.size() > 45 ? peer : last;
+}
+
 // A refusal after which the connection cannot go on.
 struct CloseWith {
   Refusal refusal;
@@ -136,7 +152,7 @@ struct HttpServer::Impl {
     auto started = Clock::now();
     RequestLog log;
     log.path = path;
-    log.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+    log.client = SourceAddress(req) + ":" + std::to_string(req.remote_port);
     Reply reply;
     try {
       reply = handle(log);
@@ -190,7 +206,7 @@ struct HttpServer::Impl {
   void handleLogin(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
     serve("/login", req, res, [&](RequestLog& log) {
       std::string body = readBody(req, reader, options.maxUnauthenticatedBytes);
-      return endpoint.login(body, req.remote_addr, log);
+      return endpoint.login(body, SourceAddress(req), log);
     });
   }
 

@@ -567,3 +567,24 @@ TEST(RequestLog, ValuesAreCutAndControlCharactersEscaped) {
   line = net::FormatRequestLog(log);
   EXPECT_NE(line.find(std::string(119, 'B') + "..."), std::string::npos);
 }
+
+// Behind a balancer on the same machine every clerk arrives from the loopback:
+// failed logins are counted per address the balancer forwards.
+TEST_F(HttpTransportTest, FailedLoginsAreCountedPerForwardedAddress) {
+  options_.loginFailuresPerAddress = 2;
+  options_.loginFailuresPerOperator = 100;
+  options_.firstLoginWait = std::chrono::seconds(60);
+  StartServer();
+  httplib::Client c("127.0.0.1", server_->port());
+  auto login = [&](const char* from, const std::string& op, const std::string& pw) {
+    auto res = c.Post("/login", {{"X-Forwarded-For", std::string("192.0.2.9, ") + from}},
+                      R"({"operator":")" + op + R"(","password":")" + pw + R"("})", "application/json");
+    return res ? res->status : -1;
+  };
+  EXPECT_EQ(login("10.0.0.1", "NINGUEM", "x"), 401);
+  EXPECT_EQ(login("10.0.0.1", "OUTRO", "x"), 401);
+  EXPECT_EQ(login("10.0.0.1", "CAIXA", "outra senha"), 429);
+  EXPECT_EQ(login("10.0.0.2", "CAIXA", "outra senha"), 200);
+  auto logs = Logs();
+  EXPECT_EQ(logs.back().client.rfind("10.0.0.2:", 0), 0u) << logs.back().client;
+}
