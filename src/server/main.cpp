@@ -10,6 +10,7 @@
 #include "platform/rtl/datetime.h"
 #include "server/admin.h"
 #include "server/demo.h"
+#include "server/historico.h"
 #include "server/module.h"
 #include "server/schema.h"
 #ifdef EFET_HAVE_NET
@@ -23,7 +24,10 @@ const char* kHelp = R"(efetivos-server: application server 'Pla01000.rdmMediEfet
 Usage:
   efetivos-server [options]                     serve the remote methods
   efetivos-server audit --branch B --date D     print the audit trail of a branch and day
-                                                (D as dd/mm/yyyy or yyyy-mm-dd)
+                  [--table T --key K] [--field F]
+                                                (D as dd/mm/yyyy or yyyy-mm-dd); --table,
+                                                --key and --field narrow it to one row
+                                                and field (then --date may be left out)
   efetivos-server add-operator --code C --password P [--name N]
                   [--branches B1,B2,... | --all-branches]
 
@@ -52,7 +56,7 @@ struct Options {
   std::string db = "sqlite:efetivos.db", listen = "127.0.0.1", command;
   int port = 8211;
   bool demo = false;
-  std::string branch, date, code, name, password, branches;
+  std::string branch, date, code, name, password, branches, table, key, field;
   bool allBranches = false;
 };
 
@@ -85,6 +89,9 @@ int main(int argc, char** argv) {
       } else if (a == "--demo") o.demo = true;
       else if (a == "--branch") value(o.branch);
       else if (a == "--date") value(o.date);
+      else if (a == "--table") value(o.table);
+      else if (a == "--key") value(o.key);
+      else if (a == "--field") value(o.field);
       else if (a == "--code") value(o.code);
       else if (a == "--name") value(o.name);
       else if (a == "--password") value(o.password);
@@ -101,9 +108,14 @@ int main(int argc, char** argv) {
     auto c = db::Open(o.db);
     server::EnsureSchema(*c);
     if (o.command == "audit") {
+      server::AuditFilter f{o.branch, std::nullopt, o.table, o.key, o.field};
       rtl::TDateTime day;
-      if (o.branch.empty() || !ParseDay(o.date, day)) return Fail("audit needs --branch B --date D");
-      server::PrintAudit(*c, o.branch, day, std::cout);
+      if (!o.date.empty()) {
+        if (!ParseDay(o.date, day)) return Fail("audit: --date " + o.date + " is not a date");
+        f.day = day;
+      }
+      if (o.branch.empty() || (!f.day && o.key.empty())) return Fail("audit needs --branch B and --date D or --key K");
+      server::PrintAudit(*c, f, std::cout);
       return 0;
     }
     if (o.command == "add-operator") {
@@ -133,6 +145,7 @@ int main(int argc, char** argv) {
 
   try {
     server::MediEfetivos module(o.db);
+    server::Historico historico(module);
     server::OperatorStore operators(o.db);
 #ifdef EFET_HAVE_NET
     // The transport writes the request line (method, operator, branch, ms, outcome).
@@ -141,6 +154,7 @@ int main(int argc, char** argv) {
     options.port = o.port;
     net::HttpServer http(operators, options);
     http.addModule(module);
+    http.addModule(historico);
     http.start();
     std::cerr << "efetivos-server: serving " << module.ServerName() << " on " << http.address() << ":" << http.port()
               << " (" << o.db.substr(0, o.db.find(':') == std::string::npos ? 0 : o.db.find(':')) << ")\n";

@@ -144,6 +144,7 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
     try {
       auto lease = pool_.Acquire();
       server::Call k{*lease, ctx.operatorCode, {}, {}, {}};
+      k.method = method;
       try {
         // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
         if (entry->readOnly) lease->beginRead();

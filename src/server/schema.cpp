@@ -290,6 +290,13 @@ int EnsureSchema(db::Connection& c) {
     c.exec("INSERT INTO VERSAOESQUEMA (NRVERSAO) VALUES (1)");
   }
   // Later versions: one step per version, each moving NRVERSAO forward.
+  if (found < 2) {
+    // Version 2: the method that wrote each change (rows written before say
+    // nothing), and the index of a value's history.
+    c.exec("ALTER TABLE AUDITORIA ADD COLUMN NMMETODO VARCHAR(30)");
+    c.exec("CREATE INDEX IXAUDITORIACAMPO ON AUDITORIA (CDFILIAL, NMTABELA, DSCHAVE, NMCAMPO, DTREFERENCIA)");
+    c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
+  }
   t.commit();
   return found;
 }

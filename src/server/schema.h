@@ -6,7 +6,7 @@
 
 namespace server {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Creates the tables on an empty database, or upgrades an older version, in one
 // transaction. Returns the version found before (0 for an empty database).
