@@ -216,7 +216,7 @@ ImportPreview ParseTurnstileFile(std::string_view raw) {
       continue;
     }
     l.verdict = Verdict::Ready;
-    l.text = VerdictText(Verdict::Ready);
+    l.text = "Leitura nova.";
     l.send = true;
     p.lines.push_back(std::move(l));
   }
@@ -272,7 +272,7 @@ void JudgeLines(ImportPreview& p, const std::string& branch, const rtl::Variant&
                                   (l.storedEnd ? Whole(*l.storedEnd) : std::string("(vazio)")) + " → " +
                                   Whole(l.start) + "–" + Whole(l.end) + ".");
     } else {
-      set(Verdict::Ready, VerdictText(Verdict::Ready));
+      set(Verdict::Ready, "Leitura nova.");
     }
   }
 }

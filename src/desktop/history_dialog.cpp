@@ -25,13 +25,16 @@ bool HasHistory(ui::TDBGrid& grid) {
   return f && f->DataType() == data::TFieldType::Float && !f->Calculated();
 }
 
-// What names the row to the user: the first text column the grid shows.
+// What names the row to the user: the first name or description the grid
+// shows, else its first text.
 QString RowCaption(ui::TDBGrid& grid) {
-  for (int i = 0; i < grid.ColumnCount(); ++i) {
-    data::TField* f = grid.Columns(i).Field();
-    if (grid.Columns(i).Visible && f && f->DataType() == data::TFieldType::String && !f->IsNull())
-      return Q(f->DisplayText());
-  }
+  for (bool namesOnly : {true, false})
+    for (int i = 0; i < grid.ColumnCount(); ++i) {
+      data::TField* f = grid.Columns(i).Field();
+      if (!grid.Columns(i).Visible || !f || f->DataType() != data::TFieldType::String || f->IsNull()) continue;
+      const std::string& n = f->FieldName();
+      if (!namesOnly || n.rfind("NM", 0) == 0 || n.rfind("DS", 0) == 0) return Q(f->DisplayText());
+    }
   return {};
 }
 
