@@ -1,17 +1,24 @@
-// The data-set engine on rows shaped like the client headcounts (cdsServCli):
-// packets, filters, Locate, edits with the change log, inserts, walks, copies.
-// Items processed are rows; "bytes_per_row" is heap measured around a load or
-// an insert run, "value_bytes_per_row" the size of the row's values (text
-// bytes plus 8 per number) for comparison.
+// The data-set engine on the two peers' own row and operations (bench/peers):
+// the same 13 fields, the same generator and seed (splitmix64, accented
+// names, fractional quantities), the same steps timed. Times are CPU time
+// (Google Benchmark's default clock); the allocator keeps its defaults.
+//
+// Each benchmark sets the counter "rows": the rows (or edits, or lookups) one
+// iteration handles, so ns per row = CPU time / rows, as the peers print it.
+// Extra counters: heap bytes per row, delta bytes per edit, the slowest
+// single operation.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
+#include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/data/dataset.h"
 #include "platform/data/packet.h"
@@ -22,72 +29,162 @@ using rtl::Variant;
 
 namespace {
 
-std::vector<TFieldDef> servCliDefs() {
-  return {{"CDFILIAL", TFieldType::String, 4},        {"CDSERVFILI", TFieldType::String, 5},
-          {"CDCLIENTE", TFieldType::String, 21},      {"NMRAZSOCCLIE", TFieldType::String, 50},
-          {"NMFANTCLIE", TFieldType::String, 100},    {"QTCOMEFETCLI", TFieldType::Float},
-          {"VRSERVFATUEFCLI", TFieldType::Float},     {"DTEFETCLIE", TFieldType::DateTime},
-          {"CDSERVPLAN", TFieldType::String, 5, true}, {"NRAPURACFAT", TFieldType::String, 10},
-          {"IDTPIJURCLIE", TFieldType::String, 1},    {"NRINSJURCLIE", TFieldType::String, 20},
-          {"QTVENDAEFETCLI", TFieldType::Float}};
-}
+// ---- the peers' data (a port of their GenerateRows)
 
-const char* kWords[] = {"COMERCIO", "INDUSTRIA", "ALIMENTOS", "SERVICOS", "METALURGICA", "TEXTIL", "HOSPITAL",
-                        "ESCOLA", "TRANSPORTES", "CONSTRUTORA", "AGRICOLA", "QUIMICA"};
+constexpr uint64_t kSeed = 20240101ULL;
+constexpr int kMaxEdits = 10000;
 
-std::vector<Variant> makeRow(std::mt19937& rng, int i, double& valueBytes) {
-  char buf[64];
-  std::vector<Variant> v;
-  std::snprintf(buf, sizeof buf, "%04d", 1 + i % 20);
-  v.emplace_back(std::string(buf));
-  std::snprintf(buf, sizeof buf, "%05d", 100 + i % 37);
-  v.emplace_back(std::string(buf));
-  std::snprintf(buf, sizeof buf, "%014d", 10000000 + i * 7);
-  v.emplace_back(std::string(buf));
-  std::string razao = std::string(kWords[rng() % 12]) + " " + kWords[rng() % 12] + " " + std::to_string(i) + " LTDA";
-  v.emplace_back(razao);
-  v.emplace_back(std::string(kWords[rng() % 12]) + " " + std::to_string(i % 997));
-  v.emplace_back(static_cast<double>(rng() % 500));
-  v.emplace_back(static_cast<double>(rng() % 100000) / 100.0);
-  v.push_back(Variant::FromDate(rtl::EncodeDate(2024, 1, 1) + i % 366));
-  std::snprintf(buf, sizeof buf, "%05d", 100 + i % 37);
-  v.emplace_back(std::string(buf));
-  if (i % 3 == 0) {
-    std::snprintf(buf, sizeof buf, "%010d", i);
-    v.emplace_back(std::string(buf));
-  } else {
-    v.emplace_back(std::string());
-  }
-  v.emplace_back(std::string(i % 4 ? "J" : "F"));
-  std::snprintf(buf, sizeof buf, "%014lld", 11222333000100LL + i);
-  v.emplace_back(std::string(buf));
-  v.emplace_back(static_cast<double>(rng() % 50));
-  for (auto& x : v) valueBytes += x.isString() ? static_cast<double>(x.asStringRef().size()) : 8.0;
-  return v;
-}
+const char* const kWords[32] = {"Café",     "Crème",   "Brûlée",  "Jalapeño", "Façade",     "Naïve",   "Gâteau",
+                                "Piñata",   "Señor",   "Déjà",    "Über",     "Smörgås",    "Fiancé",  "Rösti",
+                                "Kitchen",  "Grill",   "Bakery",  "Foods",    "Market",     "Supply",  "Catering",
+                                "Services", "Group",   "Trading", "Company",  "Restaurant", "Deli",    "Express",
+                                "North",    "Central", "Golden",  "Green"};
 
-struct Sample {
-  rtl::DataPacket packet;
-  double valueBytesPerRow = 0;
-  std::vector<Variant> lastRow;
+struct Row {
+  std::string filial, servfili, cliente, razsoc, fant;
+  double qtcomefet, vrservfatu, dtefet;
+  std::string servplan, nrapurac, idtpijur, nrinsjur;
+  double qtvendaefet;
 };
 
-const Sample& sample(int rows) {
-  static std::map<int, Sample> cache;
-  auto it = cache.find(rows);
-  if (it != cache.end()) return it->second;
-  Sample s;
-  std::mt19937 rng(7);
-  PacketWriter w(servCliDefs());
-  double bytes = 0;
-  for (int i = 0; i < rows; ++i) {
-    auto row = makeRow(rng, i, bytes);
-    w.AddRow(row);
-    if (i == rows - 1) s.lastRow = row;
+struct Rng {
+  uint64_t state = kSeed;
+  uint64_t next() {
+    state += 0x9E3779B97F4A7C15ULL;
+    uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
   }
-  s.packet = w.Finish();
-  s.valueBytesPerRow = bytes / rows;
-  return cache.emplace(rows, std::move(s)).first->second;
+  int below(int n) { return static_cast<int>(next() % static_cast<uint64_t>(n)); }
+};
+
+int utf8Chars(const std::string& s) {
+  int c = 0;
+  for (unsigned char ch : s) c += (ch & 0xC0) != 0x80;
+  return c;
+}
+
+// The first maxChars characters, never more than maxBytes bytes, cut at a
+// character boundary (the peers' CutUtf8, kept 1-based as there).
+std::string cutUtf8(const std::string& s, int maxChars, int maxBytes) {
+  int len = static_cast<int>(s.size()), chars = 0, lastGood = 0, i = 1;
+  auto at = [&](int k) { return static_cast<unsigned char>(s[static_cast<size_t>(k - 1)]); };
+  while (i <= len) {
+    if ((at(i) & 0xC0) != 0x80) {
+      lastGood = i - 1;
+      if (chars == maxChars) break;
+      ++chars;
+    }
+    if (i > maxBytes) break;
+    ++i;
+    if (i > len) lastGood = len;
+  }
+  lastGood = std::min(lastGood, maxBytes);
+  while (lastGood > 0 && lastGood < len && (at(lastGood + 1) & 0xC0) == 0x80) --lastGood;
+  return s.substr(0, static_cast<size_t>(lastGood));
+}
+
+std::string makeName(Rng& rng, int maxBytes) {
+  int target = 20 + rng.below(41);
+  std::string s;
+  while (utf8Chars(s) < target) {
+    if (!s.empty()) s += ' ';
+    s += kWords[rng.below(32)];
+  }
+  std::string r = cutUtf8(s, target, maxBytes);
+  if (!r.empty() && r.back() == ' ') r.back() = '.';
+  return r;
+}
+
+std::string digits(Rng& rng, int n) {
+  std::string s(static_cast<size_t>(n), '0');
+  for (auto& c : s) c = static_cast<char>('0' + rng.below(10));
+  return s;
+}
+
+std::vector<Row> generate(int n) {
+  Rng rng;
+  const double base = rtl::EncodeDate(2024, 1, 1);
+  std::vector<Row> rows(static_cast<size_t>(n));
+  char buf[32];
+  for (int i = 0; i < n; ++i) {
+    Row& r = rows[static_cast<size_t>(i)];
+    r.filial = "000" + std::to_string(1 + rng.below(3));
+    std::snprintf(buf, sizeof buf, "%05d", 1 + rng.below(10));
+    r.servfili = buf;
+    std::snprintf(buf, sizeof buf, "C%07d", i + 1);
+    r.cliente = buf;
+    r.razsoc = makeName(rng, 50);
+    r.fant = makeName(rng, 100);
+    r.qtcomefet = rng.below(100000) / 100.0;
+    r.vrservfatu = rng.below(10000000) / 100.0;
+    r.dtefet = base + rng.below(90);
+    std::snprintf(buf, sizeof buf, "PL%03d", 1 + rng.below(20));
+    r.servplan = buf;
+    r.nrapurac = "2024" + digits(rng, 6);
+    if (rng.below(2) == 0) {
+      r.idtpijur = "F";
+      r.nrinsjur = digits(rng, 11);
+    } else {
+      r.idtpijur = "J";
+      r.nrinsjur = digits(rng, 14);
+    }
+    r.qtvendaefet = rng.below(100000) / 100.0;
+  }
+  return rows;
+}
+
+const std::vector<Row>& rowsOf(int n) {
+  static std::map<int, std::vector<Row>> cache;
+  auto it = cache.find(n);
+  if (it == cache.end()) it = cache.emplace(n, generate(n)).first;
+  return it->second;
+}
+
+// ---- the data set, filled as the peers fill theirs
+
+std::unique_ptr<TClientDataSet> newDataSet() {
+  auto ds = std::make_unique<TClientDataSet>("cdsServCli");
+  ds->FieldDefs() = {{"CDFILIAL", TFieldType::String, 4},         {"CDSERVFILI", TFieldType::String, 5},
+                     {"CDCLIENTE", TFieldType::String, 21},       {"NMRAZSOCCLIE", TFieldType::String, 50},
+                     {"NMFANTCLIE", TFieldType::String, 100},     {"QTCOMEFETCLI", TFieldType::Float},
+                     {"VRSERVFATUEFCLI", TFieldType::Float},      {"DTEFETCLIE", TFieldType::DateTime},
+                     {"CDSERVPLAN", TFieldType::String, 5, true}, {"NRAPURACFAT", TFieldType::String, 10},
+                     {"IDTPIJURCLIE", TFieldType::String, 1},     {"NRINSJURCLIE", TFieldType::String, 20},
+                     {"QTVENDAEFETCLI", TFieldType::Float}};
+  ds->CreateDataSet();
+  return ds;
+}
+
+struct Fields {
+  TField* f[13];
+  explicit Fields(TClientDataSet& ds) {
+    for (size_t i = 0; i < 13; ++i) f[i] = &ds.Fields(i);
+  }
+};
+
+inline void appendRow(TClientDataSet& ds, const Fields& fs, const Row& r) {
+  ds.Append();
+  fs.f[0]->SetAsString(r.filial);
+  fs.f[1]->SetAsString(r.servfili);
+  fs.f[2]->SetAsString(r.cliente);
+  fs.f[3]->SetAsString(r.razsoc);
+  fs.f[4]->SetAsString(r.fant);
+  fs.f[5]->SetAsFloat(r.qtcomefet);
+  fs.f[6]->SetAsFloat(r.vrservfatu);
+  fs.f[7]->SetAsDateTime(r.dtefet);
+  fs.f[8]->SetAsString(r.servplan);
+  fs.f[9]->SetAsString(r.nrapurac);
+  fs.f[10]->SetAsString(r.idtpijur);
+  fs.f[11]->SetAsString(r.nrinsjur);
+  fs.f[12]->SetAsFloat(r.qtvendaefet);
+  ds.Post();
+}
+
+void fill(TClientDataSet& ds, const std::vector<Row>& rows) {
+  Fields fs(ds);
+  for (auto& r : rows) appendRow(ds, fs, r);
 }
 
 // Heap in use, including the large blocks malloc maps on their own.
@@ -96,207 +193,351 @@ size_t heapInUse() {
   return m.uordblks + m.hblkhd;
 }
 
-void BM_LoadPacket(benchmark::State& state) {
-  const auto& s = sample(static_cast<int>(state.range(0)));
-  double perRow;
+// The loaded data set the read-only operations run on, with its packet.
+struct Loaded {
+  rtl::DataPacket packet;
+  std::unique_ptr<TClientDataSet> ds;
+  double heapPerRowInsert = 0;  // after insert_all, with the insert log
+  double heapPerRowLoad = 0;    // after loading the packet
+};
+
+Loaded& loaded(int n) {
+  static std::map<int, Loaded> cache;
+  auto it = cache.find(n);
+  if (it != cache.end()) return it->second;
+  Loaded l;
+  const auto& rows = rowsOf(n);
+  size_t before = heapInUse();
+  auto filled = newDataSet();
+  fill(*filled, rows);
+  l.heapPerRowInsert = static_cast<double>(heapInUse() - before) / n;
+  filled->MergeChangeLog();
+  l.packet = filled->Data();
+  filled.reset();
   {
-    TClientDataSet warm;  // the first load also sets up the parser's reusable buffers
-    warm.SetData(s.packet);
+    TClientDataSet warm;  // the first load sets up the parser's reusable buffers
+    warm.SetData(l.packet);
   }
-  {
-    TClientDataSet probe;
-    size_t before = heapInUse();
-    probe.SetData(s.packet);
-    perRow = static_cast<double>(heapInUse() - before) / static_cast<double>(state.range(0));
-  }
-  for (auto _ : state) {
-    auto ds = std::make_unique<TClientDataSet>("cdsServCli");
-    ds->SetData(s.packet);
-    benchmark::DoNotOptimize(ds->RecordCount());
-    state.PauseTiming();
-    ds.reset();  // freeing is not part of loading
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.counters["bytes_per_row"] = perRow;
-  state.counters["value_bytes_per_row"] = s.valueBytesPerRow;
-  state.counters["packet_bytes_per_row"] = static_cast<double>(s.packet.bytes().size()) / static_cast<double>(state.range(0));
+  before = heapInUse();
+  l.ds = std::make_unique<TClientDataSet>("cdsServCli");
+  l.ds->SetData(l.packet);
+  l.heapPerRowLoad = static_cast<double>(heapInUse() - before) / n;
+  return cache.emplace(n, std::move(l)).first->second;
 }
 
-void BM_EncodePacket(benchmark::State& state) {
-  TClientDataSet ds;
-  ds.SetData(sample(static_cast<int>(state.range(0))).packet);
-  for (auto _ : state) {
-    auto p = ds.Data();
-    benchmark::DoNotOptimize(p.bytes().size());
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void setRows(benchmark::State& state, double rows) { state.counters["rows"] = rows; }
 
-void BM_FilterText(benchmark::State& state) {
-  TClientDataSet ds;
-  ds.SetData(sample(static_cast<int>(state.range(0))).packet);
-  ds.SetFilter("CDFILIAL = '0007' AND QTCOMEFETCLI >= 100");
-  int shown = 0;
-  for (auto _ : state) {
-    ds.SetFiltered(true);
-    shown = ds.RecordCount();
-    state.PauseTiming();
-    ds.SetFiltered(false);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.counters["shown"] = shown;
-}
+int editStep(int n) { return std::max(1, n / kMaxEdits); }
+int editCount(int n) { return std::min(kMaxEdits, n); }
 
-void BM_FilterRecord(benchmark::State& state) {
-  TClientDataSet ds;
-  ds.SetData(sample(static_cast<int>(state.range(0))).packet);
-  TField& fil = ds.FieldByName("CDFILIAL");
+// The peers' edit pass: from First, Edit, QTCOMEFETCLI + 1, Post, MoveBy(step).
+void editPass(TClientDataSet& ds, int count, int step) {
   TField& qt = ds.FieldByName("QTCOMEFETCLI");
-  ds.OnFilterRecord = [&](TClientDataSet&, bool& accept) { accept = fil.AsString() == "0007" && qt.AsFloat() >= 100; };
-  for (auto _ : state) {
-    ds.SetFiltered(true);
-    benchmark::DoNotOptimize(ds.RecordCount());
-    state.PauseTiming();
-    ds.SetFiltered(false);
-    state.ResumeTiming();
+  ds.First();
+  int k = 0;
+  while (k < count && !ds.Eof()) {
+    ds.Edit();
+    qt.SetAsFloat(qt.AsFloat() + 1);
+    ds.Post();
+    if (++k < count) ds.MoveBy(step);
   }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-void BM_Locate3KeysLastRow(benchmark::State& state) {
-  const auto& s = sample(static_cast<int>(state.range(0)));
-  TClientDataSet ds;
-  ds.SetData(s.packet);
-  Variant keys = rtl::VarArrayOf({s.lastRow[0], s.lastRow[1], s.lastRow[2]});
-  for (auto _ : state) {
-    ds.First();
-    bool found = ds.Locate("CDFILIAL;CDSERVFILI;CDCLIENTE", keys);
-    if (!found) state.SkipWithError("not found");
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+// ---- operations, named as the peers name them
 
-void BM_EditPostThenDeltaAndMerge(benchmark::State& state) {
-  const int edits = 10000;
-  const auto& s = sample(static_cast<int>(state.range(0)));
+void insert_all(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto& rows = rowsOf(n);
   for (auto _ : state) {
     state.PauseTiming();
-    TClientDataSet ds;
-    ds.SetData(s.packet);
-    TField& qt = ds.FieldByName("QTCOMEFETCLI");
-    TField& nm = ds.FieldByName("NMFANTCLIE");
-    int step = std::max(1, ds.RecordCount() / edits);
-    ds.First();
+    auto ds = newDataSet();
     state.ResumeTiming();
-    for (int i = 0; i < edits; ++i) {
-      ds.Edit();
-      qt.SetAsFloat(qt.AsFloat() + 1);
-      if (i % 4 == 0) nm.SetAsString("ALTERADO " + std::to_string(i));
-      ds.Post();
-      ds.MoveBy(step);
-    }
-    auto delta = ds.Delta();
-    benchmark::DoNotOptimize(delta.bytes().size());
-    ds.MergeChangeLog();
-    state.PauseTiming();
-    if (ds.ChangeCount() != 0) state.SkipWithError("log not merged");
-    state.counters["delta_bytes"] = static_cast<double>(delta.bytes().size());
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * edits);
-}
-
-void BM_InsertRows(benchmark::State& state) {
-  const int rows = static_cast<int>(state.range(0));
-  std::vector<std::vector<Variant>> values;
-  std::mt19937 rng(11);
-  double bytes = 0;
-  for (int i = 0; i < rows; ++i) values.push_back(makeRow(rng, i, bytes));
-  double perRow = 0;
-  for (auto _ : state) {
-    auto ds = std::make_unique<TClientDataSet>("cdsServCli");
-    ds->FieldDefs() = servCliDefs();
-    size_t before = heapInUse();
-    ds->CreateDataSet();
-    std::vector<TField*> f;
-    for (size_t i = 0; i < ds->FieldCount(); ++i) f.push_back(&ds->Fields(i));
-    for (auto& row : values) {
-      ds->Append();
-      for (size_t c = 0; c < row.size(); ++c) f[c]->SetValue(row[c]);
-      ds->Post();
-    }
-    perRow = static_cast<double>(heapInUse() - before) / rows;
+    fill(*ds, rows);
     benchmark::DoNotOptimize(ds->ChangeCount());
     state.PauseTiming();
     ds.reset();
     state.ResumeTiming();
   }
-  state.SetItemsProcessed(state.iterations() * rows);
-  state.counters["bytes_per_row"] = perRow;
-  state.counters["value_bytes_per_row"] = bytes / rows;
+  setRows(state, n);
+  state.counters["heap_bytes_per_row"] = loaded(n).heapPerRowInsert;
 }
 
-void BM_WalkAllRows(benchmark::State& state) {
-  TClientDataSet ds;
-  ds.SetData(sample(static_cast<int>(state.range(0))).packet);
-  TField& qt = ds.FieldByName("QTCOMEFETCLI");
+void save_packet(benchmark::State& state) {
+  auto& l = loaded(static_cast<int>(state.range(0)));
+  size_t bytes = 0;
   for (auto _ : state) {
-    double sum = 0;
-    for (ds.First(); !ds.Eof(); ds.Next()) sum += qt.AsFloat();
+    auto p = l.ds->Data();
+    bytes = p.bytes().size();
+    benchmark::DoNotOptimize(bytes);
+  }
+  setRows(state, static_cast<double>(state.range(0)));
+  state.counters["packet_bytes_per_row"] = static_cast<double>(bytes) / static_cast<double>(state.range(0));
+}
+
+void load_packet(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& l = loaded(n);
+  for (auto _ : state) {
+    auto ds = std::make_unique<TClientDataSet>("cdsServCli");
+    ds->SetData(l.packet);
+    if (ds->RecordCount() != n) state.SkipWithError("wrong row count");
+    state.PauseTiming();
+    ds.reset();  // freeing is not part of loading
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+  state.counters["heap_bytes_per_row"] = l.heapPerRowLoad;
+}
+
+std::string midKey(int n) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "C%07d", n / 2);
+  return buf;
+}
+
+int countVisible(TClientDataSet& ds) {
+  int c = 0;
+  for (ds.First(); !ds.Eof(); ds.Next()) ++c;
+  return c;
+}
+
+void filter_text(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& ds = *loaded(n).ds;
+  const std::string text = "CDCLIENTE = '" + midKey(n) + "'";
+  for (auto _ : state) {
+    ds.SetFilter(text);
+    ds.SetFiltered(true);
+    int c = countVisible(ds);
+    ds.SetFiltered(false);
+    state.PauseTiming();
+    ds.SetFilter("");  // the next repetition parses the text again
+    if (c != 1) state.SkipWithError("filter_text: expected one row");
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+}
+
+void filter_record(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& ds = *loaded(n).ds;
+  TField& cli = ds.FieldByName("CDCLIENTE");
+  const std::string key = midKey(n);
+  for (auto _ : state) {
+    ds.OnFilterRecord = [&](TClientDataSet&, bool& accept) { accept = cli.AsString() == key; };
+    ds.SetFiltered(true);
+    int c = countVisible(ds);
+    ds.SetFiltered(false);
+    state.PauseTiming();
+    ds.OnFilterRecord = nullptr;
+    if (c != 1) state.SkipWithError("filter_record: expected one row");
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+}
+
+Variant lastKeys(int n) {
+  const Row& r = rowsOf(n).back();
+  return rtl::VarArrayOf({Variant(r.filial), Variant(r.servfili), Variant(r.cliente)});
+}
+
+void locateLast(benchmark::State& state, TClientDataSet& ds, const Variant& keys, const std::string& want) {
+  TField& cli = ds.FieldByName("CDCLIENTE");
+  for (auto _ : state) {
+    state.PauseTiming();
+    ds.First();
+    state.ResumeTiming();
+    if (!ds.Locate("CDFILIAL;CDSERVFILI;CDCLIENTE", keys)) state.SkipWithError("not found");
+  }
+  if (cli.AsString() != want) state.SkipWithError("located the wrong row");
+}
+
+// Locate with no index: a scan, as in both peers' locate3(_scan).
+void locate3(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& ds = *loaded(n).ds;
+  locateLast(state, ds, lastKeys(n), rowsOf(n).back().cliente);
+  setRows(state, n);
+}
+
+// The index on the key fields (SQLite's CREATE INDEX ix3).
+void locate3_index_build(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& ds = *loaded(n).ds;
+  for (auto _ : state) {
+    ds.SetIndexFieldNames("CDFILIAL;CDSERVFILI;CDCLIENTE");
+    state.PauseTiming();
+    ds.SetIndexFieldNames("");
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+}
+
+// Locate with that index set: one lookup per iteration (rows = 1).
+void locate3_index(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& ds = *loaded(n).ds;
+  ds.SetIndexFieldNames("CDFILIAL;CDSERVFILI;CDCLIENTE");
+  locateLast(state, ds, lastKeys(n), rowsOf(n).back().cliente);
+  ds.SetIndexFieldNames("");
+  setRows(state, 1);
+}
+
+void walk_sum(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto& ds = *loaded(n).ds;
+  TField& qt = ds.FieldByName("QTCOMEFETCLI");
+  TField& qv = ds.FieldByName("QTVENDAEFETCLI");
+  double sum = 0;
+  for (auto _ : state) {
+    sum = 0;
+    for (ds.First(); !ds.Eof(); ds.Next()) sum = sum + qt.AsFloat() + qv.AsFloat();
     benchmark::DoNotOptimize(sum);
   }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  setRows(state, n);
+  state.counters["checksum"] = sum;
 }
 
-void BM_CopyData(benchmark::State& state) {
-  TClientDataSet src;
-  src.SetData(sample(static_cast<int>(state.range(0))).packet);
-  // A few pending changes, as a screen copies a data set it is editing.
-  for (int i = 0; i < 100; ++i) {
-    src.Edit();
-    src.FieldByName("QTCOMEFETCLI").SetAsFloat(i);
-    src.Post();
-    src.Next();
+// Edits on a fresh copy of the loaded rows, so every pass starts alike.
+std::unique_ptr<TClientDataSet> freshCopy(int n) {
+  auto ds = std::make_unique<TClientDataSet>("cdsServCli");
+  ds->SetData(loaded(n).packet);
+  return ds;
+}
+
+void edit_post_10k(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto ds = freshCopy(n);
+  for (auto _ : state) {
+    editPass(*ds, editCount(n), editStep(n));
+    state.PauseTiming();
+    if (ds->ChangeCount() != editCount(n)) state.SkipWithError("wrong ChangeCount");
+    ds->MergeChangeLog();
+    state.ResumeTiming();
   }
+  setRows(state, editCount(n));
+}
+
+void merge_change_log(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto ds = freshCopy(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    editPass(*ds, editCount(n), editStep(n));
+    state.ResumeTiming();
+    ds->MergeChangeLog();
+  }
+  setRows(state, editCount(n));
+}
+
+void delta(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto ds = freshCopy(n);
+  size_t bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    editPass(*ds, editCount(n), editStep(n));
+    state.ResumeTiming();
+    auto d = ds->Delta();
+    bytes = d.bytes().size();
+    state.PauseTiming();
+    ds->MergeChangeLog();
+    state.ResumeTiming();
+  }
+  setRows(state, editCount(n));
+  state.counters["bytes_per_edit"] = static_cast<double>(bytes) / editCount(n);
+}
+
+// Not one of the peers' operations: a screen copying a data set it edits.
+void x_copy_data(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  auto src = freshCopy(n);
+  editPass(*src, 100, editStep(n));
   for (auto _ : state) {
     TClientDataSet copy;
-    copy.CopyDataFrom(src);
+    copy.CopyDataFrom(*src);
     benchmark::DoNotOptimize(copy.RecordCount());
   }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  setRows(state, n);
+}
+
+// ---- the slowest single operation: every insert (Append, sets, Post) and
+// every edit (Edit, set, Post) timed on its own, for the stalls a whole-column
+// copy would cause. The thread's CPU clock, so that another process taking
+// the core for a while is not counted; page faults are.
+double nowNs() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+void x_worst_insert(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto& rows = rowsOf(n);
+  double worst = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto ds = newDataSet();
+    Fields fs(*ds);
+    state.ResumeTiming();
+    for (auto& r : rows) {
+      double t0 = nowNs();
+      appendRow(*ds, fs, r);
+      worst = std::max(worst, nowNs() - t0);
+    }
+    state.PauseTiming();
+    ds.reset();
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+  state.counters["worst_ns"] = worst;
+}
+
+// Edits of every row in turn (rows, not 10,000), so the change log grows to
+// the size of the data set.
+void x_worst_edit(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  double worst = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto ds = freshCopy(n);
+    TField& qt = ds->FieldByName("QTCOMEFETCLI");
+    state.ResumeTiming();
+    for (ds->First(); !ds->Eof(); ds->Next()) {
+      double t0 = nowNs();
+      ds->Edit();
+      qt.SetAsFloat(qt.AsFloat() + 1);
+      ds->Post();
+      worst = std::max(worst, nowNs() - t0);
+    }
+    state.PauseTiming();
+    ds.reset();
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+  state.counters["worst_ns"] = worst;
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace
 
-BENCHMARK(BM_LoadPacket)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EncodePacket)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FilterText)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FilterRecord)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Locate3KeysLastRow)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_EditPostThenDeltaAndMerge)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InsertRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WalkAllRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CopyData)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(insert_all)->Apply(sizes);
+BENCHMARK(save_packet)->Apply(sizes);
+BENCHMARK(load_packet)->Apply(sizes);
+BENCHMARK(filter_text)->Apply(sizes);
+BENCHMARK(filter_record)->Apply(sizes);
+BENCHMARK(locate3)->Apply(sizes);
+BENCHMARK(locate3_index_build)->Apply(sizes);
+BENCHMARK(locate3_index)->Apply(sizes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(edit_post_10k)->Apply(sizes);
+BENCHMARK(merge_change_log)->Apply(sizes);
+BENCHMARK(delta)->Apply(sizes);
+BENCHMARK(walk_sum)->Apply(sizes);
+BENCHMARK(x_copy_data)->Apply(sizes);
+BENCHMARK(x_worst_insert)->Apply(sizes)->Iterations(1);
+BENCHMARK(x_worst_edit)->Apply(sizes)->Iterations(1);
 
-// By default freed memory stays in the process for reuse, as in a client that
-// keeps loading packets; --fresh-memory keeps the allocator's defaults, where
-// every large buffer is mapped afresh (and page-faulted) on each run.
-int main(int argc, char** argv) {
-  bool fresh = false;
-  std::vector<char*> args;
-  for (int i = 0; i < argc; ++i) {
-    if (std::string(argv[i]) == "--fresh-memory") fresh = true;
-    else args.push_back(argv[i]);
-  }
-  if (!fresh) {
-    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-  }
-  int n = static_cast<int>(args.size());
-  benchmark::Initialize(&n, args.data());
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+BENCHMARK_MAIN();

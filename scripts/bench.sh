@@ -5,7 +5,11 @@
 #
 #   scripts/bench.sh                 min time 0.3 s per benchmark, 3 repetitions of the server figures
 #   BENCH_MIN_TIME=1 BENCH_REPS=5 scripts/bench.sh
+#   scripts/bench.sh data            only the data-set section: data_bench and its two peers
+#                                    (bench/peers), interleaved, BENCH_REPS times
 set -euo pipefail
+mode=${1:-all}
+case "$mode" in all | data) ;; *) echo "usage: scripts/bench.sh [data]" >&2; exit 2 ;; esac
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BENCH_BUILD:-build-bench}
@@ -36,8 +40,52 @@ fi
 command -v python3 > /dev/null || { echo "python3 is needed to write the report" >&2; exit 1; }
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEFET_BUILD_BENCH=ON > "$out/configure.log"
-targets=(data_bench filter_bench net_bench rtl_bench pla01010_bench server_bench action_bench)
+targets=(data_bench)
+[ "$mode" = all ] && targets+=(filter_bench net_bench rtl_bench pla01010_bench server_bench action_bench)
 cmake --build "$build" -j"$jobs" --target "${targets[@]}"
+
+# The data-set engine against its peers on their own row: each repetition runs
+# data_bench, then the SQLite peer, then the TBufDataset peer, so the three
+# share the machine's state; the peers are timed by the CPU clock as ours is.
+run_data() {
+  local dout=$out/data peers=$out/peers k n load0
+  mkdir -p "$dout" "$peers"
+  if ! command -v fpc > /dev/null && [ "$(id -u)" -eq 0 ]; then
+    apt-get install -y --no-install-recommends fpc > "$out/fpc-install.log"
+  fi
+  command -v fpc > /dev/null || { echo "fpc (Free Pascal) is needed for the TBufDataset peer" >&2; exit 1; }
+  cp -r bench/peers/sqlite-mem bench/peers/tbufdataset "$peers/"
+  sed -i 's/clock_gettime(CLOCK_MONOTONIC,/clock_gettime(CLOCK_PROCESS_CPUTIME_ID,/' \
+    "$peers/sqlite-mem/bench.c" "$peers/tbufdataset/bench.pas"
+  grep -q CLOCK_PROCESS_CPUTIME_ID "$peers/sqlite-mem/bench.c"
+  grep -q CLOCK_PROCESS_CPUTIME_ID "$peers/tbufdataset/bench.pas"
+  sh "$peers/sqlite-mem/build.sh" > "$out/peer-build.log" 2>&1
+  sh "$peers/tbufdataset/build.sh" >> "$out/peer-build.log" 2>&1
+  load0=$(cut -d' ' -f1-3 /proc/loadavg)
+  for k in $(seq 1 "$reps"); do
+    echo "== data_bench and peers, repetition $k of $reps" >&2
+    "$build/bench/data_bench" --benchmark_min_time="$min_time" --benchmark_out_format=json \
+      --benchmark_out="$dout/data_bench_$k.json" >&2
+    for n in 10000 100000; do
+      "$peers/sqlite-mem/bench" "$n" > "$dout/sqlite_${n}_$k.txt"
+      "$peers/tbufdataset/bench" "$n" > "$dout/tbuf_${n}_$k.txt"
+    done
+  done
+  {
+    echo "$build/bench/data_bench --benchmark_min_time=$min_time --benchmark_out_format=json --benchmark_out=FILE"
+    echo "bench/peers/sqlite-mem/bench N; bench/peers/tbufdataset/bench N   (N = 10000, 100000; CPU clock)"
+  } > "$dout/commands.txt"
+  BENCH_DATA_OUT=$dout BENCH_LOAD_BEFORE=$load0 BENCH_LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg) \
+    BENCH_DATE=$(date -u '+%Y-%m-%d %H:%M UTC') BENCH_COMMIT=$(git rev-parse --short HEAD) \
+    BENCH_DATA_CMD="BENCH_REPS=$reps BENCH_MIN_TIME=$min_time scripts/bench.sh data" \
+    python3 bench/data_report.py bench/report.md > /dev/null
+  echo "bench/report.md: data-set section written" >&2
+}
+
+if [ "$mode" = data ]; then
+  run_data
+  exit 0
+fi
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 run() {  # name file [args...]
@@ -49,7 +97,7 @@ run() {  # name file [args...]
   echo "$build/bench/$name --benchmark_min_time=$min_time $*" >> "$out/commands.txt"
 }
 
-for b in rtl_bench data_bench filter_bench net_bench pla01010_bench; do run "$b" "$b"; done
+for b in rtl_bench filter_bench net_bench pla01010_bench; do run "$b" "$b"; done
 run server_bench server_sqlite --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
 run action_bench action_sqlite --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true
 
@@ -75,5 +123,8 @@ fi
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 BENCH_OUT=$out BENCH_LOAD_BEFORE=$load_before BENCH_LOAD_AFTER=$load_after BENCH_PG_NOTE=$pg_note \
-  BENCH_MIN_TIME=$min_time BENCH_REPS=$reps python3 bench/report.py > bench/report.md
+  BENCH_MIN_TIME=$min_time BENCH_REPS=$reps python3 bench/report.py > "$out/report.md"
+# The data-set section on hand stays until run_data writes it anew.
+python3 bench/data_report.py --keep "$out/report.md" bench/report.md
+run_data
 echo "bench/report.md written" >&2

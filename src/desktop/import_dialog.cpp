@@ -60,7 +60,7 @@ ImportDialog::ImportDialog(QWidget* parent) : QDialog(parent) {
     auto& l = preview_.lines[static_cast<size_t>(it->row())];
     if (l.verdict == additions::Verdict::Changed || l.verdict == additions::Verdict::Ready)
       l.send = it->checkState() == Qt::Checked;
-    fill();
+    summarise();  // not fill(): the item being changed must outlive this signal
   });
 }
 
@@ -117,6 +117,10 @@ void ImportDialog::fill() {
   }
   table_->resizeColumnsToContents();
   filling_ = false;
+  summarise();
+}
+
+void ImportDialog::summarise() {
   using V = additions::Verdict;
   QString s;
   if (!preview_.fileError.empty()) {

@@ -25,6 +25,7 @@ public:
 private:
   void chooseFile();
   void fill();
+  void summarise();
   additions::ImportPreview preview_;
   QString path_;
   QLabel* file_;

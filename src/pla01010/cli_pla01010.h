@@ -130,6 +130,10 @@ private:
   // Creates cdsEfetFat empty from its four declared fields, or empties it.
   void PrepareEfetFat();
   rtl::Variant Servidor(const std::string& method, rtl::VariantArray args);
+  // What the last GetEfetPlanCli saw of the stored split (its element [2]);
+  // SetConsolEfet gets it back to refuse a consolidation another user stored since.
+  rtl::Variant marcaLeitura_;
+  rtl::VariantArray periodoLido_;  // branch, service, first and last day of that read
 };
 
 }  // namespace pla01010

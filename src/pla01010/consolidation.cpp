@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "contracts/result.h"
 #include "pla01010/cli_pla01010.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
@@ -210,8 +211,15 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
   host::ActiveShowAvi(this, 6, msgPadrao.Msg("cons_efet"));
   try {
     cdsAux.SetFiltered(false);
-    Variant r = Servidor("SetConsolEfet", {medCdFilial->Text(), medCdServico->Text(), cdsAux.Data()});
+    Variant r = Servidor("SetConsolEfet", {medCdFilial->Text(), medCdServico->Text(), cdsAux.Data(), marcaLeitura_});
     texto = host::CheckResultServ(r, true, 0).toString();
+    // The split stored now is this user's own: a later confirm is checked
+    // against it. A failed re-read only leaves the old mark (that confirm is
+    // then refused and the user reloads); the save itself has succeeded.
+    if (!marcaLeitura_.isNullOrEmpty()) {
+      Variant lido = Servidor("GetEfetPlanCli", periodoLido_);
+      if (contracts::ResultSucceeded(lido) && lido[1].isArray() && lido[1].size() > 2) marcaLeitura_ = lido[1][2];
+    }
   } catch (...) {
     host::DeactiveShowAvi();
     throw;

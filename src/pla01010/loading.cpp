@@ -184,6 +184,8 @@ void TfrmConsEfetClie::panDadosExit(ui::TObject&) {
   }
 
   Variant r = host::CheckResultServ(Servidor("GetEfetPlanCli", {filial, servico, ini, fin}), true, 0);
+  marcaLeitura_ = r.size() > 2 ? r[2] : Variant();
+  periodoLido_ = {filial, servico, ini, fin};
   cdsEfetPlan.SetData(r[0]);
   cdsEfetClie.SetData(r[1]);
 

@@ -33,7 +33,8 @@ bool VerifyPassword(const std::string& hash, const std::string& password) {
 
 void AddOperator(db::Connection& c, const NewOperator& op) {
   if (op.code.empty() || op.code.size() > 3) throw rtl::Exception("Código do operador deve ter de 1 a 3 caracteres.");
-  if (op.password.empty()) throw rtl::Exception("Senha do operador deve ser informada.");
+  if (TextLength(op.password) < kMinPasswordLength)
+    throw rtl::Exception("Senha do operador deve ter pelo menos " + std::to_string(kMinPasswordLength) + " caracteres.");
   std::string hash = HashPassword(op.password);
   db::Transaction t(c);
   db::Params p{{"P_OP", op.code}, {"P_NOME", op.name.empty() ? op.code : op.name}, {"P_HASH", hash},

@@ -23,6 +23,8 @@ struct NewOperator {
   bool allBranches = false;
   std::vector<std::string> branches;
 };
+// Passwords shorter than this are refused (the demo operators are made apart).
+constexpr size_t kMinPasswordLength = 8;
 // Creates the operator or replaces its name, password and branches.
 void AddOperator(db::Connection& c, const NewOperator& op);
 

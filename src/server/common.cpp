@@ -1,10 +1,12 @@
 #include "server/common.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
+#include "server/schema.h"
 
 namespace server {
 
@@ -87,6 +89,23 @@ bool SameValue(const Variant& a, const Variant& b) {
     }
   }
   return a.toString() == b.toString();
+}
+
+double Finite(double v, const std::string& what) {
+  if (!std::isfinite(v)) Refuse(what + " excede o maior valor numérico aceito. Nada foi gravado.");
+  return v;
+}
+
+size_t TextLength(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+void CheckTextSize(const Variant& v, size_t max, const std::string& field) {
+  if (IsBlank(v)) return;
+  if (TextLength(v.toString()) > max)
+    Refuse(field + " deve ter no máximo " + std::to_string(max) + " caracteres.");
 }
 
 std::string DateText(TDateTime d) {
@@ -226,15 +245,21 @@ bool DeltaRow::Changed(const std::string& name) const {
   return i >= 0 && !SameValue(now[i], old[i]);
 }
 
-std::vector<DeltaRow> ReadDelta(const Variant& v, const char* what) {
+std::vector<DeltaRow> ReadDelta(const Variant& v, const char* what, const std::function<size_t()>& maxRowsOf) {
   std::vector<DeltaRow> rows;
   if (v.isNullOrEmpty()) return rows;
   if (!v.isPacket()) Refuse(std::string("Alterações de ") + what + " não vieram num pacote de dados.");
   try {
     data::PacketReader r(v.asPacket());
+    if (r.Kind() != data::PacketKind::Delta)
+      Refuse(std::string("Alterações de ") + what + " devem vir num pacote de alterações, não nos dados lidos.");
+    const size_t maxRows = maxRowsOf();
     std::vector<std::string> names;
     for (const auto& d : r.FieldDefs()) names.push_back(d.Name);
     while (r.Next()) {
+      if (r.Status() == data::TUpdateStatus::Unmodified) continue;  // no change: nothing to write
+      if (rows.size() >= maxRows)
+        Refuse(std::string("Pacote de alterações de ") + what + " com mais linhas do que os dados lidos podem ter.");
       DeltaRow row;
       row.status = r.Status();
       row.number = r.RowNumber();
@@ -254,6 +279,20 @@ std::vector<DeltaRow> ReadDelta(const Variant& v, const char* what) {
     Refuse(std::string("Pacote de alterações de ") + what + " inválido: " + e.what());
   }
   return rows;
+}
+
+size_t RowsAllowed(Call& k, const std::string& countSql, const db::Params& params) {
+  auto r = k.c.query(countSql, params);
+  return r.empty() ? 0 : static_cast<size_t>(std::max<int64_t>(0, r.rows[0][0].toInt()));
+}
+
+void KeepChanging(std::vector<DeltaRow>& rows, const std::vector<std::string>& fields) {
+  std::erase_if(rows, [&](const DeltaRow& row) {
+    if (row.status != data::TUpdateStatus::Modified) return false;
+    for (const auto& f : fields)
+      if (row.Changed(f)) return false;
+    return true;
+  });
 }
 
 void CheckEditOnly(const std::vector<DeltaRow>& rows, const std::set<std::string>& editable) {
@@ -287,6 +326,52 @@ int64_t NextNumber(db::Connection& c, const std::string& counter) {
   if (c.exec("UPDATE NUMERADOR SET NRULTIMO = NRULTIMO + 1 WHERE NMNUMERADOR = :P_NOME", {{"P_NOME", counter}}) != 1)
     throw std::logic_error("counter " + counter + " missing");
   return c.query("SELECT NRULTIMO FROM NUMERADOR WHERE NMNUMERADOR = :P_NOME", {{"P_NOME", counter}}).rows[0][0].toInt();
+}
+
+// ---- Consolidation stamp
+
+namespace {
+
+std::string Digest(Call& k, const std::string& branch, const std::string& service, TDateTime first, TDateTime last,
+                   bool lock) {
+  auto r = k.c.query(std::string("SELECT DTCARDAPIO, CDCLIENTE, QTEFETFAT FROM EFETCONSOL WHERE CDFILIAL = :P_CDFILIAL"
+                                 " AND CDSERVFILI = :P_SERV AND DTCARDAPIO >= :P_INI AND DTCARDAPIO <= :P_FIM"
+                                 " ORDER BY DTCARDAPIO, CDCLIENTE") +
+                         (lock ? ForUpdate(k.c) : ""),
+                     {{"P_CDFILIAL", branch}, {"P_SERV", service}, {"P_INI", DateVar(first)}, {"P_FIM", DateVar(last)}});
+  // FNV-1a over the rows' texts: it tells a change, it guards no secret.
+  uint64_t h = 14695981039346656037ull;
+  auto add = [&](const std::string& text) {
+    for (unsigned char c : text + '\x1f') h = (h ^ c) * 1099511628211ull;
+  };
+  for (const auto& row : r.rows) {
+    add(DateText(DayOf(row[0])));
+    add(row[1].toString());
+    char qt[32];
+    std::snprintf(qt, sizeof qt, "%.17g", Num(row[2]));
+    add(qt);
+  }
+  char out[40];
+  std::snprintf(out, sizeof out, "%zu:%016llx", r.size(), static_cast<unsigned long long>(h));
+  return out;
+}
+
+}  // namespace
+
+std::string ConsolStamp(Call& k, const std::string& branch, const std::string& service, TDateTime first,
+                        TDateTime last) {
+  return db::FormatIsoDateTime(first) + "/" + db::FormatIsoDateTime(last) + "/" +
+         Digest(k, branch, service, first, last, false);
+}
+
+void CheckConsolStamp(Call& k, const std::string& branch, const std::string& service, const std::string& stamp) {
+  size_t a = stamp.find('/'), b = a == std::string::npos ? a : stamp.find('/', a + 1);
+  TDateTime first = 0, last = 0;
+  if (b == std::string::npos || !db::ParseIsoDateTime(stamp.substr(0, a), first) ||
+      !db::ParseIsoDateTime(stamp.substr(a + 1, b - a - 1), last) || last < first)
+    Refuse("Marca de leitura dos efetivos consolidados inválida. Recarregue os dados.");
+  if (Digest(k, branch, service, first, last, true) != stamp.substr(b + 1))
+    RefuseStale("EFETCONSOL " + branch + "/" + service + " de " + DateText(first) + " a " + DateText(last));
 }
 
 // ---- Audit

@@ -3,6 +3,7 @@
 // argument readers, refusals, permissions, parameters, the closed-day and
 // settlement rules, delta rows and the audit trail.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -52,6 +53,13 @@ Variant NullableNum(const Variant& v);  // Null stays Null, a number becomes a d
 // Equal as stored values: both empty, or the same number, text or date.
 bool SameValue(const Variant& a, const Variant& b);
 std::string AuditText(const Variant& v);
+// A sum or difference the server computes: a result beyond the doubles
+// (1e308 + 1e308) is refused, never stored as Infinity.
+double Finite(double v, const std::string& what);
+// Characters (UTF-8 code points) of a text: what VARCHAR(n) counts.
+size_t TextLength(const std::string& s);
+// A text longer than its column is refused before the database sees it.
+void CheckTextSize(const Variant& v, size_t max, const std::string& field);
 std::string DateText(TDateTime d);  // dd/mm/yyyy
 
 // ---- Permissions: the operator may use the branch, which exists; a write also
@@ -98,8 +106,15 @@ struct DeltaRow {
   // Changed and actually different from the original value.
   bool Changed(const std::string& name) const;
 };
-// A Null or Empty argument is no delta at all; anything else must be a packet.
-std::vector<DeltaRow> ReadDelta(const Variant& v, const char* what);
+// A Null or Empty argument is no delta at all; anything else must be a delta
+// packet (a data packet, the read sent back, is refused) of at most maxRows()
+// rows: what the read it came from can hold, asked only when there is a
+// packet. Reading stops at the first row beyond, before anything is locked.
+std::vector<DeltaRow> ReadDelta(const Variant& v, const char* what, const std::function<size_t()>& maxRows);
+// The value of a COUNT(*) query: the rows a read can return, the bound of its delta.
+size_t RowsAllowed(Call& k, const std::string& countSql, const db::Params& params);
+// Drops the rows that change none of `fields`: they are neither written nor stamped.
+void KeepChanging(std::vector<DeltaRow>& rows, const std::vector<std::string>& fields);
 // Refuses inserted and deleted rows and changes to fields outside `editable`.
 void CheckEditOnly(const std::vector<DeltaRow>& rows, const std::set<std::string>& editable);
 // The original value of each field must equal the stored one.
@@ -110,6 +125,15 @@ void CheckOriginal(const DeltaRow& row, const db::Result& stored, const std::vec
 // The next number of a counter of NUMERADOR; the update locks the counter until
 // the transaction ends.
 int64_t NextNumber(db::Connection& c, const std::string& counter);
+
+// ---- Consolidation: what a read of a period saw of the stored split, so that
+// a consolidation made from it is refused once another one was stored since.
+// The text carries the period and a digest of its EFETCONSOL rows.
+std::string ConsolStamp(Call& k, const std::string& branch, const std::string& service, TDateTime first,
+                        TDateTime last);
+// Refuses, as a change by another user, when the period of `stamp` holds
+// other rows than it saw; locks them on PostgreSQL until the transaction ends.
+void CheckConsolStamp(Call& k, const std::string& branch, const std::string& service, const std::string& stamp);
 
 // ---- Audit: one row per changed field, in the caller's transaction.
 void Audit(Call& k, const std::string& branch, TDateTime day, const std::string& table, const std::string& key,

@@ -1,6 +1,7 @@
 #include "server/historico.h"
 
-#include <chrono>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 
@@ -111,6 +112,11 @@ Variant GetHistorico(server::Call& k, VariantArray& a) {
   NeedArgs(a, 4, "GetHistorico");
   std::string branch = ArgStr(a, 0), dataSet = ArgStr(a, 1), field = ArgStr(a, 2);
   Row row = RowArg(a, 3);
+  auto name = [](const std::string& n) {
+    return !n.empty() && n.size() <= 30 &&
+           std::all_of(n.begin(), n.end(), [](unsigned char c) { return std::isalnum(c) || c == '_'; });
+  };
+  if (!name(dataSet) || !name(field)) Refuse("Nome de conjunto de dados ou de campo inválido.");
   CheckBranch(k, branch);
   AuditTarget t;
   if (!AuditTargetOf(dataSet, field, row, t))

@@ -1,5 +1,8 @@
 // efetivos-server: the application server of the headcount screens.
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -28,8 +31,11 @@ Usage:
                                                 (D as dd/mm/yyyy or yyyy-mm-dd); --table,
                                                 --key and --field narrow it to one row
                                                 and field (then --date may be left out)
-  efetivos-server add-operator --code C --password P [--name N]
+  efetivos-server add-operator --code C [--name N]
                   [--branches B1,B2,... | --all-branches]
+                                                the password (8 characters or more) is
+                                                asked on the terminal, or read as one
+                                                line from standard input
 
 Options:
   --db CONN        database: sqlite:PATH (default sqlite:efetivos.db) or a
@@ -56,9 +62,36 @@ struct Options {
   std::string db = "sqlite:efetivos.db", listen = "127.0.0.1", command;
   int port = 8211;
   bool demo = false;
-  std::string branch, date, code, name, password, branches, table, key, field;
+  std::string branch, date, code, name, branches, table, key, field;
   bool allBranches = false;
 };
+
+// One line from standard input; on a terminal it is asked twice, without echo.
+std::string ReadPassword() {
+  auto line = [](const char* prompt) {
+    bool tty = isatty(STDIN_FILENO);
+    termios saved{};
+    if (tty) {
+      std::cerr << prompt << std::flush;
+      tcgetattr(STDIN_FILENO, &saved);
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string s;
+    bool got = static_cast<bool>(std::getline(std::cin, s));
+    if (tty) {
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+      std::cerr << "\n";
+    }
+    if (!got) throw std::runtime_error("no password given on standard input");
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    return s;
+  };
+  std::string p = line("Senha do operador: ");
+  if (isatty(STDIN_FILENO) && line("Repita a senha: ") != p) throw std::runtime_error("as senhas digitadas diferem");
+  return p;
+}
 
 int Fail(const std::string& message) {
   std::cerr << "efetivos-server: " << message << "\n";
@@ -94,7 +127,9 @@ int main(int argc, char** argv) {
       else if (a == "--field") value(o.field);
       else if (a == "--code") value(o.code);
       else if (a == "--name") value(o.name);
-      else if (a == "--password") value(o.password);
+      else if (a == "--password")
+        // A password on the command line is seen by every user of the machine (ps, /proc).
+        return Fail("--password is not accepted: the password is asked on the terminal or read from standard input");
       else if (a == "--branches") value(o.branches);
       else if (a == "--all-branches") o.allBranches = true;
       else if (o.command.empty() && (a == "audit" || a == "add-operator")) o.command = a;
@@ -104,8 +139,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The start-up line names the kind, never the connection string (it may hold a password).
+  db::Dialect kind = db::Dialect::SQLite;
   try {
     auto c = db::Open(o.db);
+    kind = c->dialect();
     server::EnsureSchema(*c);
     if (o.command == "audit") {
       server::AuditFilter f{o.branch, std::nullopt, o.table, o.key, o.field};
@@ -119,7 +157,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (o.command == "add-operator") {
-      server::NewOperator op{o.code, o.name, o.password, o.allBranches, {}};
+      server::NewOperator op{o.code, o.name, ReadPassword(), o.allBranches, {}};
       for (size_t p = 0; !o.branches.empty() && p != std::string::npos;) {
         size_t q = o.branches.find(',', p);
         op.branches.push_back(o.branches.substr(p, q == std::string::npos ? q : q - p));
@@ -157,7 +195,7 @@ int main(int argc, char** argv) {
     http.addModule(historico);
     http.start();
     std::cerr << "efetivos-server: serving " << module.ServerName() << " on " << http.address() << ":" << http.port()
-              << " (" << o.db.substr(0, o.db.find(':') == std::string::npos ? 0 : o.db.find(':')) << ")\n";
+              << " (" << db::DialectName(kind) << ")\n";
     http.wait();
     return 0;
 #else

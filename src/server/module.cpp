@@ -1,6 +1,7 @@
 #include "server/module.h"
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 
 #include "contracts/result.h"
@@ -100,6 +101,62 @@ bool ValidUtf8(const std::string& s) {
   return true;
 }
 
+// What the clerk reads when the database failed; its own text, in English and
+// with hosts, ports and SQL, goes to the log only.
+const char* const kDatabaseDown = "Banco de dados indisponível no momento. Tente novamente em instantes.";
+const char* const kInternalFailure =
+    "Erro no servidor: a operação não foi concluída. Os detalhes estão no registro do servidor.";
+
+std::string DbFailureText(const db::DbError& e) {
+  switch (e.kind()) {
+    case db::ErrorKind::Busy:
+      return "Servidor ocupado: o banco de dados não liberou os registros a tempo e nada foi gravado. "
+             "Tente novamente em instantes.";
+    case db::ErrorKind::Conflict:
+    case db::ErrorKind::Constraint:
+      return "Registro alterado por outro usuário ao mesmo tempo. Recarregue os dados e repita.";
+    case db::ErrorKind::Connection:
+      return kDatabaseDown;
+    default:
+      if (e.code() == "22003") return "Valor numérico fora do intervalo aceito pelo banco de dados.";
+      return "Erro no banco de dados: a operação não foi concluída. Os detalhes estão no registro do servidor.";
+  }
+}
+
+// Printable ASCII and UTF-8 pass; control bytes are written as \xHH and the
+// line is cut, so one failure is one bounded line of the log.
+std::string LogSafe(const std::string& s, size_t max = 400) {
+  std::string out;
+  for (size_t i = 0; i < s.size() && out.size() < max; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == 0x7f || c == '\\') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (out.size() >= max) out += "...";
+  return out;
+}
+
+}  // namespace
+
+void MediEfetivos::Fault(const std::string& method, const std::string& op, const char* kind, const std::string& code,
+                         const std::string& text) const {
+  std::string line = std::string("fault method=") + LogSafe(method, 40) + " operator=" + LogSafe(op, 20) + " kind=" +
+                     kind + (code.empty() ? "" : " code=" + LogSafe(code, 40)) + " detail=" + LogSafe(text);
+  if (OnFault) {
+    OnFault(line);
+    return;
+  }
+  std::string out = "efetivos-server: " + line + "\n";
+  std::fwrite(out.data(), 1, out.size(), stderr);  // one write: lines of several threads do not interleave
+}
+
+namespace {
+
 std::string Outcome(const std::string& method, const Variant& r) {
   if (method == "Vd_Retirada") return r.toString().empty() ? "ok" : "text";
   if (method == "UpdEfetClie") {
@@ -153,12 +210,11 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
         result = Failure(method, e.what());
       } catch (const db::DbError& e) {
         if (e.kind() == db::ErrorKind::Connection) lease.discard();
-        if (e.kind() == db::ErrorKind::Conflict || e.kind() == db::ErrorKind::Constraint)
-          result = Failure(method, "Registro alterado por outro usuário ao mesmo tempo. Recarregue os dados e repita.");
-        else
-          result = Failure(method, std::string("Erro no banco de dados: ") + e.what());
+        result = Failure(method, DbFailureText(e));
+        Fault(method, ctx.operatorCode, "database", e.code(), e.what());
       } catch (const std::exception& e) {
-        result = Failure(method, std::string("Erro no servidor: ") + e.what());
+        result = Failure(method, kInternalFailure);
+        Fault(method, ctx.operatorCode, "internal", "", e.what());
       }
       if (lease->inTransaction()) {
         try {
@@ -170,7 +226,8 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
       branch = k.branchForLog;
       ctx.branch = branch;
     } catch (const std::exception& e) {  // no connection at all
-      result = Failure(method, std::string("Banco de dados indisponível: ") + e.what());
+      result = Failure(method, kDatabaseDown);
+      Fault(method, ctx.operatorCode, "connection", "", e.what());
     }
   }
   ctx.databaseMs = static_cast<double>(db::CurrentThreadDbTime().nanoseconds - db0.nanoseconds) / 1e6;

@@ -61,10 +61,16 @@ public:
 
   // Called once per request, after it ran (from the calling thread).
   std::function<void(const CallLog&)> OnCall;
+  // Receives the details of a failure that the clerk gets only in general
+  // words (the database's or the library's own text): one escaped line, cut to
+  // a fixed length. Unset, the line goes to standard error, the server's log.
+  std::function<void(const std::string&)> OnFault;
 
   ConnectionPool& pool() { return pool_; }
 
 private:
+  void Fault(const std::string& method, const std::string& op, const char* kind, const std::string& code,
+             const std::string& text) const;
   ConnectionPool pool_;
 };
 

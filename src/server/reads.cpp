@@ -433,8 +433,10 @@ Variant GetEfetPlanCli(Call& k, VariantArray& a) {
       " GROUP BY SC.CDCLIENTE, CL.NMRAZSOCCLIE ORDER BY CL.NMRAZSOCCLIE, SC.CDCLIENTE",
       p);
   auto cliRows = S::RowsOf(S::EfetClie(), cli);
-  for (auto& row : cliRows) row[2] = Variant(Num(row[2]));
-  return ResultOk(rtl::VarArrayOf({S::FromRows(S::EfetPlan(), planRows), S::FromRows(S::EfetClie(), cliRows)}));
+  for (auto& row : cliRows) row[2] = Variant(Finite(Num(row[2]), "O total de efetivos do cliente " + row[0].toString()));
+  // [2]: what this read saw of the stored split, for SetConsolEfet to detect a change since.
+  return ResultOk(rtl::VarArrayOf({S::FromRows(S::EfetPlan(), planRows), S::FromRows(S::EfetClie(), cliRows),
+                                   ConsolStamp(k, branch, service, first, last)}));
 }
 
 }  // namespace server::methods

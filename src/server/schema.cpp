@@ -291,11 +291,19 @@ int EnsureSchema(db::Connection& c) {
   }
   // Later versions: one step per version, each moving NRVERSAO forward.
   if (found < 2) {
-    // Version 2: the method that wrote each change (rows written before say
+    // Version 2: audited values hold a client's trade name (100 characters).
+    // SQLite does not enforce a VARCHAR's length, so only PostgreSQL alters.
+    if (c.dialect() == db::Dialect::PostgreSQL)
+      c.execScript("ALTER TABLE AUDITORIA ALTER COLUMN VRANTERIOR TYPE VARCHAR(100), "
+                   "ALTER COLUMN VRNOVO TYPE VARCHAR(100)");
+    c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
+  }
+  if (found < 3) {
+    // Version 3: the method that wrote each change (rows written before say
     // nothing), and the index of a value's history.
     c.exec("ALTER TABLE AUDITORIA ADD COLUMN NMMETODO VARCHAR(30)");
     c.exec("CREATE INDEX IXAUDITORIACAMPO ON AUDITORIA (CDFILIAL, NMTABELA, DSCHAVE, NMCAMPO, DTREFERENCIA)");
-    c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
+    c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 3");
   }
   t.commit();
   return found;

@@ -18,6 +18,7 @@ namespace {
 const char* kEfetAutoJaApur =
     "Operação bloqueada. Efetivos dos clientes relacionados já apurados na data selecionada.";
 const char* kEfetApur = "Efetivos do cliente já apurados na data selecionada.";
+constexpr size_t kTradeNameSize = 100;  // CLIENTE.NMFANTCLIE
 
 // The key value of a delta row: the original, or the new one when the row was
 // offered without it. A key that the row changes is refused.
@@ -65,10 +66,18 @@ Variant PostCard(Call& k, VariantArray& a) {
   ArgStr(a, 1);
   ArgStr(a, 4);
   TDateTime day = ArgDate(a, 2);
-  auto rows = ReadDelta(a[3], "cdsCardaDia");
+  auto rows = ReadDelta(a[3], "cdsCardaDia",
+                        [&] {
+                          return RowsAllowed(
+                              k, "SELECT COUNT(*) FROM CARDAPIO WHERE CDFILIAL = :P_CDFILIAL AND DTCARDAPIO = :P_DIA",
+                              {{"P_CDFILIAL", branch}, {"P_DIA", DateVar(day)}});
+                        });
   CheckWritable(k, branch);
   CheckEditOnly(rows, {"QTCLIEFETCAR", "QTFUNEFETCAR", "QTDOAEFETCAR", "QTCOMEFETCAR", "QTCOMEFETRI", "QTCOMEFETSL",
                        "DTPROCES"});
+  // The total, its copies and DTPROCES follow the three counts: a row that
+  // changes none of them is not a save, and the row keeps its operator and date.
+  KeepChanging(rows, {"QTCLIEFETCAR", "QTFUNEFETCAR", "QTDOAEFETCAR"});
   db::Transaction t(k.c);
   PlanParams plan = LoadPlanParams(k, branch);
   TDateTime proc = ProcessingDate(k, branch);
@@ -93,8 +102,9 @@ Variant PostCard(Call& k, VariantArray& a) {
     Variant cli = NonNegative(row.New("QTCLIEFETCAR"), "Quantidade de clientes deve ser maior ou igual a zero.");
     Variant fun = NonNegative(row.New("QTFUNEFETCAR"), "Quantidade de funcionários deve ser maior ou igual a zero.");
     Variant doa = NonNegative(row.New("QTDOAEFETCAR"), "Quantidade de doações deve ser maior ou igual a zero.");
-    Variant total = cli.isNull() && fun.isNull() && doa.isNull() ? Variant::Null()
-                                                                  : Variant(Num(cli) + Num(fun) + Num(doa));
+    Variant total = cli.isNull() && fun.isNull() && doa.isNull()
+                        ? Variant::Null()
+                        : Variant(Finite(Num(cli) + Num(fun) + Num(doa), "O total de comensais"));
     if (ServiceSettled(k, branch, service, day)) Refuse(kEfetAutoJaApur);
     if (Num(total) == 0 && MenuWithdrawals(k, branch, menu) > 0)
       Refuse("Cardápio possui retirada, total de efetivos deve ser maior do que 0.");
@@ -117,22 +127,31 @@ Variant PostCard(Call& k, VariantArray& a) {
     Audit(k, branch, day, "CARDAPIO", key, "QTDOAEFETCAR", stored.at(0, "QTDOAEFETCAR"), doa);
     Audit(k, branch, day, "CARDAPIO", key, "QTCOMEFETCAR", stored.at(0, "QTCOMEFETCAR"), total);
   }
+  // The day is read back before the commit: a read that fails then undoes the
+  // save, so the clerk is never told "failed" about a change that was stored.
+  Variant reply = ResultOk(rtl::VarArrayOf({CardaDiaPacket(k, branch, day, group), CompCardPacket(k, branch, day, group),
+                                            PratoCardPacket(k, branch, day, group)}));
   t.commit();
-  // The day as stored, read in one snapshot; the module ends it after the call.
-  k.c.beginRead();
-  return ResultOk(rtl::VarArrayOf({CardaDiaPacket(k, branch, day, group), CompCardPacket(k, branch, day, group),
-                                   PratoCardPacket(k, branch, day, group)}));
+  return reply;
 }
 
 // ---- Dishes
 
 Variant UpdPratoCard(Call& k, VariantArray& a) {
   NeedArgs(a, 3, "UpdPratoCard");
-  auto rows = ReadDelta(a[0], "cdsPratoCard");
   std::string branch = ArgStr(a, 1);
   TDateTime day = ArgDate(a, 2);
+  auto rows = ReadDelta(a[0], "cdsPratoCard",
+                        [&] {
+                          return RowsAllowed(k,
+                                             "SELECT COUNT(*) FROM PRATOCARDAPIO P JOIN CARDAPIO C ON C.CDFILIAL ="
+                                             " P.CDFILIAL AND C.NRCARDAPIO = P.NRCARDAPIO WHERE C.CDFILIAL = :P_CDFILIAL"
+                                             " AND C.DTCARDAPIO = :P_DIA",
+                                             {{"P_CDFILIAL", branch}, {"P_DIA", DateVar(day)}});
+                        });
   CheckWritable(k, branch);
   CheckEditOnly(rows, {"QTCOMEFETPRA", "QTPRODUZPRAT"});
+  KeepChanging(rows, {"QTCOMEFETPRA", "QTPRODUZPRAT"});
   db::Transaction t(k.c);
   if (!rows.empty()) RefuseClosedDay(k, branch, day);
   for (const auto& row : rows) {
@@ -160,16 +179,19 @@ Variant UpdPratoCard(Call& k, VariantArray& a) {
     Audit(k, branch, day, "PRATOCARDAPIO", akey, "QTCOMEFETPRA", stored.at(0, "QTCOMEFETPRA"), qc);
     Audit(k, branch, day, "PRATOCARDAPIO", akey, "QTPRODUZPRAT", stored.at(0, "QTPRODUZPRAT"), qp);
   }
+  Variant reply = ResultOk(CompCardPacket(k, branch, day, ""));  // read back before the commit, as in PostCard
   t.commit();
-  return ResultOk(CompCardPacket(k, branch, day, ""));
+  return reply;
 }
 
 // ---- Turnstiles
 
 Variant SetEfetCat(Call& k, VariantArray& a) {
   NeedArgs(a, 1, "SetEfetCat");
-  auto rows = ReadDelta(a[0], "cdsEfetCat");
+  // A read holds the turnstiles of one service and day: never more than there are.
+  auto rows = ReadDelta(a[0], "cdsEfetCat", [&] { return RowsAllowed(k, "SELECT COUNT(*) FROM CATRACA", {}); });
   CheckEditOnly(rows, {"QTEFETCATINI", "QTEFETCATFIM", "QTEFETCATTOT", "CDFILIAL", "CDSERVFILI", "DTEFETCAT"});
+  KeepChanging(rows, {"QTEFETCATINI", "QTEFETCATFIM"});
   db::Transaction t(k.c);
   for (const auto& row : rows) {
     std::string branch = KeyStr(row, "CDFILIAL"), service = KeyStr(row, "CDSERVFILI"), cat = KeyStr(row, "CDCATRACA");
@@ -220,8 +242,10 @@ Variant SetEfetCat(Call& k, VariantArray& a) {
 
 Variant SetTurnoCliente(Call& k, VariantArray& a) {
   NeedArgs(a, 1, "SetTurnoCliente");
-  auto rows = ReadDelta(a[0], "cdsTurnoCliente");
+  // A read holds the shifts of one branch: never more than there are.
+  auto rows = ReadDelta(a[0], "cdsTurnoCliente", [&] { return RowsAllowed(k, "SELECT COUNT(*) FROM TURNO", {}); });
   CheckEditOnly(rows, {"QTCOMTURNCLI", "CDCLIENTE", "DTFATTURNO"});
+  KeepChanging(rows, {"QTCOMTURNCLI"});
   db::Transaction t(k.c);
   struct Client {
     std::string branch, billed, client;
@@ -282,7 +306,7 @@ Variant SetTurnoCliente(Call& k, VariantArray& a) {
         "SELECT SUM(COALESCE(QTCOMTURNCLI, 0)) FROM TURNOCLIENTE WHERE CDFILIAL = :P_CDFILIAL"
         " AND CDSERVICFATURAM = :P_FAT AND CDCLIENTE = :P_CLI AND DTFATTURNO = :P_DIA",
         {{"P_CDFILIAL", cl.branch}, {"P_FAT", cl.billed}, {"P_CLI", cl.client}, {"P_DIA", DateVar(cl.day)}});
-    double sum = Num(s.rows[0][0]);
+    double sum = Finite(Num(s.rows[0][0]), "A soma dos comensais dos turnos");
     if (sum != 0 && sum != cl.qt) Refuse("Soma total dos comensais dos turnos deve ser igual ao faturado pelo cliente");
   }
   t.commit();
@@ -318,21 +342,40 @@ struct SettledClient {};
 
 Variant UpdEfetClie(Call& k, VariantArray& a) {
   NeedArgs(a, 4, "UpdEfetClie");
-  auto clients = ReadDelta(a[0], "cdsServCli");
   std::string branch = ArgStr(a, 1), service = ArgStr(a, 2), menu = ArgStr(a, 5);
   TDateTime day = ArgDate(a, 3);
+  // The clients of the service's billed services, and one line per client and item.
+  const std::string members =
+      " FROM SERVFATU F JOIN SERVFATUCLIE SC ON SC.CDFILIAL = F.CDFILIAL AND SC.CDSERVICFATURAM = F.CDSERVICFATURAM";
+  const db::Params serviceKey{{"P_CDFILIAL", branch}, {"P_SERV", service}};
+  auto clients = ReadDelta(a[0], "cdsServCli", [&] {
+    return RowsAllowed(k, "SELECT COUNT(*)" + members + " WHERE F.CDFILIAL = :P_CDFILIAL AND F.CDSERVFILI = :P_SERV",
+                       serviceKey);
+  });
   bool billingPage = false;
   try {
     billingPage = a.size() > 4 && !a[4].isNullOrEmpty() && a[4].toBool();
   } catch (const rtl::Exception&) {
     Refuse("Argumento 5 deve ser um valor lógico.");
   }
-  auto lines = a.size() > 6 ? ReadDelta(a[6], "cdsItRatEfet") : std::vector<DeltaRow>{};
+  auto lines = a.size() > 6 ? ReadDelta(a[6], "cdsItRatEfet",
+                                        [&] {
+                                          return RowsAllowed(k,
+                                                             "SELECT COUNT(*)" + members +
+                                                                 " JOIN ITEMRATEIO I ON I.CDFILIAL = SC.CDFILIAL AND"
+                                                                 " I.CDSERVICFATURAM = SC.CDSERVICFATURAM WHERE"
+                                                                 " F.CDFILIAL = :P_CDFILIAL AND F.CDSERVFILI = :P_SERV",
+                                                             serviceKey);
+                                        })
+                             : std::vector<DeltaRow>{};
   if (clients.empty() && lines.empty()) return Variant();
   CheckWritable(k, branch);
   CheckEditOnly(clients, {"NMFANTCLIE", "QTCOMEFETCLI", "VRSERVFATUEFCLI", "QTVENDAEFETCLI", "DTEFETCLIE", "CDSERVPLAN"});
   CheckEditOnly(lines, {"NRITRATEFETCLIE", "QTEFETIVOS", "CDFILIAL", "CDSERVFILI", "CDCLIENTE", "DTEFETCLIE",
                         "CDSERVPLAN"});
+  KeepChanging(clients, {"NMFANTCLIE", "QTCOMEFETCLI", "VRSERVFATUEFCLI", "QTVENDAEFETCLI"});
+  KeepChanging(lines, {"NRITRATEFETCLIE", "QTEFETIVOS"});
+  if (clients.empty() && lines.empty()) return Variant();
   db::Transaction t(k.c);
   RefuseClosedDay(k, branch, day);
   BranchParams bp = LoadBranchParams(k, branch);
@@ -358,11 +401,14 @@ Variant UpdEfetClie(Call& k, VariantArray& a) {
           std::string("SELECT QTCOMEFETCLI, VRSERVFATUEFCLI, QTVENDAEFETCLI FROM EFETCLIE") + where + ForUpdate(k.c), key);
       CheckOriginal(row, stored, {"QTCOMEFETCLI", "VRSERVFATUEFCLI", "QTVENDAEFETCLI"}, what);
       if (row.Changed("NMFANTCLIE")) {
+        CheckTextSize(row.New("NMFANTCLIE"), kTradeNameSize, "Nome fantasia do cliente");
         auto name = k.c.query(std::string("SELECT NMFANTCLIE FROM CLIENTE WHERE CDCLIENTE = :P_CLI") + ForUpdate(k.c),
                               {{"P_CLI", client}});
         CheckOriginal(row, name, {"NMFANTCLIE"}, "CLIENTE " + client);
-        k.c.exec("UPDATE CLIENTE SET NMFANTCLIE = :P_NOME WHERE CDCLIENTE = :P_CLI",
-                 {{"P_NOME", IsBlank(row.New("NMFANTCLIE")) ? Variant::Null() : row.New("NMFANTCLIE")}, {"P_CLI", client}});
+        Variant newName = IsBlank(row.New("NMFANTCLIE")) ? Variant::Null() : row.New("NMFANTCLIE");
+        k.c.exec("UPDATE CLIENTE SET NMFANTCLIE = :P_NOME WHERE CDCLIENTE = :P_CLI", {{"P_NOME", newName}, {"P_CLI", client}});
+        Audit(k, branch, day, "CLIENTE", client, "NMFANTCLIE", name.empty() ? Variant::Null() : name.at(0, "NMFANTCLIE"),
+              newName);
       }
       Variant qt = NonNegative(row.New("QTCOMEFETCLI"), "Quantidade de efetivos deve ser maior ou igual a zero.");
       if (qt.isNull()) qt = Variant(0.0);
@@ -476,8 +522,9 @@ Variant UpdEfetClie(Call& k, VariantArray& a) {
           "SELECT SUM(COALESCE(QTCOMEFETCLI, 0) + COALESCE(QTVENDAEFETCLI, 0)) FROM EFETCLIE"
           " WHERE CDFILIAL = :P_CDFILIAL AND CDSERVPLAN = :P_SERV AND DTEFETCLIE = :P_DIA",
           {{"P_CDFILIAL", branch}, {"P_SERV", service}, {"P_DIA", DateVar(day)}});
-      Variant cli(Num(sum.rows[0][0]));
-      Variant total(cli.toDouble() + Num(card.at(0, "QTFUNEFETCAR")) + Num(card.at(0, "QTDOAEFETCAR")));
+      Variant cli(Finite(Num(sum.rows[0][0]), "A soma dos efetivos dos clientes"));
+      Variant total(Finite(cli.toDouble() + Num(card.at(0, "QTFUNEFETCAR")) + Num(card.at(0, "QTDOAEFETCAR")),
+                           "O total de comensais"));
       k.c.exec(
           "UPDATE CARDAPIO SET QTCLIEFETCAR = :P_CLI, QTCOMEFETCAR = :P_TOT, QTCOMEFETRI = :P_TOT, QTCOMEFETSL = :P_TOT,"
           " CDOPERADOR = :P_OP WHERE CDFILIAL = :P_CDFILIAL AND NRCARDAPIO = :P_NR",
@@ -485,9 +532,10 @@ Variant UpdEfetClie(Call& k, VariantArray& a) {
       std::string key = nr + " serviço " + service;
       Audit(k, branch, day, "CARDAPIO", key, "QTCLIEFETCAR", card.at(0, "QTCLIEFETCAR"), cli);
       Audit(k, branch, day, "CARDAPIO", key, "QTCOMEFETCAR", card.at(0, "QTCOMEFETCAR"), total);
+      Variant reply = rtl::VarArrayOf({CardaDiaPacket(k, branch, day, ""), CompCardPacket(k, branch, day, ""),
+                                       PratoCardPacket(k, branch, day, "")});  // read back before the commit
       t.commit();
-      return rtl::VarArrayOf({CardaDiaPacket(k, branch, day, ""), CompCardPacket(k, branch, day, ""),
-                              PratoCardPacket(k, branch, day, "")});
+      return reply;
     }
   }
   t.commit();
@@ -498,9 +546,24 @@ Variant UpdEfetClie(Call& k, VariantArray& a) {
 
 Variant SetConsolEfet(Call& k, VariantArray& a) {
   NeedArgs(a, 3, "SetConsolEfet");
-  std::string branch = ArgStr(a, 0), service = ArgStr(a, 1);
+  // The fourth argument is the stamp of GetEfetPlanCli's read; a caller that
+  // predates it is not checked for changes since its read.
+  std::string branch = ArgStr(a, 0), service = ArgStr(a, 1), stamp = ArgStr(a, 3);
   CheckWritable(k, branch);
   if (!a[2].isPacket()) Refuse("Efetivos consolidados não vieram num pacote de dados.");
+  std::set<std::string> members;
+  for (const auto& row : k.c.query("SELECT SC.CDCLIENTE FROM SERVFATU F JOIN SERVFATUCLIE SC ON SC.CDFILIAL = F.CDFILIAL"
+                                   " AND SC.CDSERVICFATURAM = F.CDSERVICFATURAM"
+                                   " WHERE F.CDFILIAL = :P_CDFILIAL AND F.CDSERVFILI = :P_SERV",
+                                   {{"P_CDFILIAL", branch}, {"P_SERV", service}})
+                            .rows)
+    members.insert(row[0].toString());
+  // One row per menu day of the service and client: never more.
+  const size_t maxRows = members.size() * RowsAllowed(k,
+                                                      "SELECT COUNT(*) FROM CARDAPIO WHERE CDFILIAL = :P_CDFILIAL"
+                                                      " AND CDSERVFILI = :P_SERV",
+                                                      {{"P_CDFILIAL", branch}, {"P_SERV", service}});
+  size_t count = 0;
   // day -> client -> (quantity, name)
   std::map<double, std::map<std::string, double>> days;
   try {
@@ -509,6 +572,7 @@ Variant SetConsolEfet(Call& k, VariantArray& a) {
     if (iDay < 0 || iCli < 0 || iQt < 0) Refuse("Pacote de efetivos consolidados sem DTCARDAPIO, CDCLIENTE ou QTEFETFAT.");
     while (r.Next()) {
       if (r.Status() == data::TUpdateStatus::Deleted) continue;
+      if (++count > maxRows) Refuse("Pacote de efetivos consolidados com mais linhas do que o período pode ter.");
       const auto& v = r.Values();
       if (IsBlank(v[iDay]) || IsBlank(v[iCli])) Refuse("Linha consolidada sem data ou sem cliente.");
       TDateTime day = DayOf(v[iDay]);
@@ -525,13 +589,7 @@ Variant SetConsolEfet(Call& k, VariantArray& a) {
   }
   if (days.empty()) Refuse("Nenhum efetivo consolidado recebido.");
   db::Transaction t(k.c);
-  std::set<std::string> members;
-  for (const auto& row : k.c.query("SELECT SC.CDCLIENTE FROM SERVFATU F JOIN SERVFATUCLIE SC ON SC.CDFILIAL = F.CDFILIAL"
-                                   " AND SC.CDSERVICFATURAM = F.CDSERVICFATURAM"
-                                   " WHERE F.CDFILIAL = :P_CDFILIAL AND F.CDSERVFILI = :P_SERV",
-                                   {{"P_CDFILIAL", branch}, {"P_SERV", service}})
-                            .rows)
-    members.insert(row[0].toString());
+  if (!stamp.empty()) CheckConsolStamp(k, branch, service, stamp);
   bool changed = false;
   std::string differ;
   for (const auto& [day, rows] : days) {
@@ -544,7 +602,7 @@ Variant SetConsolEfet(Call& k, VariantArray& a) {
     double sum = 0;
     for (const auto& [client, qt] : rows) {
       if (!members.count(client)) Refuse("Cliente " + client + " não é atendido pelo serviço " + service + ".");
-      sum += qt;
+      sum = Finite(sum + qt, "A soma dos efetivos consolidados do dia " + DateText(day));
     }
     if (sum != Num(card.rows[0][0])) differ += "\n\r" + DateText(day) + "  -  (" + rtl::Variant(sum - Num(card.rows[0][0])).toString() + ")";
   }

@@ -242,6 +242,44 @@ TEST_P(Connection, ConcurrentWritersWaitForEachOther) {
   EXPECT_EQ(c->query("SELECT ID FROM T").size(), 2u);
 }
 
+// A lock not granted in time is "busy, try again", not a change by someone else:
+// callers tell the user different things for the two.
+TEST_P(Connection, ALockNotGrantedInTimeIsBusyNotAConflict) {
+  freshTable("T", "ID INTEGER");
+  auto holder = db::Open(connString_);
+  db::Transaction held(*holder);
+  holder->exec("INSERT INTO T VALUES (1)");
+  if (pg()) {
+    holder->execScript("LOCK TABLE T IN ACCESS EXCLUSIVE MODE");
+    c->execScript("SET lock_timeout = 100");
+  } else {
+    c->execScript("PRAGMA busy_timeout = 100");
+  }
+  try {
+    db::Transaction t(*c);
+    c->exec("INSERT INTO T VALUES (2)");
+    t.commit();
+    FAIL() << "the lock was granted";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::Busy) << e.code() << " " << e.what();
+  }
+  held.commit();
+  EXPECT_EQ(c->query("SELECT ID FROM T").size(), 1u);
+}
+
+// A connection the server dropped while it sat idle (a restart, an
+// administrator ending sessions) is replaced before its next statement.
+TEST_P(Connection, ASessionEndedWhileIdleIsReplacedBeforeTheNextStatement) {
+  if (!pg()) GTEST_SKIP() << "an SQLite file has no server session";
+  int64_t pid = c->query("SELECT pg_backend_pid()").rows[0][0].toInt();
+  auto admin = db::Open(connString_);
+  admin->query("SELECT pg_terminate_backend(CAST(:P_PID AS INTEGER))", {{"P_PID", pid}});
+  for (int i = 0; i < 100 && !admin->query("SELECT 1 FROM pg_stat_activity WHERE pid = :P_PID", {{"P_PID", pid}}).empty();
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_NE(c->query("SELECT pg_backend_pid()").rows[0][0].toInt(), pid);
+}
+
 EFET_BOTH_DATABASES(Connection);
 
 TEST(OpenConnection, RefusesWhatItCannotOpen) {

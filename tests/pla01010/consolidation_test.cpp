@@ -340,6 +340,42 @@ TEST_F(Confirming, SecondApportionmentReplacesManualCorrections) {
   });
 }
 
+TEST_F(Confirming, ASplitStoredBySomeoneElseSinceTheReadIsRefusedAndTheGridKept) {
+  Consolidate([&](TfrmConsEfetClie& s) {
+    Load("00030", d1(), d3());
+    Apportion();
+    const auto apportioned = Rows(s.cdsEfetFat);
+    // Another clerk stores a split of the period after this screen read it.
+    Exec("INSERT INTO EFETCONSOL (CDFILIAL, CDSERVFILI, DTCARDAPIO, CDCLIENTE, QTEFETFAT, CDOPERADOR)"
+         " VALUES ('0001', '00030', :P_DIA, 'CA', 10, 'OPB')",
+         {{"P_DIA", rtl::Variant::FromDate(d1())}});
+    size_t dialogs = ui.dialogs().size();
+    Confirm();
+    EXPECT_EQ(ui.lastError().rfind("Registro alterado por outro usuário desde a leitura", 0), 0u) << ui.lastError();
+    EXPECT_EQ(ui.dialogs().size(), dialogs) << "no success message";
+    EXPECT_FALSE(ui.services().Busy.Visible());
+    EXPECT_TRUE(s.cdsEfetFat.Active());
+    EXPECT_EQ(Rows(s.cdsEfetFat), apportioned) << "the user's grid stays";
+
+    // Read again: the confirm goes through, and confirming once more is not
+    // taken for someone else's change (it only stores nothing new).
+    ui.focus(*s.medCdServico);
+    ui.focus(*s.dbgEfetPlan);
+    Apportion();
+    Confirm();
+    EXPECT_EQ(ui.lastDialog(), "Consolidação de efetivos realizada com sucesso.");
+    size_t errors = ui.errors().size();
+    Confirm();
+    EXPECT_EQ(ui.errors().size(), errors) << ui.lastError();
+    EXPECT_EQ(calls.count("SetConsolEfet"), 3);
+  });
+  auto stored = db::Open(cs_)->query("SELECT QTEFETFAT FROM EFETCONSOL WHERE CDSERVFILI = '00030' AND CDCLIENTE = 'CA'"
+                                     " AND DTCARDAPIO = :P_DIA",
+                                     {{"P_DIA", rtl::Variant::FromDate(d1())}});
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored.rows[0][0].toDouble(), 7);
+}
+
 TEST_F(Confirming, ServerRefusalIsShownAndTheBusyIndicatorHidden) {
   Consolidate([&](TfrmConsEfetClie& s) {
     Load("00040", d1(), d3());

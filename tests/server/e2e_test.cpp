@@ -11,11 +11,14 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "contracts/net_connection.h"
 #include "contracts/result.h"
 #include "net/http_transport.h"
 #include "platform/data/dataset.h"
+#include "platform/db/connection.h"
+#include "server/admin.h"
 #include "support/sqlite_temp.h"
 
 namespace {
@@ -111,4 +114,42 @@ TEST(ServerEndToEnd, ScreensCallsReachTheDatabaseThroughHttp) {
 
   std::string log = server.Log();
   EXPECT_NE(log.find("PostCard operador=DEM filial=0001"), std::string::npos) << log;
+}
+
+namespace {
+
+// `efetivos-server add-operator ...` with `input` on its standard input: exit
+// status and what it printed, both streams.
+std::pair<int, std::string> AddOperator(const std::string& db, const std::string& args, const std::string& input) {
+  std::string cmd = "printf '%s' '" + input + "' | " EFET_SERVER_EXE " add-operator --db '" + db + "' " + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[256];
+  while (p && std::fgets(buf, sizeof buf, p)) out += buf;
+  int rc = p ? pclose(p) : -1;
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, out};
+}
+
+}  // namespace
+
+TEST(ServerEndToEnd, AddOperatorReadsThePasswordFromStandardInputOnly) {
+  testsupport::TempSqlite file("efet-addop");
+  const std::string db = file.connectionString();
+  // On the command line it would be in every user's process list.
+  auto [rc, out] = AddOperator(db, "--code ABC --all-branches --password segredo123", "");
+  EXPECT_NE(rc, 0);
+  EXPECT_NE(out.find("--password is not accepted"), std::string::npos) << out;
+  std::tie(rc, out) = AddOperator(db, "--code ABC --all-branches", "curta12\n");
+  EXPECT_NE(rc, 0);
+  EXPECT_NE(out.find("pelo menos 8 caracteres"), std::string::npos) << out;
+  std::tie(rc, out) = AddOperator(db, "--code ABC --all-branches", "");
+  EXPECT_NE(rc, 0) << "no password at all";
+
+  std::tie(rc, out) = AddOperator(db, "--code ABC --all-branches", "açúcar-123\n");
+  ASSERT_EQ(rc, 0) << out;
+  auto c = db::Open(db);
+  auto r = c->query("SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = 'ABC'");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_TRUE(server::VerifyPassword(r.rows[0][0].toString(), "açúcar-123"));
+  EXPECT_FALSE(server::VerifyPassword(r.rows[0][0].toString(), "açúcar-123\n"));
 }

@@ -127,15 +127,15 @@ TEST_P(HistoricoTest, AuditListingNarrowsToOneRowAndField) {
 }
 
 TEST_P(HistoricoTest, UpgradeKeepsTheAuditRowsWrittenBefore) {
-  // Back to the first version of the audit table, with one row in it.
+  // Back to the audit table of version 2, with one row in it.
   db_->exec("DROP INDEX IXAUDITORIACAMPO");
   db_->exec("ALTER TABLE AUDITORIA DROP COLUMN NMMETODO");
-  db_->exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 1");
+  db_->exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
   db_->exec(
       "INSERT INTO AUDITORIA (DTHRAUDIT, CDOPERADOR, CDFILIAL, DTREFERENCIA, NMTABELA, DSCHAVE, NMCAMPO, VRANTERIOR,"
       " VRNOVO) VALUES (:P_T, 'OPA', '0001', :P_D, 'CARDAPIO', :P_K, 'QTCLIEFETCAR', '9', '10')",
       {{"P_T", Variant::FromDate(D)}, {"P_D", Day(D)}, {"P_K", cardD + " serviço 00010"}});
-  EXPECT_EQ(server::EnsureSchema(*db_), 1);
+  EXPECT_EQ(server::EnsureSchema(*db_), 2);
   EXPECT_EQ(db_->query("SELECT NRVERSAO FROM VERSAOESQUEMA").rows[0][0].toInt(), server::kSchemaVersion);
   TypeClients(20);
   data::TClientDataSet ds("cdsCardaDia");

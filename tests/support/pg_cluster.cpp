@@ -175,6 +175,7 @@ bool PgCluster::start(std::string& log) {
   // Durability is of no use to a throw-away cluster; speed is.
   std::string options = "-c listen_addresses=127.0.0.1 -p " + std::to_string(port_) + " -k " + root_ +
                         " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+  options_ = options;
   rc = runAsOwner(shellQuote(bindir_ + "/pg_ctl") + " -D " + shellQuote(data) + " -l " + shellQuote(logFile) +
                   " -o " + shellQuote(options) + " -t 60 -w start > /dev/null 2>&1");
   if (rc != 0) {
@@ -186,6 +187,22 @@ bool PgCluster::start(std::string& log) {
   }
   running_ = true;
   return true;
+}
+
+bool PgCluster::Stop(const char* mode) {
+  if (!running_) return false;
+  int rc = runAsOwner(shellQuote(bindir_ + "/pg_ctl") + " -D " + shellQuote(root_ + "/data") + " -m " + mode +
+                      " -w stop > /dev/null 2>&1");
+  running_ = rc != 0;
+  return rc == 0;
+}
+
+bool PgCluster::Start() {
+  if (running_ || root_.empty()) return running_;
+  int rc = runAsOwner(shellQuote(bindir_ + "/pg_ctl") + " -D " + shellQuote(root_ + "/data") + " -l " +
+                      shellQuote(root_ + "/server.log") + " -o " + shellQuote(options_) + " -t 60 -w start > /dev/null 2>&1");
+  running_ = rc == 0;
+  return running_;
 }
 
 void PgCluster::stop() {

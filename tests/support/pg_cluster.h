@@ -23,6 +23,14 @@ public:
   std::string CreateDatabase(std::string_view prefix);
   std::string Conninfo(std::string_view dbname) const;
 
+  // For tests of what survives the database going away: stops the cluster
+  // ("fast" ends the sessions, "immediate" is a crash) and starts it again on
+  // the same port and data. Other tests of the process lose their sessions too,
+  // so such tests run in a process of their own.
+  bool Stop(const char* mode = "fast");
+  bool Start();
+  bool Restart(const char* mode = "fast") { return Stop(mode) && Start(); }
+
   ~PgCluster();
   PgCluster(const PgCluster&) = delete;
   PgCluster& operator=(const PgCluster&) = delete;
@@ -40,6 +48,7 @@ private:
   int port_ = 0;
   bool running_ = false;
   int databases_ = 0;
+  std::string options_;  // the server options of the first start
 };
 
 // The folder holding initdb and pg_ctl, or "" when none is found. Looks at

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "contracts/result.h"
+#include "platform/data/packet.h"
 #include "net/http_transport.h"
 #include "platform/rtl/format.h"
 #include "support/sqlite_temp.h"
@@ -299,6 +300,73 @@ TEST_F(Hostile, DeltasOfABranchTheOperatorMayNotUse) {
   ASSERT_TRUE(r.isArray() && r.size() == 1) << r.debugString();
   EXPECT_EQ(r[0].toString(), "Registro da filial 0003 enviado numa alteração da filial 0001.");
   EXPECT_EQ(Refused("GetCardaDia", {"0003", D(), ""}), "Operador OP2 sem permissão para a filial 0003.");
+}
+
+// Values no screen could have typed: sums beyond the doubles, a read sent back
+// as a delta, a delta longer than its day, a text longer than its column.
+TEST_F(Hostile, ValuesNoScreenCouldHaveTyped) {
+  Variant read = clerk_->Read("GetCardaDia", {"0001", D(), ""})[0];
+  data::TClientDataSet cds;
+  cds.SetData(read);
+  ASSERT_TRUE(cds.Locate("CDSERVFILI", Variant(kService1)));
+  cds.Edit();
+  cds.FieldByName("QTCLIEFETCAR").SetAsFloat(1e308);
+  cds.FieldByName("QTFUNEFETCAR").SetAsFloat(1e308);
+  cds.Post();
+  EXPECT_NE(Refused("PostCard", {"0001", kService1, D(), Variant(cds.Delta()), "OP2", ""}).find("excede"),
+            std::string::npos);
+  EXPECT_NE(Refused("PostCard", {"0001", kService1, D(), read, "OP2", ""}).find("não nos dados lidos"),
+            std::string::npos);
+
+  // One changed row, and the same row 5,000 times: no day has that many services.
+  data::PacketReader r(read.asPacket());
+  data::PacketWriter w(r.FieldDefs(), data::PacketKind::Delta);
+  ASSERT_TRUE(r.Next());
+  std::vector<Variant> now = r.Values();
+  now[r.FieldIndex("QTCLIEFETCAR")] = Variant(1.0);
+  for (int i = 0; i < 5000; ++i) w.AddModified(now, r.Values());
+  EXPECT_NE(Refused("PostCard", {"0001", kService1, D(), Variant(w.Finish()), "OP2", ""}).find("mais linhas"),
+            std::string::npos);
+
+  data::TClientDataSet cli;
+  cli.SetData(clerk_->Read("GetServCli", {"0001", kBilled, D(), kService1})[0]);
+  data::PacketReader cr(cli.Data());
+  data::PacketWriter cw(cr.FieldDefs(), data::PacketKind::Delta);
+  ASSERT_TRUE(cr.Next());
+  std::vector<Variant> name = cr.Values();
+  name[cr.FieldIndex("NMFANTCLIE")] = Variant(std::string(101, 'N'));
+  cw.AddModified(name, cr.Values());
+  Variant u = clerk_->Call("UpdEfetClie", {Variant(cw.Finish()), "0001", kService1, D(), true, "1", Variant::Null()});
+  ASSERT_TRUE(u.isArray() && u.size() == 1) << u.debugString().substr(0, 200);
+  EXPECT_EQ(u[0].toString(), "Nome fantasia do cliente deve ter no máximo 100 caracteres.");
+  ExpectServing();
+}
+
+// Two clerks consolidate the same period from the same read: the second is
+// refused as any stale change is, and the first split stays.
+TEST_F(Hostile, ConsolidationFromAStaleRead) {
+  auto read = [&] { return clerk_->Read("GetEfetPlanCli", {"0001", kService1, D(3), D(3)}); };
+  Variant a = read(), b = read();
+  ASSERT_EQ(a.size(), 3u);
+  data::TClientDataSet plan;
+  plan.SetData(a[0]);
+  ASSERT_EQ(plan.RecordCount(), 1);
+  double planned = plan.FieldByName("QTCLIEFETCAR").AsFloat();
+  auto split = [&](double first) {
+    data::PacketWriter w({{"DTCARDAPIO", data::TFieldType::DateTime},
+                          {"CDCLIENTE", data::TFieldType::String, 21},
+                          {"NMRAZSOCCLIE", data::TFieldType::String, 50},
+                          {"QTEFETFAT", data::TFieldType::Float}});
+    w.AddRow({D(3), "C1", "", first});
+    w.AddRow({D(3), "C2", "", planned - first});
+    return Variant(w.Finish());
+  };
+  EXPECT_EQ(clerk_->Read("SetConsolEfet", {"0001", kService1, split(0), a[2]}).toString(), "");
+  EXPECT_NE(Refused("SetConsolEfet", {"0001", kService1, split(planned), b[2]}).find("alterado por outro usuário"),
+            std::string::npos);
+  auto c = db::Open(file_->connectionString());
+  EXPECT_EQ(c->query("SELECT QTEFETFAT FROM EFETCONSOL WHERE CDCLIENTE = 'C1'").rows.at(0).at(0).toDouble(), 0);
+  before_ = Dump();  // the first consolidation is a change made on purpose
 }
 
 // ---- Raw HTTP

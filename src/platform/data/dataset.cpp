@@ -10,77 +10,23 @@
 #include "packet_internal.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/mask.h"
+#include "changelog.h"
 #include "storage.h"
 
 namespace data {
 
+using detail::ChangeLog;
 using detail::Column;
+using detail::LogEntry;
+using detail::RowDead;
+using detail::RowDeleted;
+using detail::RowLive;
+using detail::RowOrig;
 using rtl::EDatabaseError;
 
 namespace {
 
 enum Event { evUpdateState, evFieldChange, evRecordChange, evDataSetChange, evDataSetScroll, evLayoutChange, evUpdateRecord };
-
-// Row states in storage. Orig rows hold the original values of a modified row;
-// they are never in a view.
-enum : uint8_t { RowDead = 0, RowLive = 1, RowOrig = 2, RowDeleted = 3 };
-
-struct LogEntry {
-  TUpdateStatus status;
-  int32_t orig;  // row holding the original values, or -1 when the row itself holds them
-};
-
-// The change log: one byte of state per row, and the row of original values
-// for the rows that have one. Compacted as it goes: it holds at most one
-// entry per row, whatever the number of edits.
-class ChangeLog {
-public:
-  std::optional<LogEntry> get(int32_t r) const {
-    auto row = static_cast<size_t>(r);
-    if (row >= st_.size() || st_[row] == 0) return std::nullopt;
-    auto it = orig_.find(r);
-    return LogEntry{static_cast<TUpdateStatus>(st_[row]), it == orig_.end() ? -1 : it->second};
-  }
-  void set(int32_t r, LogEntry e) {
-    auto row = static_cast<size_t>(r);
-    if (row >= st_.size()) st_.resize(std::max(row + 1, st_.size() + st_.size() / 4 + 64), 0);
-    if (st_[row] == 0) ++count_;
-    st_[row] = static_cast<uint8_t>(e.status);
-    if (e.orig >= 0) orig_[r] = e.orig;
-    else orig_.erase(r);
-  }
-  void erase(int32_t r) {
-    auto row = static_cast<size_t>(r);
-    if (row >= st_.size() || st_[row] == 0) return;
-    st_[row] = 0;
-    orig_.erase(r);
-    --count_;
-  }
-  size_t size() const { return count_; }
-  void clear() {
-    st_.clear();
-    st_.shrink_to_fit();
-    orig_.clear();
-    count_ = 0;
-  }
-  // Entries in row order.
-  template <class F>
-  void forEach(F f) const {
-    if (count_ == 0) return;
-    for (size_t row = 0; row < st_.size(); ++row)
-      if (st_[row]) {
-        auto r = static_cast<int32_t>(row);
-        auto it = orig_.find(r);
-        f(r, LogEntry{static_cast<TUpdateStatus>(st_[row]), it == orig_.end() ? -1 : it->second});
-      }
-  }
-  void shrink() { st_.shrink_to_fit(); }
-
-private:
-  std::vector<uint8_t> st_;
-  std::unordered_map<int32_t, int32_t> orig_;
-  size_t count_ = 0;
-};
 
 bool iequals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -157,6 +103,7 @@ struct TClientDataSet::Impl {
   std::vector<TFieldDef> colDefs;
   std::vector<Column> cols;
   std::vector<uint8_t> rowState;
+  std::vector<int32_t> spareOrig;  // dead rows that held original values, for reuse
   ChangeLog log;
   bool hasStorage = false;
   uint32_t generation = 0;  // changes whenever row numbers do
@@ -243,6 +190,21 @@ struct TClientDataSet::Impl {
     rowState.push_back(st);
     return static_cast<int32_t>(rowState.size() - 1);
   }
+  // A row for the original values of row from: one given back by an earlier
+  // merge when there is one, so that editing and merging in turn does not
+  // grow the storage.
+  int32_t origCopy(int32_t from) {
+    if (spareOrig.empty()) return copyRow(from, RowOrig);
+    int32_t o = spareOrig.back();
+    spareOrig.pop_back();
+    copyValues(from, o);
+    rowState[static_cast<size_t>(o)] = RowOrig;
+    return o;
+  }
+  void releaseOrig(int32_t o) {
+    rowState[static_cast<size_t>(o)] = RowDead;
+    spareOrig.push_back(o);
+  }
   void copyValues(int32_t from, int32_t to) {
     for (auto& c : cols) c.copyCell(static_cast<size_t>(from), static_cast<size_t>(to));
   }
@@ -260,6 +222,7 @@ struct TClientDataSet::Impl {
     }
     rowState.clear();
     rowState.shrink_to_fit();
+    spareOrig.clear();
     log.clear();
     view.clear();
     view.shrink_to_fit();
@@ -274,6 +237,10 @@ struct TClientDataSet::Impl {
   // with an empty change log (no original rows to keep).
   void compactIfWorthIt() {
     if (log.size() != 0 || rowState.size() < 4096) return;
+    // The natural order holds every live row (and maybe a few dead ones): a
+    // cheap bound that spares a walk over all the rows on every merge.
+    size_t bound = natural().size();
+    if (rowState.size() - bound <= bound) return;
     size_t live = 0;
     for (uint8_t st : rowState) live += st == RowLive;
     if (rowState.size() - live <= live) return;
@@ -286,6 +253,7 @@ struct TClientDataSet::Impl {
       }
     for (auto& c : cols) c.compactTo(keep);
     rowState.assign(keep.size(), RowLive);
+    spareOrig.clear();
     auto mapAll = [&](std::vector<int32_t>& v) {
       size_t k = 0;
       for (int32_t r : v)
@@ -428,6 +396,17 @@ struct TClientDataSet::Impl {
     }
     if (view.empty()) return Variant::Null();
     return cols[static_cast<size_t>(c)].get(static_cast<size_t>(curRow()));
+  }
+  // The stored cell a data field reads outside edit and insert: the current
+  // row's, or the row a filter, lookup or grid is reading. Null otherwise,
+  // and the caller takes the general way.
+  const Column* storedCell(const TField& f, size_t& row) const {
+    int c = fieldCol[static_cast<size_t>(f.index_)];
+    if (c < 0 || editing()) return nullptr;
+    if (ctxRow >= 0) row = static_cast<size_t>(ctxRow);
+    else if (state != TDataSetState::Inactive && !view.empty()) row = static_cast<size_t>(view[static_cast<size_t>(cur)]);
+    else return nullptr;
+    return &cols[static_cast<size_t>(c)];
   }
   bool isNull(const TField& f) {
     if (state == TDataSetState::Inactive) return true;
@@ -695,12 +674,12 @@ struct TClientDataSet::Impl {
       if (differs) {
         auto e = log.get(r);
         if (!e && ds.LogChanges) {
-          e = LogEntry{TUpdateStatus::Modified, copyRow(r, RowOrig)};
+          e = LogEntry{TUpdateStatus::Modified, origCopy(r)};
           log.set(r, *e);
         }
         writeEditBuf(r);
         if (e && e->status == TUpdateStatus::Modified && sameRow(r, e->orig)) {
-          rowState[static_cast<size_t>(e->orig)] = RowDead;
+          releaseOrig(e->orig);
           log.erase(r);
         }
       }
@@ -813,7 +792,7 @@ struct TClientDataSet::Impl {
       log.erase(r);
     } else if (!ds.LogChanges) {
       if (e) {
-        if (e->orig >= 0) rowState[static_cast<size_t>(e->orig)] = RowDead;
+        if (e->orig >= 0) releaseOrig(e->orig);
         log.erase(r);
       }
       rowState[static_cast<size_t>(r)] = RowDead;
@@ -968,7 +947,75 @@ struct TClientDataSet::Impl {
       default: return c.num(row) == k.number;
     }
   }
+  bool rowMatches(const std::vector<Key>& keys, int32_t r, const TLocateOptions& opt) {
+    for (auto& k : keys)
+      if (!keyMatches(k, r, opt)) return false;
+    return true;
+  }
+  // The keys in the order of the index's leading fields, when the view's
+  // index can answer the search: its first fields are the key fields, the
+  // texts compare as the search compares them (case-sensitive, and a partial
+  // key only on the last of them), so the matching rows lie together in the
+  // view and the first of them is the one a scan finds.
+  std::vector<const Key*> indexKeys(const std::vector<Key>& keys, const TLocateOptions& opt) const {
+    std::vector<const Key*> out;
+    if (!sorted() || keys.size() > sortCols.size() || opt.CaseInsensitive || sortCI) return out;
+    for (size_t j = 0; j < keys.size(); ++j) {
+      const Key* match = nullptr;
+      for (auto& k : keys)
+        if (k.col == sortCols[j]) match = &k;
+      if (!match) return {};
+      out.push_back(match);
+    }
+    for (size_t j = 0; j < keys.size(); ++j)
+      for (size_t i = 0; i < j; ++i)
+        if (out[i] == out[j]) return {};
+    if (opt.PartialKey)
+      for (size_t j = 0; j + 1 < out.size(); ++j)
+        if (cols[static_cast<size_t>(out[j]->col)].type() == TFieldType::String) return {};
+    return out;
+  }
+  // Order of row r against the keys, as the index orders rows.
+  int compareToKeys(int32_t r, const std::vector<const Key*>& keys, bool partial) const {
+    auto row = static_cast<size_t>(r);
+    for (size_t j = 0; j < keys.size(); ++j) {
+      const Key& k = *keys[j];
+      const Column& c = cols[static_cast<size_t>(k.col)];
+      int cmp;
+      bool nullCell = c.isNull(row);
+      if (nullCell || k.null) {
+        cmp = nullCell == k.null ? 0 : (nullCell ? -1 : 1);
+      } else {
+        switch (c.type()) {
+          case TFieldType::String: {
+            std::string_view cell = c.str(row);
+            if (partial && j + 1 == keys.size()) cell = cell.substr(0, k.text.size());
+            int t = cell.compare(k.text);
+            cmp = t < 0 ? -1 : (t > 0 ? 1 : 0);
+            break;
+          }
+          case TFieldType::Boolean: cmp = c.boolean(row) == k.boolean ? 0 : (c.boolean(row) ? 1 : -1); break;
+          case TFieldType::Integer: {
+            double v = static_cast<double>(c.integer(row));
+            cmp = v < k.number ? -1 : (k.number < v ? 1 : 0);
+            break;
+          }
+          default: cmp = c.num(row) < k.number ? -1 : (k.number < c.num(row) ? 1 : 0); break;
+        }
+      }
+      if (cmp) return sortDesc ? -cmp : cmp;
+    }
+    return 0;
+  }
   int find(const std::vector<Key>& keys, const TLocateOptions& opt) {
+    auto ix = indexKeys(keys, opt);
+    if (!ix.empty()) {
+      auto at = std::partition_point(view.begin(), view.end(),
+                                     [&](int32_t r) { return compareToKeys(r, ix, opt.PartialKey) < 0; });
+      for (; at != view.end() && compareToKeys(*at, ix, opt.PartialKey) == 0; ++at)
+        if (rowMatches(keys, *at, opt)) return static_cast<int>(at - view.begin());
+      return -1;
+    }
     for (size_t i = 0; i < view.size(); ++i) {
       int32_t r = view[i];
       bool ok = true;
@@ -1185,6 +1232,9 @@ void TField::Clear() { SetValue(Variant::Null()); }
 Variant TField::OldValue() const { return owner_->impl().oldValue(*this); }
 
 std::string TField::AsString() const {
+  size_t row;
+  if (const auto* c = owner_->impl().storedCell(*this, row); c && c->type() == TFieldType::String)
+    return c->isNull(row) ? std::string() : std::string(c->str(row));
   Variant v = Value();
   if (v.isNullOrEmpty()) return {};
   switch (def_.DataType) {
@@ -1239,6 +1289,12 @@ void TField::SetAsString(std::string_view s) {
 }
 
 double TField::AsFloat() const {
+  size_t row;
+  if (const auto* c = owner_->impl().storedCell(*this, row)) {
+    if (c->isNull(row)) return 0.0;
+    if (c->type() == TFieldType::Float || c->type() == TFieldType::DateTime) return c->num(row);
+    if (c->type() == TFieldType::Integer) return static_cast<double>(c->integer(row));
+  }
   Variant v = Value();
   return v.isNullOrEmpty() ? 0.0 : v.toDouble();
 }
@@ -1607,11 +1663,10 @@ rtl::DataPacket TClientDataSet::Delta() const {
 void TClientDataSet::MergeChangeLog() {
   auto& im = *impl_;
   if (im.state != TDataSetState::Inactive) im.checkBrowseMode();
-  im.log.forEach([&](int32_t r, LogEntry e) {
-    if (e.orig >= 0) im.rowState[static_cast<size_t>(e.orig)] = RowDead;
+  im.log.drain([&](int32_t r, LogEntry e) {
+    if (e.orig >= 0) im.releaseOrig(e.orig);
     if (e.status == TUpdateStatus::Deleted) im.rowState[static_cast<size_t>(r)] = RowDead;
   });
-  im.log.clear();
   im.compactIfWorthIt();
 }
 
@@ -1629,7 +1684,7 @@ void TClientDataSet::CancelUpdates() {
       case TUpdateStatus::Deleted:
         if (e.orig >= 0) {
           im.copyValues(e.orig, r);
-          im.rowState[static_cast<size_t>(e.orig)] = RowDead;
+          im.releaseOrig(e.orig);
         }
         if (e.status == TUpdateStatus::Deleted) revived.push_back(r);
         im.rowState[row] = RowLive;
@@ -1661,7 +1716,7 @@ void TClientDataSet::RevertRecord() {
     im.clampCursor();
   } else if (e->orig >= 0) {
     im.copyValues(e->orig, r);
-    im.rowState[static_cast<size_t>(e->orig)] = RowDead;
+    im.releaseOrig(e->orig);
   }
   im.log.erase(r);
   if (im.rowState[static_cast<size_t>(r)] == RowLive) im.reposition(r, im.cur);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "platform/rtl/exceptions.h"
 #include "packet_internal.h"
@@ -23,24 +24,14 @@ void Column::reserve(size_t rows) {
     case TFieldType::String: s_.reserve(rows); break;
     case TFieldType::Boolean: b_.reserve(rows); break;
     case TFieldType::Integer: i_.reserve(rows); nul_.reserve(rows); break;
-    default: d_.reserve(rows); nul_.reserve(rows); break;
+    default: d_.reserve(rows); break;
   }
 }
 
 namespace {
-// Growth by a quarter rather than doubling: storage stays within a quarter of
-// its contents, at the price of a few more copies (still linear overall).
-template <class V>
-inline void grow(V& v) {
-  if (v.size() == v.capacity()) v.reserve(v.size() + v.size() / 4 + 64);
-}
-template <class V>
-void shrinkSlack(V& v) {
-  if (v.capacity() > v.size() + v.size() / 16 + 64) v.shrink_to_fit();
-}
 template <class V>
 void reserveBy(V& v, double f) {
-  v.reserve(static_cast<size_t>(static_cast<double>(v.size()) * f) + 16);
+  if (!v.empty()) v.reserve(static_cast<size_t>(static_cast<double>(v.size()) * f) + 16);
 }
 }  // namespace
 
@@ -54,21 +45,12 @@ void Column::reserveFactor(double f) {
 }
 
 void Column::shrink() {
-  shrinkSlack(s_);
-  shrinkSlack(arena_);
-  shrinkSlack(d_);
-  shrinkSlack(i_);
-  shrinkSlack(b_);
-  shrinkSlack(nul_);
-}
-
-void Column::shrinkAll() {
-  s_.shrink_to_fit();
-  arena_.shrink_to_fit();
-  d_.shrink_to_fit();
-  i_.shrink_to_fit();
-  b_.shrink_to_fit();
-  nul_.shrink_to_fit();
+  s_.shrink();
+  arena_.shrink();
+  d_.shrink();
+  i_.shrink();
+  b_.shrink();
+  nul_.shrink();
 }
 
 void Column::clear() {
@@ -78,79 +60,88 @@ void Column::clear() {
   i_.clear();
   b_.clear();
   nul_.clear();
-  shrinkAll();
+  recent_.reset();
 }
 
+double Column::storable(double d) {
+  return d != d ? std::numeric_limits<double>::quiet_NaN() : d;
+}
+
+namespace {
+// FNV-1a: short texts only.
+inline uint32_t hashText(std::string_view s) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : s) h = (h ^ c) * 16777619u;
+  return h;
+}
+}  // namespace
+
 uint32_t Column::store(std::string_view s) {
-  size_t need = s.size() + 5;
-  if (arena_.size() + need >= kNullOff) throw rtl::EDatabaseError("Too much text in one column of a data set");
-  auto off = static_cast<uint32_t>(arena_.size());
-  if (arena_.size() + need > arena_.capacity())
-    arena_.reserve(std::max(arena_.size() + need, arena_.capacity() + arena_.capacity() / 4 + 1024));
-  auto len = static_cast<uint32_t>(s.size());
+  // Codes, flags and other short texts are kept once: a later row with the
+  // same text points at the first one's bytes.
+  constexpr size_t kShort = 16;
+  uint32_t* slot = nullptr;
+  if (s.size() <= kShort) {
+    if (!recent_) {
+      recent_.reset(new uint32_t[kRecent]);
+      std::fill(recent_.get(), recent_.get() + kRecent, kNullOff);
+    }
+    slot = &recent_[hashText(s) & (kRecent - 1)];
+    if (*slot != kNullOff && text(*slot) == s) return *slot;
+  }
+  size_t len = s.size(), prefix = 1;
+  for (size_t v = len >> 7; v; v >>= 7) ++prefix;
+  size_t first = 0;
+  if (arena_.size() + len + prefix + arena_.kChunk >= kNullOff) throw rtl::EDatabaseError("Too much text in one column of a data set");
+  char* p = arena_.appendRun(len + prefix, first);
+  if (!p) throw rtl::EDatabaseError("A text of " + std::to_string(len) + " bytes is too long for a data set");
+  auto n = static_cast<uint32_t>(len);
   do {
-    unsigned char b = len & 0x7F;
-    len >>= 7;
-    if (len) b |= 0x80;
-    arena_.push_back(static_cast<char>(b));
-  } while (len);
-  arena_.insert(arena_.end(), s.begin(), s.end());
+    unsigned char b = n & 0x7F;
+    n >>= 7;
+    if (n) b |= 0x80;
+    *p++ = static_cast<char>(b);
+  } while (n);
+  if (len) std::memcpy(p, s.data(), len);
+  auto off = static_cast<uint32_t>(first);
+  if (slot) *slot = off;
   return off;
 }
 
 void Column::pushNull() {
-  growAll();
   switch (type_) {
     case TFieldType::String: s_.push_back(kNullOff); break;
     case TFieldType::Boolean: b_.push_back(2); break;
     case TFieldType::Integer: i_.push_back(0); nul_.push_back(1); break;
-    default: d_.push_back(0.0); nul_.push_back(1); break;
+    default: d_.push_back(nullDouble()); break;
   }
 }
 
-void Column::growAll() {
-  switch (type_) {
-    case TFieldType::String: grow(s_); break;
-    case TFieldType::Boolean: grow(b_); break;
-    case TFieldType::Integer: grow(i_); grow(nul_); break;
-    default: grow(d_); grow(nul_); break;
-  }
-}
-
-void Column::pushStr(std::string_view s) {
-  grow(s_);
-  s_.push_back(store(s));
-}
+void Column::pushStr(std::string_view s) { s_.push_back(store(s)); }
 void Column::pushNum(double d) {
-  growAll();
   if (type_ == TFieldType::Integer) {
     i_.push_back(static_cast<int64_t>(d));
+    nul_.push_back(0);
   } else {
-    d_.push_back(d);
+    d_.push_back(storable(d));
   }
-  nul_.push_back(0);
 }
 void Column::pushInt(int64_t i) {
-  growAll();
   if (type_ == TFieldType::Integer) {
     i_.push_back(i);
+    nul_.push_back(0);
   } else {
     d_.push_back(static_cast<double>(i));
   }
-  nul_.push_back(0);
 }
-void Column::pushBool(bool b) {
-  grow(b_);
-  b_.push_back(b ? 1 : 0);
-}
+void Column::pushBool(bool b) { b_.push_back(b ? 1 : 0); }
 
 void Column::pushCopy(size_t from) {
-  growAll();
   switch (type_) {
     case TFieldType::String: s_.push_back(s_[from]); break;
     case TFieldType::Boolean: b_.push_back(b_[from]); break;
     case TFieldType::Integer: i_.push_back(i_[from]); nul_.push_back(nul_[from]); break;
-    default: d_.push_back(d_[from]); nul_.push_back(nul_[from]); break;
+    default: d_.push_back(d_[from]); break;
   }
 }
 
@@ -169,7 +160,8 @@ void Column::set(size_t r, const Variant& v) {
     switch (type_) {
       case TFieldType::String: s_[r] = kNullOff; break;
       case TFieldType::Boolean: b_[r] = 2; break;
-      default: nul_[r] = 1; break;
+      case TFieldType::Integer: nul_[r] = 1; break;
+      default: d_[r] = nullDouble(); break;
     }
     return;
   }
@@ -177,7 +169,7 @@ void Column::set(size_t r, const Variant& v) {
     case TFieldType::String: s_[r] = store(v.asStringRef()); break;
     case TFieldType::Boolean: b_[r] = v.toBool() ? 1 : 0; break;
     case TFieldType::Integer: i_[r] = v.toInt(); nul_[r] = 0; break;
-    default: d_[r] = v.toDouble(); nul_[r] = 0; break;
+    default: d_[r] = storable(v.toDouble()); break;
   }
 }
 
@@ -186,19 +178,13 @@ void Column::copyCell(size_t from, size_t to) {
     case TFieldType::String: s_[to] = s_[from]; break;
     case TFieldType::Boolean: b_[to] = b_[from]; break;
     case TFieldType::Integer: i_[to] = i_[from]; nul_[to] = nul_[from]; break;
-    default: d_[to] = d_[from]; nul_[to] = nul_[from]; break;
+    default: d_[to] = d_[from]; break;
   }
 }
 
 void Column::compactTo(const std::vector<int32_t>& rows) {
   Column c(type_);
   c.reserve(rows.size());
-  if (type_ == TFieldType::String) {
-    size_t text = 0;
-    for (int32_t r : rows)
-      if (!isNull(static_cast<size_t>(r))) text += str(static_cast<size_t>(r)).size() + 1;
-    c.arena_.reserve(text + 16);
-  }
   for (int32_t r : rows) {
     auto row = static_cast<size_t>(r);
     if (isNull(row)) {

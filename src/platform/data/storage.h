@@ -1,11 +1,18 @@
 #pragma once
 // Column storage of the data-set engine. Each field is one column: strings as
-// (offset, length) into an append-only byte arena, numbers and dates as plain
-// doubles or integers with a byte of null flag. A row is an index into every
-// column. Arenas are never rewritten, so copying a row (the original values
-// kept by the change log) copies references, not text.
+// offsets into an append-only byte arena, numbers and dates as plain doubles
+// or integers. A row is an index into every column. Arenas are never
+// rewritten, so copying a row (the original values kept by the change log)
+// copies references, not text.
+//
+// Every buffer is a list of fixed-size chunks (the first one grows up to that
+// size, so small data sets stay small): appending a row never copies what is
+// already stored, so no insert or edit stalls while a whole column moves, and
+// a column holds at most one chunk of unused room.
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,8 +22,74 @@
 
 namespace data::detail {
 
+// A growable array in chunks of 2^Shift elements.
+template <class T, int Shift>
+class Chunked {
+public:
+  static constexpr size_t kChunk = size_t{1} << Shift;
+  static constexpr size_t kMask = kChunk - 1;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& operator[](size_t i) { return chunks_[i >> Shift][i & kMask]; }
+  const T& operator[](size_t i) const { return chunks_[i >> Shift][i & kMask]; }
+  void push_back(T v) {
+    if (size_ == cap_) grow(size_ + 1);
+    (*this)[size_++] = v;
+  }
+  // Room for n elements in all, allocated now rather than while appending.
+  void reserve(size_t n) {
+    if (n > cap_) grow(n);
+  }
+  void clear() {
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    size_ = cap_ = 0;
+  }
+  // Gives back the unused end of a first chunk that never filled.
+  void shrink() {
+    if (chunks_.size() == 1 && cap_ > size_ + size_ / 16 + 64) resizeFirst(size_);
+  }
+  size_t capacity() const { return cap_; }
+  const T* at(size_t i) const { return &(*this)[i]; }
+  // Appends n elements that lie in one chunk (n at most a chunk), skipping
+  // the end of the current chunk when they would not fit; returns the index
+  // of the first and where to write them.
+  T* appendRun(size_t n, size_t& first) {
+    if (n > kChunk) return nullptr;
+    if ((size_ >> Shift) != ((size_ + n - 1) >> Shift)) size_ = (size_ + n - 1) & ~kMask;
+    if (size_ + n > cap_) grow(size_ + n);
+    first = size_;
+    size_ += n;
+    return &(*this)[first];
+  }
+
+private:
+  void resizeFirst(size_t n) {
+    std::unique_ptr<T[]> c(new T[n]);
+    if (size_) std::memcpy(c.get(), chunks_[0].get(), size_ * sizeof(T));
+    if (chunks_.empty()) chunks_.push_back(std::move(c));
+    else chunks_[0] = std::move(c);
+    cap_ = n;
+  }
+  void grow(size_t need) {
+    // The first chunk doubles until it has the chunk's size; then whole chunks are added.
+    while (cap_ < need && cap_ < kChunk) {
+      size_t n = cap_ == 0 ? std::min<size_t>(kChunk, std::max<size_t>(need, 16)) : std::min(kChunk, std::max(cap_ * 2, need));
+      resizeFirst(n);
+    }
+    while (cap_ < need) {
+      chunks_.emplace_back(new T[kChunk]);
+      cap_ += kChunk;
+    }
+  }
+  std::vector<std::unique_ptr<T[]>> chunks_;
+  size_t size_ = 0, cap_ = 0;
+};
+
 // A string cell is the offset of its text in the column's arena, where the
-// text is preceded by its length (LEB128: one byte below 128).
+// text is preceded by its length (LEB128: one byte below 128). A text never
+// crosses a chunk of the arena.
 constexpr uint32_t kNullOff = 0xFFFFFFFFu;
 
 class Column {
@@ -35,24 +108,11 @@ public:
     switch (type_) {
       case TFieldType::String: return s_[r] == kNullOff;
       case TFieldType::Boolean: return b_[r] == 2;
-      default: return nul_[r] != 0;
+      case TFieldType::Integer: return nul_[r] != 0;
+      default: return isNullBits(d_[r]);
     }
   }
-  std::string_view str(size_t r) const {
-    const auto* p = reinterpret_cast<const unsigned char*>(arena_.data()) + s_[r];
-    uint32_t len = *p++;
-    if (len >= 0x80) {
-      len &= 0x7F;
-      int shift = 7;
-      unsigned char b;
-      do {
-        b = *p++;
-        len |= static_cast<uint32_t>(b & 0x7F) << shift;
-        shift += 7;
-      } while (b & 0x80);
-    }
-    return {reinterpret_cast<const char*>(p), len};
-  }
+  std::string_view str(size_t r) const { return text(s_[r]); }
   double num(size_t r) const { return d_[r]; }
   int64_t integer(size_t r) const { return i_[r]; }
   bool boolean(size_t r) const { return b_[r] == 1; }
@@ -84,16 +144,51 @@ public:
   size_t bytes() const;
 
 private:
+  static constexpr int kRowShift = 14;    // 16,384 cells a chunk
+  static constexpr int kArenaShift = 20;  // 1 MiB of text a chunk
+  // A null float or date is one NaN of its own; any NaN stored is made the
+  // ordinary quiet NaN first, so a value can never be taken for a null.
+  static constexpr uint64_t kNullBits = 0x7FF4E11A7FF4E11AULL;
+  static bool isNullBits(double d) {
+    uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return b == kNullBits;
+  }
+  static double nullDouble() {
+    double d;
+    std::memcpy(&d, &kNullBits, sizeof d);
+    return d;
+  }
+  static double storable(double d);
+
+  std::string_view text(uint32_t off) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(arena_.at(off));
+    uint32_t len = *p++;
+    if (len >= 0x80) {
+      len &= 0x7F;
+      int shift = 7;
+      unsigned char b;
+      do {
+        b = *p++;
+        len |= static_cast<uint32_t>(b & 0x7F) << shift;
+        shift += 7;
+      } while (b & 0x80);
+    }
+    return {reinterpret_cast<const char*>(p), len};
+  }
   uint32_t store(std::string_view s);
-  void growAll();
-  void shrinkAll();
+
   TFieldType type_;
-  std::vector<uint32_t> s_;
-  std::vector<char> arena_;
-  std::vector<double> d_;
-  std::vector<int64_t> i_;
-  std::vector<uint8_t> b_;
-  std::vector<uint8_t> nul_;
+  Chunked<uint32_t, kRowShift> s_;
+  Chunked<char, kArenaShift> arena_;
+  Chunked<double, kRowShift> d_;
+  Chunked<int64_t, kRowShift> i_;
+  Chunked<uint8_t, kRowShift> b_;
+  Chunked<uint8_t, kRowShift> nul_;  // integers only
+  // Short texts already stored, by a hash of their bytes: codes and flags
+  // repeat from row to row and are stored once.
+  static constexpr size_t kRecent = 256;
+  std::unique_ptr<uint32_t[]> recent_;
 };
 
 }  // namespace data::detail

@@ -31,7 +31,8 @@ enum class ErrorKind {
   Other,
   Syntax,       // malformed SQL, unknown table or column
   Constraint,   // unique, foreign key, not null or check violation
-  Conflict,     // busy, locked, serialization failure or deadlock: retry may succeed
+  Conflict,     // serialization failure or deadlock: the data changed under the transaction
+  Busy,         // a lock was not granted in time (lock timeout, SQLite busy): retry later
   Connection,   // could not connect, or the connection was lost
   Usage,        // misuse of this interface: bad connection string, missing parameter...
 };

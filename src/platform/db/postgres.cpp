@@ -4,6 +4,7 @@
 // column compared with a text...); typed values carry their own type.
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <charconv>
 #include <cmath>
@@ -28,7 +29,9 @@ ErrorKind kindOf(const std::string& state) {
   if (state.size() != 5) return ErrorKind::Other;
   std::string cls = state.substr(0, 2);
   if (cls == "23") return ErrorKind::Constraint;
-  if (state == "40001" || state == "40P01" || state == "55P03") return ErrorKind::Conflict;
+  if (state == "40001" || state == "40P01") return ErrorKind::Conflict;
+  // lock_timeout, and statement_timeout (a query cancelled on time).
+  if (state == "55P03" || state == "57014") return ErrorKind::Busy;
   if (cls == "42") return ErrorKind::Syntax;
   if (cls == "08" || cls == "57") return ErrorKind::Connection;
   return ErrorKind::Other;
@@ -263,14 +266,27 @@ private:
 
   // A lost connection is re-established before the next statement when no
   // transaction was running (one that was is lost, and its error was reported).
+  // PQstatus only learns of a loss when libpq next reads, so an idle socket
+  // that has become readable (the server's goodbye, or its close after a
+  // restart) counts as lost: a connection dropped while it sat in a pool is
+  // replaced before a statement is sent on it.
   void ensureConnected() {
-    if (PQstatus(conn_) == CONNECTION_OK) return;
+    if (PQstatus(conn_) == CONNECTION_OK && !idleSocketReadable()) return;
     cache_.clear();
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK)
       throw DbError(ErrorKind::Connection,
                     "The connection to the PostgreSQL server was lost: " + trimmed(PQerrorMessage(conn_)));
     setup();
+  }
+
+  // True when something arrived on the idle socket: the server's goodbye
+  // (an administrator's or a shutdown's FATAL, then the close). Nothing else
+  // is sent to an idle session of this program (no LISTEN), so the connection
+  // is replaced; at worst that costs one reconnection.
+  bool idleSocketReadable() {
+    pollfd p{PQsocket(conn_), POLLIN, 0};
+    return p.fd < 0 || poll(&p, 1, 0) != 0;
   }
 
   [[noreturn]] void fail(const PgResult& r, const std::string& sql) {

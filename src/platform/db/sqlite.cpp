@@ -18,10 +18,12 @@ constexpr int kBusyTimeoutMs = 15000;
 constexpr size_t kMaxCachedStatements = 200;
 
 ErrorKind kindOf(int code) {
+  // A read snapshot that cannot become a write one: another writer got there first.
+  if (code == SQLITE_BUSY_SNAPSHOT) return ErrorKind::Conflict;
   switch (code & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return ErrorKind::Conflict;
+      return ErrorKind::Busy;
     case SQLITE_CONSTRAINT:
       return ErrorKind::Constraint;
     case SQLITE_CANTOPEN:
