@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -86,7 +87,8 @@ void ImportDialog::loadFile(const QString& path) {
       preview_.fileError = e.what();
     }
   }
-  file_->setText(path);
+  file_->setText(QFileInfo(path).fileName());
+  file_->setToolTip(path);
   fill();
 }
 
