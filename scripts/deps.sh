@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   libsqlite3-dev postgresql
   nlohmann-json3-dev libcpp-httplib-dev libsodium-dev libsimdjson-dev
-  qt6-base-dev qt6-translations-l10n
+  qt6-base-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev
   xvfb xauth fonts-dejavu-core fontconfig poppler-utils
   libhpdf-dev
   haproxy openssl

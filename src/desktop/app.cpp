@@ -23,6 +23,9 @@
 
 #include <cstring>
 
+#include "desktop/history_dialog.h"
+#include "desktop/import_dialog.h"
+#include "desktop/month_panel.h"
 #include "net/http_transport.h"
 #include "platform/db/query.h"
 #include "platform/host/branch.h"
@@ -75,6 +78,7 @@ MainWindow::MainWindow() {
   setCentralWidget(area_);
   services_ = std::make_unique<QtServices>();
   binding_ = std::make_unique<Binding>(area_);
+  InstallValueHistory(*binding_);
   // The listing's definitions: the usual folders, then the build tree's.
   reports_ = std::make_unique<report::TReportEngine>();
   reports_->Library().AddFolder(QDir(QCoreApplication::applicationDirPath() + "/reports").absolutePath().toStdString());
@@ -159,6 +163,20 @@ void MainWindow::buildMenus() {
     QAction* a = m->addAction(QString::fromUtf8(e.caption));
     QObject::connect(a, &QAction::triggered, this, [this, code = QString(e.code)] { open(code); });
   }
+  m->addSeparator();
+  QObject::connect(m->addAction("&Importar leituras de catraca…"), &QAction::triggered, this, [this] {
+    auto* d = new ImportDialog(this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    d->open();
+  });
+  QObject::connect(m->addAction("&Painel do mês…"), &QAction::triggered, this, [this] {
+    auto* d = new MonthPanel(this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    d->openDay = [this](const QString& branch, const QDate& day) {
+      if (open("PLA01000")) ShowDayOnScreen(branch, day);
+    };
+    d->show();
+  });
   m->addSeparator();
   QObject::connect(m->addAction("Sai&r"), &QAction::triggered, this, &QWidget::close);
   QMenu* w = menuBar()->addMenu("&Janela");

@@ -746,6 +746,11 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
       auto* ke = static_cast<QKeyEvent*>(event);
+      if (it.table && binding_.onCellHistory && ke->key() == Qt::Key_H &&
+          (ke->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+        binding_.onCellHistory(*static_cast<ui::TDBGrid*>(it.control), it.table, nullptr);
+        return true;
+      }
       ui::Word key;
       ui::TShiftState shift;
       ui::TChar ch;
@@ -760,6 +765,17 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {
       auto* me = static_cast<QMouseEvent*>(event);
+      if (me->button() == Qt::RightButton && it.table && watched == it.table->viewport() && binding_.onCellHistory) {
+        auto* g = static_cast<ui::TDBGrid*>(it.control);
+        QModelIndex idx = it.table->indexAt(me->position().toPoint());
+        if (!idx.isValid() || idx.row() >= g->RowCount()) return true;
+        binding_.perform([g, recNo = idx.row() + 1, col = idx.column()] { g->ClickCell(recNo, col); });
+        // A refused move (a column check) leaves the cell where it was: no menu then.
+        if (g->SelectedIndex() != idx.column() || g->DataSource()->DataSet()->RecNo() != idx.row() + 1) return true;
+        const QPoint at = me->globalPosition().toPoint();
+        binding_.onCellHistory(*g, it.table, &at);
+        return true;
+      }
       if (me->button() != Qt::LeftButton) return true;
       const QPoint pos = me->position().toPoint();
       if (it.tabs && watched == it.tabs->tabBar()) {

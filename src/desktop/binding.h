@@ -17,6 +17,9 @@
 class QBoxLayout;
 class QMenuBar;
 class QAction;
+namespace ui {
+class TDBGrid;
+}
 
 namespace desktop {
 
@@ -45,6 +48,11 @@ public:
   void clear();
 
   QMdiArea* area() const { return area_; }
+
+  // The frame's way into a grid cell for the additions (the value history): a
+  // right click, after the click moved to the cell (menuAt: where to offer the
+  // menu), or Ctrl+H on the current cell (menuAt null).
+  std::function<void(ui::TDBGrid& grid, QWidget* table, const QPoint* menuAt)> onCellHistory;
 
 private:
   void syncForms();

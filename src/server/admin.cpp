@@ -60,12 +60,28 @@ void AddOperator(db::Connection& c, const NewOperator& op) {
   t.commit();
 }
 
-void PrintAudit(db::Connection& c, const std::string& branch, rtl::TDateTime day, std::ostream& out) {
-  auto r = c.query(
-      "SELECT DTHRAUDIT, CDOPERADOR, NMTABELA, DSCHAVE, NMCAMPO, VRANTERIOR, VRNOVO FROM AUDITORIA"
-      " WHERE CDFILIAL = :P_FIL AND DTREFERENCIA = :P_DIA ORDER BY NRAUDITORIA",
-      {{"P_FIL", branch}, {"P_DIA", Variant::FromDate(std::floor(day))}});
-  out << "Auditoria da filial " << branch << ", dia " << DateText(day) << ": " << r.size() << " alterações\n";
+void PrintAudit(db::Connection& c, const AuditFilter& f, std::ostream& out) {
+  std::string sql =
+      "SELECT DTHRAUDIT, CDOPERADOR, NMTABELA, DSCHAVE, NMCAMPO, VRANTERIOR, VRNOVO, NMMETODO FROM AUDITORIA"
+      " WHERE CDFILIAL = :P_FIL";
+  db::Params p{{"P_FIL", f.branch}};
+  std::string title = "Auditoria da filial " + f.branch;
+  if (f.day) {
+    sql += " AND DTREFERENCIA = :P_DIA";
+    p.set("P_DIA", Variant::FromDate(std::floor(*f.day)));
+    title += ", dia " + DateText(*f.day);
+  }
+  auto narrow = [&](const std::string& value, const char* column, const char* param, const char* label) {
+    if (value.empty()) return;
+    sql += std::string(" AND ") + column + " = :" + param;
+    p.set(param, value);
+    title += std::string(", ") + label + " " + value;
+  };
+  narrow(f.table, "NMTABELA", "P_TAB", "tabela");
+  narrow(f.key, "DSCHAVE", "P_CHAVE", "registro");
+  narrow(f.field, "NMCAMPO", "P_CAMPO", "campo");
+  auto r = c.query(sql + " ORDER BY NRAUDITORIA", p);
+  out << title << ": " << r.size() << " alterações\n";
   for (const auto& row : r.rows) {
     std::string when;
     if (row[0].type() == rtl::VarType::DateTime)
@@ -74,7 +90,9 @@ void PrintAudit(db::Connection& c, const std::string& branch, rtl::TDateTime day
       when = row[0].toString();
     auto val = [](const Variant& v) { return IsBlank(v) ? std::string("(vazio)") : v.toString(); };
     out << when << "  " << row[1].toString() << "  " << row[2].toString() << " " << row[3].toString() << "  "
-        << row[4].toString() << ": " << val(row[5]) << " -> " << val(row[6]) << "\n";
+        << row[4].toString() << ": " << val(row[5]) << " -> " << val(row[6]);
+    if (!IsBlank(row[7])) out << "  (" << row[7].toString() << ")";
+    out << "\n";
   }
 }
 

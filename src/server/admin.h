@@ -59,7 +59,14 @@ private:
   ConnectionPool pool_;
 };
 
-// The audit rows of a branch and reference day, oldest first, one per line.
-void PrintAudit(db::Connection& c, const std::string& branch, rtl::TDateTime day, std::ostream& out);
+// Which audit rows to list: a branch, and a reference day and/or one row
+// (table and key as recorded) and field.
+struct AuditFilter {
+  std::string branch;
+  std::optional<rtl::TDateTime> day;
+  std::string table, key, field;
+};
+// The matching audit rows, oldest first, one per line.
+void PrintAudit(db::Connection& c, const AuditFilter& f, std::ostream& out);
 
 }  // namespace server

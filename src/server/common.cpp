@@ -381,7 +381,8 @@ void Audit(Call& k, const std::string& branch, TDateTime day, const std::string&
   if (SameValue(before, after)) return;
   k.c.exec(
       "INSERT INTO AUDITORIA (DTHRAUDIT, CDOPERADOR, CDFILIAL, DTREFERENCIA, NMTABELA, DSCHAVE, NMCAMPO, "
-      "VRANTERIOR, VRNOVO) VALUES (:P_DTHR, :P_OP, :P_FIL, :P_DIA, :P_TAB, :P_CHAVE, :P_CAMPO, :P_ANT, :P_NOVO)",
+      "VRANTERIOR, VRNOVO, NMMETODO) VALUES (:P_DTHR, :P_OP, :P_FIL, :P_DIA, :P_TAB, :P_CHAVE, :P_CAMPO, :P_ANT, "
+      ":P_NOVO, :P_METODO)",
       {{"P_DTHR", Variant::FromDate(rtl::Now())},
        {"P_OP", k.op},
        {"P_FIL", branch},
@@ -390,7 +391,8 @@ void Audit(Call& k, const std::string& branch, TDateTime day, const std::string&
        {"P_CHAVE", key},
        {"P_CAMPO", field},
        {"P_ANT", IsBlank(before) ? Variant::Null() : Variant(AuditText(before))},
-       {"P_NOVO", IsBlank(after) ? Variant::Null() : Variant(AuditText(after))}});
+       {"P_NOVO", IsBlank(after) ? Variant::Null() : Variant(AuditText(after))},
+       {"P_METODO", k.method.empty() ? Variant::Null() : Variant(k.method)}});
 }
 
 }  // namespace server

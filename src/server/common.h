@@ -35,6 +35,7 @@ struct Call {
   std::string branchForLog;
   std::set<std::string> allowed;  // branches already checked in this call
   std::set<std::string> rescinded;  // of those, the ones whose contract is rescinded
+  std::string method;  // recorded in the audit trail beside each change
 };
 
 // ---- Arguments

@@ -13,6 +13,7 @@
 #include "platform/rtl/datetime.h"
 #include "server/admin.h"
 #include "server/demo.h"
+#include "server/historico.h"
 #include "server/module.h"
 #include "server/schema.h"
 #ifdef EFET_HAVE_NET
@@ -26,7 +27,10 @@ const char* kHelp = R"(efetivos-server: application server 'Pla01000.rdmMediEfet
 Usage:
   efetivos-server [options]                     serve the remote methods
   efetivos-server audit --branch B --date D     print the audit trail of a branch and day
-                                                (D as dd/mm/yyyy or yyyy-mm-dd)
+                  [--table T --row K] [--field F]
+                                                (D as dd/mm/yyyy or yyyy-mm-dd); --table,
+                                                --row and --field narrow it to one row
+                                                and field (then --date may be left out)
   efetivos-server add-operator --code C [--name N]
                   [--branches B1,B2,... | --all-branches]
                                                 the password (8 characters or more) is
@@ -67,7 +71,7 @@ struct Options {
   int port = 8211;
   bool demo = false, insecure = false;
   std::string cert, key;
-  std::string branch, date, code, name, branches;
+  std::string branch, date, code, name, branches, table, row, field;
   bool allBranches = false;
 };
 
@@ -134,6 +138,9 @@ int main(int argc, char** argv) {
       else if (a == "--insecure") o.insecure = true;
       else if (a == "--branch") value(o.branch);
       else if (a == "--date") value(o.date);
+      else if (a == "--table") value(o.table);
+      else if (a == "--row") value(o.row);
+      else if (a == "--field") value(o.field);
       else if (a == "--code") value(o.code);
       else if (a == "--name") value(o.name);
       else if (a == "--password")
@@ -155,9 +162,14 @@ int main(int argc, char** argv) {
     kind = c->dialect();
     server::EnsureSchema(*c);
     if (o.command == "audit") {
+      server::AuditFilter f{o.branch, std::nullopt, o.table, o.row, o.field};
       rtl::TDateTime day;
-      if (o.branch.empty() || !ParseDay(o.date, day)) return Fail("audit needs --branch B --date D");
-      server::PrintAudit(*c, o.branch, day, std::cout);
+      if (!o.date.empty()) {
+        if (!ParseDay(o.date, day)) return Fail("audit: --date " + o.date + " is not a date");
+        f.day = day;
+      }
+      if (o.branch.empty() || (!f.day && o.row.empty())) return Fail("audit needs --branch B and --date D or --row K");
+      server::PrintAudit(*c, f, std::cout);
       return 0;
     }
     if (o.command == "add-operator") {
@@ -201,6 +213,7 @@ int main(int argc, char** argv) {
 
   try {
     server::MediEfetivos module(o.db);
+    server::Historico historico(module);
     server::OperatorStore operators(o.db);
 #ifdef EFET_HAVE_NET
     // The transport writes the request line (method, operator, branch, ms, outcome).
@@ -211,6 +224,7 @@ int main(int argc, char** argv) {
     options.keyFile = o.key;
     net::HttpServer http(operators, options);
     http.addModule(module);
+    http.addModule(historico);
     http.start();
     std::cerr << "efetivos-server: serving " << module.ServerName() << " on " << http.address() << ":" << http.port()
               << " (" << db::DialectName(kind) << ")\n";

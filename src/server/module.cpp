@@ -208,6 +208,7 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
     try {
       auto lease = pool_.Acquire();
       server::Call k{*lease, ctx.operatorCode, {}, {}, {}};
+      k.method = method;
       // On SQLite the writes take turns here, in arrival order, before they
       // ask for the database's lock.
       std::optional<WriterQueue::Turn> turn;

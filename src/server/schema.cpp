@@ -300,6 +300,13 @@ int EnsureSchema(db::Connection& c) {
                    "ALTER COLUMN VRNOVO TYPE VARCHAR(100)");
     c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 2");
   }
+  if (found < 3) {
+    // Version 3: the method that wrote each change (rows written before say
+    // nothing), and the index of a value's history.
+    c.exec("ALTER TABLE AUDITORIA ADD COLUMN NMMETODO VARCHAR(30)");
+    c.exec("CREATE INDEX IXAUDITORIACAMPO ON AUDITORIA (CDFILIAL, NMTABELA, DSCHAVE, NMCAMPO, DTREFERENCIA)");
+    c.exec("UPDATE VERSAOESQUEMA SET NRVERSAO = 3");
+  }
   EnsureSessionTables(c);
   t.commit();
   return found;

@@ -6,7 +6,7 @@
 
 namespace server {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Creates the tables on an empty database, or upgrades an older version, in one
 // transaction. Returns the version found before (0 for an empty database).

@@ -119,6 +119,9 @@ protected:
     b.OperatorHash("OPA", "Ana", Hash(), {}, true);
   }
 
+  // Other modules the same server answers (the additions' rdmHistorico).
+  virtual void AddModules(net::HttpServer&) {}
+
   static const std::string& Hash() {
     static const std::string h = server::HashPassword("segredo");
     return h;
@@ -142,6 +145,7 @@ protected:
     o.keepAliveTimeoutSeconds = 2;
     http_ = std::make_unique<net::HttpServer>(*ops_, o);
     http_->addModule(*module_);
+    AddModules(*http_);
     http_->start();
 
     CallLog* log = &calls;

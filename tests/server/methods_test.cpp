@@ -145,7 +145,7 @@ TEST_P(ServerTest, PostCardStoresTheCountsRecomputesTheTotalAndAudits) {
   EXPECT_EQ(who.rows[0][0].toString(), "OPA");
 
   std::ostringstream out;
-  server::PrintAudit(*db_, "0001", D, out);
+  server::PrintAudit(*db_, {"0001", D, "", "", ""}, out);
   EXPECT_NE(out.str().find("OPA  CARDAPIO " + cardD + " serviço 00010  QTCLIEFETCAR: 10 -> 20"), std::string::npos)
       << out.str();
   EXPECT_NE(out.str().find("QTCOMEFETCAR: 13 -> 23"), std::string::npos) << out.str();
