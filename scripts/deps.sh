@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libcpp-httplib-dev libsodium-dev libsimdjson-dev
   qt6-base-dev qt6-translations-l10n
   xvfb xauth fonts-dejavu-core fontconfig poppler-utils
+  tango-icon-theme xdotool x11-apps netpbm
   libhpdf-dev
 )
 # libpq-dev drags a PostgreSQL upgrade when named while already installed.
