@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTime>
 #include <QTranslator>
@@ -76,7 +77,15 @@ MainWindow::MainWindow() {
   setWindowTitle("Efetivos");
   // The toolbar's icons: the desktop's freedesktop theme, else Tango (a
   // dependency), for a bare X server has no theme of its own.
-  if (!QIcon::hasThemeIcon("document-save")) QIcon::setThemeName("Tango");
+  if (!QIcon::hasThemeIcon("document-save")) {
+    // Platforms without a desktop theme (offscreen, VNC) know no icon folders.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir :
+         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, "icons", QStandardPaths::LocateDirectory))
+      if (!paths.contains(dir)) paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName("Tango");
+  }
   area_ = new QMdiArea(this);
   area_->setViewMode(QMdiArea::SubWindowView);
   setCentralWidget(area_);

@@ -1,12 +1,16 @@
 // A clerk's day on the desktop: where the keys go, closing without losing
 // what was typed, the hotkeys, the exports and the widths of the columns.
 
+#include <QDir>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThread>
+
+#include <csignal>
 
 #include "fixture.h"
 #include "platform/host/context.h"
@@ -177,6 +181,12 @@ TEST_F(Workday, AltAndTheHotkeyOpenTheScreensMenuAndTheFramesMenu) {
   EXPECT_TRUE(items.contains("&Efetivos")) << items.join(",").toStdString();
   EXPECT_TRUE(items.contains("Clie&ntes"));
 
+  // The toolbar: icons from the icon theme, the shortcut in the tip.
+  auto* search = window_->findChild<QToolButton*>("sbtProcurar");
+  ASSERT_NE(search, nullptr);
+  EXPECT_FALSE(search->icon().isNull());
+  EXPECT_TRUE(search->toolTip().endsWith("(F3)")) << search->toolTip().toStdString();
+
   // Alt+O with the focus in the branch field: the screen's "Operação" opens.
   ASSERT_EQ(focus(), window_->findChild<QLineEdit*>("medCdFilial"));
   keyWith(Qt::Key_O, Qt::AltModifier);
@@ -335,7 +345,7 @@ TEST_F(Workday, TheFileTypePickedDecidesTheExtensionAndOverwritingAsks) {
       ASSERT_NE(edit, nullptr);
       edit->setText(name);
       QTest::keyClick(edit, Qt::Key_Return);
-    });
+    }, true);  // Qt's overwrite question may open inside the key
     if (!overwriteAnswer.isEmpty()) {
       script.wait([] { return modal<QMessageBox>() != nullptr; }, [&] {
         QMessageBox* box = modal<QMessageBox>();
@@ -375,6 +385,57 @@ TEST_F(Workday, TheFileTypePickedDecidesTheExtensionAndOverwritingAsks) {
   auto [replaced, again] = save("PDF (*.pdf)", "listagem", "Sim");
   EXPECT_EQ(replaced, out.filePath("listagem.pdf"));
   EXPECT_EQ(again.size(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The children of a process, from /proc.
+QList<qint64> childrenOf(qint64 pid) {
+  QList<qint64> out;
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+    QFile stat("/proc/" + entry + "/stat");
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    // pid (comm) state ppid ...: comm may hold blanks, so read after the last ')'.
+    const QString line = QString::fromUtf8(stat.readAll());
+    const QStringList rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (rest.size() > 1 && rest[1].toLongLong() == pid) out << entry.toLongLong();
+  }
+  return out;
+}
+
+bool alive(qint64 pid) { return QFileInfo::exists("/proc/" + QString::number(pid)); }
+
+// Killed or crashed, the desktop takes its local server with it.
+TEST(LocalServerLifetime, TheServerEndsWhenTheDesktopIsKilled) {
+  QTemporaryDir dir;
+  QProcess desktop;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  desktop.setProcessEnvironment(env);
+  desktop.start(EFET_DESKTOP_PROGRAM, {"--local-server", "--demo-db", dir.filePath("demo.db"), "--open", "PLA01000"});
+  ASSERT_TRUE(desktop.waitForStarted(10000));
+  QList<qint64> servers;
+  for (int i = 0; i < 300 && servers.isEmpty(); ++i) {
+    QThread::msleep(100);
+    servers = childrenOf(desktop.processId());
+  }
+  ASSERT_EQ(servers.size(), 1);
+  const qint64 server = servers.front();
+  ASSERT_TRUE(alive(server));
+  kill(static_cast<pid_t>(desktop.processId()), SIGKILL);
+  desktop.waitForFinished(10000);
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    QThread::msleep(100);
+    // Gone, or a zombie nobody waits for any more than the orphan's reaper.
+    QFile stat("/proc/" + QString::number(server) + "/stat");
+    gone = !stat.open(QIODevice::ReadOnly) || QString::fromUtf8(stat.readAll()).contains(") Z ");
+  }
+  EXPECT_TRUE(gone);
+  if (!gone) kill(static_cast<pid_t>(server), SIGKILL);
 }
 
 }  // namespace
