@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libcpp-httplib-dev libsodium-dev libsimdjson-dev
   qt6-base-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev
   xvfb xauth fonts-dejavu-core fontconfig poppler-utils
+  tango-icon-theme xdotool x11-apps netpbm
   libhpdf-dev
   haproxy openssl
 )

@@ -22,6 +22,11 @@ void RegisterTransportFactory(TransportFactory factory) {
   factorySlot() = std::move(factory);
 }
 
+TransportFactory CurrentTransportFactory() {
+  std::lock_guard lock(registryMutex());
+  return factorySlot();
+}
+
 bool HasTransportFactory() {
   std::lock_guard lock(registryMutex());
   return static_cast<bool>(factorySlot());

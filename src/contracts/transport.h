@@ -34,6 +34,8 @@ using TransportFactory = std::function<std::unique_ptr<Transport>(const std::str
 // The factory replaces any earlier one; an empty factory unregisters.
 void RegisterTransportFactory(TransportFactory factory);
 bool HasTransportFactory();
+// The factory in use (empty when none), for a wrapper that decorates it.
+TransportFactory CurrentTransportFactory();
 // Throws TransportError when no transport was registered.
 std::unique_ptr<Transport> CreateTransport(const std::string& host, int port);
 

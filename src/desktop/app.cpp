@@ -7,18 +7,23 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTime>
 #include <QTranslator>
 
 #include <cstring>
@@ -26,6 +31,7 @@
 #include "desktop/history_dialog.h"
 #include "desktop/import_dialog.h"
 #include "desktop/month_panel.h"
+#include "desktop/save_watch.h"
 #include "net/http_transport.h"
 #include "platform/db/query.h"
 #include "platform/host/branch.h"
@@ -73,12 +79,25 @@ std::vector<std::string> PackageDirs() {
 
 MainWindow::MainWindow() {
   setWindowTitle("Efetivos");
+  // The toolbar's icons: the desktop's freedesktop theme, else Tango (a
+  // dependency), for a bare X server has no theme of its own.
+  if (!QIcon::hasThemeIcon("document-save")) {
+    // Platforms without a desktop theme (offscreen, VNC) know no icon folders.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir :
+         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, "icons", QStandardPaths::LocateDirectory))
+      if (!paths.contains(dir)) paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName("Tango");
+  }
   area_ = new QMdiArea(this);
   area_->setViewMode(QMdiArea::SubWindowView);
   setCentralWidget(area_);
   services_ = std::make_unique<QtServices>();
   binding_ = std::make_unique<Binding>(area_);
   InstallValueHistory(*binding_);
+  // Alt+letter that no screen takes opens the frame's menus.
+  binding_->frameHotkeys = [this](QChar letter) { return OpenMenuByHotkey(menuBar(), letter); };
   // The listing's definitions: the usual folders, then the build tree's.
   reports_ = std::make_unique<report::TReportEngine>();
   reports_->Library().AddFolder(QDir(QCoreApplication::applicationDirPath() + "/reports").absolutePath().toStdString());
@@ -87,15 +106,83 @@ MainWindow::MainWindow() {
   previousReports_ = host::SetReportEngine(reports_.get());
   reportHost_ = std::make_unique<QtReportHost>();
   host::SetSaveDialogHandler([](std::string& fileName, const std::string& defaultExt) {
-    QString selected = defaultExt == "csv" ? "CSV (*.csv)" : "PDF (*.pdf)";
-    QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), "Salvar relatório",
-                                                QString::fromStdString(fileName), "PDF (*.pdf);;CSV (*.csv)",
-                                                &selected);
+    QString name = AskSaveFileName(QString::fromStdString(fileName), QString::fromStdString(defaultExt));
     if (name.isEmpty()) return false;
     fileName = name.toStdString();
     return true;
   });
-  statusBar()->showMessage("Desconectado");
+  services_->onError = [this](const QString& text) { showError(text); };
+  buildStatusBar();
+}
+
+QString AskSaveFileName(const QString& proposed, const QString& defaultExt, QWidget* parent) {
+  // Qt's own dialog (in Portuguese whatever the desktop): the type picked
+  // decides the format, its extension is added to a name without one, and an
+  // existing file is only replaced after a question.
+  QFileDialog dlg(parent ? parent : QApplication::activeWindow(), "Salvar relatório");
+  dlg.setOption(QFileDialog::DontUseNativeDialog);
+  dlg.setAcceptMode(QFileDialog::AcceptSave);
+  dlg.setFileMode(QFileDialog::AnyFile);
+  const QStringList filters{"PDF (*.pdf)", "CSV (*.csv)"};
+  dlg.setNameFilters(filters);
+  const QString ext = defaultExt.toLower() == "csv" ? "csv" : "pdf";
+  dlg.selectNameFilter(filters[ext == "csv" ? 1 : 0]);
+  dlg.setDefaultSuffix(ext);
+  QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString& filter) {
+    const QString suffix = filter.startsWith("CSV") ? "csv" : "pdf";
+    dlg.setDefaultSuffix(suffix);
+    // A name already typed follows the type.
+    if (auto* edit = dlg.findChild<QLineEdit*>("fileNameEdit")) {
+      QString text = edit->text();
+      if (text.endsWith(".pdf", Qt::CaseInsensitive) || text.endsWith(".csv", Qt::CaseInsensitive))
+        edit->setText(text.left(text.size() - 4) + "." + suffix);
+    }
+  });
+  if (!proposed.isEmpty()) dlg.selectFile(proposed);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  QString name = dlg.selectedFiles().front();
+  const QString typed = QFileInfo(name).suffix().toLower();
+  // A name typed with ".pdf" or ".csv" says the format itself; any other
+  // gets the picked type's extension (Qt adds it only to a name without a dot).
+  if (typed != "pdf" && typed != "csv") {
+    name += "." + QString(dlg.selectedNameFilter().startsWith("CSV") ? "csv" : "pdf");
+    if (QFileInfo::exists(name) &&
+        QMessageBox::question(dlg.parentWidget(), "Salvar relatório",
+                              QString("O arquivo %1 já existe. Deseja substituí-lo?").arg(QFileInfo(name).fileName()),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+      return {};
+  }
+  return name;
+}
+
+void MainWindow::buildStatusBar() {
+  auto label = [this](const char* name) {
+    auto* l = new QLabel(this);
+    l->setObjectName(name);
+    l->setContentsMargins(6, 0, 6, 0);
+    statusBar()->addPermanentWidget(l);
+    return l;
+  };
+  operator_ = label("statusOperator");
+  branch_ = label("statusBranch");
+  server_ = label("statusServer");
+  saved_ = label("statusSaved");
+  lastError_ = new QLabel(this);
+  lastError_->setObjectName("statusError");
+  lastError_->setStyleSheet("color: #a00000");
+  statusBar()->addWidget(lastError_, 1);
+  server_->setText("Desconectado");
+}
+
+void MainWindow::showSaved(const QTime& at) {
+  saved_->setText("Gravado às " + at.toString("hh:mm:ss"));
+  lastError_->clear();
+}
+
+void MainWindow::showError(const QString& text) {
+  QString line = text.simplified();
+  lastError_->setToolTip(text);
+  lastError_->setText(QTime::currentTime().toString("hh:mm:ss") + " — " + line);
 }
 
 MainWindow::~MainWindow() {
@@ -133,24 +220,33 @@ std::optional<QString> MainWindow::connect(const ConnectionSettings& s) {
     port_ = s.port;
     https_ = s.https;
     caFile_ = s.caFile;
+    // The whole context before anything reads it: the branch's name comes
+    // from the branch database, so the branch is set first.
+    auto& c = host::Context();
+    c.operador = s.operatorCode.toUpper().toStdString();
+    c.filiProc = s.branch.toStdString();
+    c.nomeFiliProc.clear();
+    c.webURL = s.host.toStdString();
+    c.webPort = s.port;
     if (!s.database.isEmpty()) {
       db::dtmDBGeral.Configure(s.database.toStdString());
       host::UseDatabaseForContext();
     }
-    auto& c = host::Context();
-    c.operador = s.operatorCode.toUpper().toStdString();
-    c.filiProc = s.branch.toStdString();
-    c.webURL = s.host.toStdString();
-    c.webPort = s.port;
     if (!package_) package_ = package::TPackage::Load("Pkg_Pla01000", PackageDirs());
   } catch (const std::exception& e) {
     return QString::fromStdString(e.what());
   }
+  WatchSaves([this](const std::string&) {
+    // From the user-interface thread, inside the screen's action.
+    showSaved(QTime::currentTime());
+  });
   const auto& v = package_->Description().version;
-  statusBar()->showMessage(QString("Operador %1 — servidor %2:%3 — pacote Pkg_Pla01000 %4")
-                               .arg(s.operatorCode.toUpper(), s.host)
-                               .arg(s.port)
-                               .arg(QString::fromStdString(v.fileVersion)));
+  const auto& c = host::Context();
+  operator_->setText("Operador " + QString::fromStdString(c.operador));
+  branch_->setText("Filial " + QString::fromStdString(c.filiProc) +
+                   (c.nomeFiliProc.empty() ? QString() : " — " + QString::fromStdString(c.nomeFiliProc)));
+  server_->setText(QString("Servidor %1:%2").arg(s.host).arg(s.port));
+  server_->setToolTip("Pacote Pkg_Pla01000 " + QString::fromStdString(v.fileVersion));
   buildMenus();
   return std::nullopt;
 }
@@ -182,7 +278,15 @@ void MainWindow::buildMenus() {
   QMenu* w = menuBar()->addMenu("&Janela");
   QObject::connect(w->addAction("&Cascata"), &QAction::triggered, area_, &QMdiArea::cascadeSubWindows);
   QObject::connect(w->addAction("&Lado a lado"), &QAction::triggered, area_, &QMdiArea::tileSubWindows);
+  for (const MenuExtension& extend : menuExtensions()) extend(*this, *m);
 }
+
+std::vector<MainWindow::MenuExtension>& MainWindow::menuExtensions() {
+  static std::vector<MenuExtension> extensions;
+  return extensions;
+}
+
+void MainWindow::AddMenuExtension(MenuExtension extension) { menuExtensions().push_back(std::move(extension)); }
 
 bool MainWindow::open(const QString& code) {
   if (!package_) return false;

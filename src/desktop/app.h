@@ -4,10 +4,14 @@
 // whose menu opens the screens the package exports.
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QTime>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QSettings>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,11 +62,27 @@ public:
   // <Page:CAPTION> a tab, <Cell:GRID,ROW,COL> a grid cell, <Button:GRID> the current cell's button.
   void keys(const QString& script);
 
+  // What the frame's additions hook in: called with the frame's
+  // "Planejamento" menu each time the menus are built (after the login).
+  using MenuExtension = std::function<void(MainWindow& frame, QMenu& planejamento)>;
+  static void AddMenuExtension(MenuExtension extension);
+
+  // The status bar: the last accepted save and the last error shown.
+  void showSaved(const QTime& at);
+  void showError(const QString& text);
+
 protected:
   void closeEvent(QCloseEvent* e) override;
 
 private:
+  static std::vector<MenuExtension>& menuExtensions();
   void buildMenus();
+  void buildStatusBar();
+  QLabel* operator_ = nullptr;
+  QLabel* branch_ = nullptr;
+  QLabel* server_ = nullptr;
+  QLabel* saved_ = nullptr;
+  QLabel* lastError_ = nullptr;
   QMdiArea* area_;
   std::unique_ptr<QtServices> services_;
   std::unique_ptr<report::TReportEngine> reports_;
@@ -75,6 +95,11 @@ private:
   bool https_ = false;
   QString caFile_;
 };
+
+// The save dialog of the reports: the file type picked decides the format and
+// the extension; an existing file is replaced only after a question. Empty
+// when cancelled.
+QString AskSaveFileName(const QString& proposed, const QString& defaultExt, QWidget* parent = nullptr);
 
 // The package's folder: next to the program or in the build tree.
 std::vector<std::string> PackageDirs();

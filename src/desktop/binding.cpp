@@ -4,10 +4,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +43,96 @@ Binding* g_binding = nullptr;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 QString caption(const std::string& s) { return q(ui::StripHotkey(s)); }
+
+// The tab strip of a page control: when the toolkit has the focus on the page
+// control, the current tab is framed, so a clerk sees where the keys go.
+class FocusTabBar : public QTabBar {
+public:
+  using QTabBar::QTabBar;
+
+protected:
+  void paintEvent(QPaintEvent* e) override {
+    QTabBar::paintEvent(e);
+    if (!hasFocus() || currentIndex() < 0) return;
+    QPainter p(this);
+    QPen pen(palette().color(QPalette::Highlight), 2);
+    p.setPen(pen);
+    p.drawRect(tabRect(currentIndex()).adjusted(2, 2, -2, -1));
+  }
+};
+
+class FocusTabWidget : public QTabWidget {
+public:
+  explicit FocusTabWidget(QWidget* parent) : QTabWidget(parent) { setTabBar(new FocusTabBar(this)); }
+};
+
+// Paints the cell of a grid's in-place editor as an edit box: the typed text
+// with a caret, or selected as a whole (a refused value, the text just loaded)
+// so that typing replaces it.
+class EditorCellDelegate : public QStyledItemDelegate {
+public:
+  EditorCellDelegate(ui::TDBGrid* g, QObject* parent) : QStyledItemDelegate(parent), grid(g) {}
+  ui::TDBGrid* grid;
+  int editorRow = -1;
+
+  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& idx) const override {
+    if (idx.row() != editorRow || idx.column() != grid->SelectedIndex() || !grid->EditorMode() ||
+        !option.state.testFlag(QStyle::State_HasFocus)) {
+      QStyledItemDelegate::paint(p, option, idx);
+      return;
+    }
+    const QPalette& pal = option.palette;
+    const QRect r = option.rect;
+    p->save();
+    p->fillRect(r, pal.color(QPalette::Base));
+    p->setPen(QPen(pal.color(QPalette::Highlight), 1));
+    p->drawRect(r.adjusted(0, 0, -1, -1));
+    const QString text = idx.data().toString();
+    const Qt::Alignment a = Qt::Alignment(idx.data(Qt::TextAlignmentRole).toInt());
+    const QRect inner = r.adjusted(4, 1, -4, -1);
+    const int w = option.fontMetrics.horizontalAdvance(text);
+    const int x = (a & Qt::AlignRight) ? inner.right() - w : inner.left();
+    if (grid->EditorSelectedAll() && !text.isEmpty()) {
+      p->fillRect(QRect(x - 1, inner.top() + 2, w + 2, inner.height() - 4), pal.color(QPalette::Highlight));
+      p->setPen(pal.color(QPalette::HighlightedText));
+    } else {
+      p->setPen(pal.color(QPalette::Text));
+      const int caret = (a & Qt::AlignRight) ? inner.right() + 1 : x + w + 1;
+      p->drawLine(caret, inner.top() + 3, caret, inner.bottom() - 3);
+    }
+    p->drawText(QRect(x, inner.top(), w + 1, inner.height()), Qt::AlignVCenter | Qt::AlignLeft, text);
+    p->restore();
+  }
+};
+
+// Tool buttons by their command: an icon of the freedesktop theme (with a
+// second name where themes differ).
+QIcon toolIcon(const std::string& name) {
+  static const std::pair<const char*, std::pair<const char*, const char*>> icons[] = {
+      {"sbtIncluir", {"list-add", "document-new"}},
+      {"sbtAlterar", {"accessories-text-editor", "document-properties"}},
+      {"sbtExcluir", {"list-remove", "edit-delete"}},
+      {"sbtProcurar", {"edit-find", "system-search"}},
+      {"sbtVerificar", {"view-refresh", "system-search"}},
+      {"sbtImprimir", {"document-print", "printer"}},
+      {"sbtPrint", {"document-print", "printer"}},
+      {"sbtPreview", {"document-print-preview", "document-print"}},
+      {"sbtSalvarComo", {"document-save-as", "document-save"}},
+      {"sbtReportEdit", {"document-properties", "accessories-text-editor"}},
+      {"sbtCancelar", {"edit-undo", "process-stop"}},
+      {"sbtCancel", {"edit-undo", "process-stop"}},
+      {"sbtConfirmar", {"document-save", "emblem-default"}},
+      {"sbtConfirma", {"document-save", "emblem-default"}},
+      {"sbtAjuda", {"help-browser", "help-contents"}},
+      {"sbtHelp", {"help-browser", "help-contents"}},
+      {"sbtFechar", {"system-log-out", "window-close"}},
+      {"sbtClose", {"system-log-out", "window-close"}},
+      {"sbtConsolidar", {"x-office-spreadsheet", "view-sort-ascending"}},
+  };
+  for (auto& [button, names] : icons)
+    if (name == button) return QIcon::fromTheme(names.first, QIcon::fromTheme(names.second));
+  return {};
+}
 
 Qt::Alignment align(ui::TAlignment a) {
   switch (a) {
@@ -183,6 +277,29 @@ Binding::~Binding() {
 
 Binding* Binding::instance() { return g_binding; }
 
+bool Binding::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+  auto* ke = static_cast<QKeyEvent*>(event);
+  if ((ke->key() != Qt::Key_Tab && ke->key() != Qt::Key_Backtab) || !(ke->modifiers() & Qt::ControlModifier))
+    return false;
+  auto* w = qobject_cast<QWidget*>(watched);
+  FormView* view = nullptr;
+  for (QWidget* p = w; p && !view; p = p->parentWidget()) view = qobject_cast<FormView*>(p);
+  if (!view) return false;
+  if (event->type() == QEvent::ShortcutOverride) {
+    event->accept();
+    return true;
+  }
+  return view->dispatchKey(ke);
+}
+
+std::vector<CellAction>& Binding::cellActions() {
+  static std::vector<CellAction> actions;
+  return actions;
+}
+
+void Binding::AddCellAction(CellAction action) { cellActions().push_back(std::move(action)); }
+
 void Binding::perform(const std::function<void()>& action) {
   ui::Application().Perform(action);
   refresh();
@@ -225,6 +342,10 @@ void Binding::syncForms() {
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->installEventFilter(view);
     sub->show();
+    // QMdiArea takes Ctrl+Tab through an application filter of its own to
+    // cycle its windows; the screens' page switch comes first.
+    qApp->removeEventFilter(this);
+    qApp->installEventFilter(this);
     // Within the frame, never wider or taller than it.
     QSize room = area_->viewport()->size();
     sub->move(0, 0);
@@ -295,6 +416,9 @@ struct FormView::Item {
   GridModel* model = nullptr;
   QTableView* table = nullptr;
   QTabWidget* tabs = nullptr;
+  EditorCellDelegate* delegate = nullptr;
+  std::map<int, int> userWidths;  // columns the user resized, kept as they left them
+  std::map<int, int> fitted;      // the widths given so far
   std::vector<std::pair<ui::TNavigateBtn, QToolButton*>> navButtons;
 };
 
@@ -383,10 +507,39 @@ void FormView::layoutChildren(ui::TWinControl* container, QWidget* w) {
     layoutDialog(children, w, lay);
     return;
   }
+  // A tool row: the buttons, then the form's code apart at the far end.
+  bool toolRow = !stacked;
+  if (toolRow) {
+    toolRow = false;
+    for (ui::TControl* c : children) toolRow |= dynamic_cast<ui::TButtonFlat*>(c) != nullptr;
+  }
+  // Beside a page control, the panels of small lists (billed services,
+  // turnstiles) share one row, and the page control takes most of the height.
+  bool besidePages = false;
+  if (stacked)
+    for (ui::TControl* c : children) besidePages |= dynamic_cast<ui::TPageControl*>(c) != nullptr;
+  QHBoxLayout* listRow = nullptr;
+  std::vector<ui::TControl*> codes;
   for (ui::TControl* c : children) {
+    if (toolRow && dynamic_cast<ui::TLabel*>(c)) {
+      codes.push_back(c);
+      continue;
+    }
     QWidget* child = build(c, w);
     if (!child) continue;
     const bool big = hasGridOrPages(c);
+    if (besidePages && big && !dynamic_cast<ui::TPageControl*>(c)) {
+      if (!listRow) {
+        listRow = new QHBoxLayout;
+        lay->addLayout(listRow, 1);
+      }
+      listRow->addWidget(child, 1);
+      continue;
+    }
+    if (besidePages && dynamic_cast<ui::TPageControl*>(c)) {
+      lay->addWidget(child, 4);
+      continue;
+    }
     if (stacked && dynamic_cast<ui::TDBGrid*>(c) && ++grids > 1) {
       if (!gridRow) {
         gridRow = new QHBoxLayout;
@@ -399,6 +552,13 @@ void FormView::layoutChildren(ui::TWinControl* container, QWidget* w) {
     lay->addWidget(child, big ? 1 : 0);
   }
   if (!stacked) lay->addStretch(1);
+  for (ui::TControl* c : codes) {
+    if (QWidget* code = build(c, w)) {
+      code->setStyleSheet("QLabel { color: palette(dark); border: 1px solid palette(mid); border-radius: 3px;"
+                          " padding: 2px 6px; }");
+      lay->addWidget(code, 0, Qt::AlignVCenter);
+    }
+  }
 }
 
 // A form without grids reads like a dialog: the entry fields in rows (a label
@@ -455,18 +615,29 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
     t->setSelectionBehavior(g->HasOption(ui::dgRowSelect) ? QAbstractItemView::SelectRows
                                                            : QAbstractItemView::SelectItems);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    t->verticalHeader()->setDefaultSectionSize(22);
     t->verticalHeader()->setFixedWidth(18);
     t->horizontalHeader()->setVisible(g->HasOption(ui::dgTitles));
+    t->horizontalHeader()->setStretchLastSection(true);
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
     // Keys reach the table, clicks its viewport: both go to the toolkit (the
     // table's own keyboard search would swallow what the user types).
     t->installEventFilter(this);
     t->viewport()->installEventFilter(this);
     t->setMinimumHeight(120);
+    item->delegate = new EditorCellDelegate(g, t);
+    t->setItemDelegate(item->delegate);
+    // The grid with the keyboard is framed; the others keep their place.
+    t->setStyleSheet("QTableView { border: 2px solid palette(midlight); }"
+                     "QTableView:focus { border: 2px solid palette(highlight); }");
+    // A column the user widened stays so.
+    connect(t->horizontalHeader(), &QHeaderView::sectionResized, this, [this, t](int col, int, int size) {
+      if (settingWidths_) return;
+      if (Item* it = byWidget_.count(t) ? byWidget_[t] : nullptr) it->userWidths[col] = size;
+    });
     item->table = t;
     w = t;
   } else if (auto* pc = dynamic_cast<ui::TPageControl*>(c)) {
-    auto* tabs = new QTabWidget(parent);
+    auto* tabs = new FocusTabWidget(parent);
     for (int i = 0; i < pc->PageCount(); ++i) {
       ui::TTabSheet* page = pc->Pages(i);
       auto* pw = new QWidget;
@@ -475,7 +646,9 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
       tabs->addTab(pw, caption(page->Caption()));
     }
     tabs->tabBar()->installEventFilter(this);
-    tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+    // Focus only as the toolkit gives it (clicks go to the toolkit first).
+    tabs->tabBar()->setFocusPolicy(Qt::ClickFocus);
+    tabs->setFocusProxy(tabs->tabBar());
     item->tabs = tabs;
     w = tabs;
   } else if (auto* nav = dynamic_cast<ui::TDBNavigator*>(c)) {
@@ -505,10 +678,11 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
     if (dynamic_cast<ui::TDateEditPlus*>(c)) chars = 10;
     int px = chars > 0 ? e->fontMetrics().horizontalAdvance(QString(chars + 2, QChar('W'))) : 200;
     if (!ce->TabStop && !ce->Enabled()) {
-      // A name shown beside a code: takes what room is left.
+      // A name shown beside a code: room for a branch's or a service's name.
       e->setFocusPolicy(Qt::NoFocus);
-      e->setMinimumWidth(90);
-      e->setMaximumWidth(chars > 0 ? std::max(px, 90) : 240);
+      const int name = e->fontMetrics().averageCharWidth() * 30;
+      e->setMinimumWidth(std::min(chars > 0 ? std::max(px, 90) : name, name));
+      e->setMaximumWidth(chars > 0 ? std::max(px, name) : name * 3 / 2);
     } else {
       e->setFixedWidth(std::min(std::max(px, 48), 260));
     }
@@ -523,6 +697,9 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
     auto* tb = new QToolButton(parent);
     tb->setFocusPolicy(Qt::NoFocus);
     tb->setAutoRaise(true);
+    tb->setIcon(toolIcon(bf->Name()));
+    tb->setIconSize(QSize(20, 20));
+    tb->setToolButtonStyle(tb->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextBesideIcon);
     connect(tb, &QToolButton::clicked, this, [this, bf] {
       binding_.perform([bf] {
         if (bf->EnabledInTree()) bf->Click();
@@ -587,6 +764,42 @@ QWidget* FormView::build(ui::TControl* c, QWidget* parent) {
   return w;
 }
 
+// Column widths come from the screens in the pixels of a smaller font: they
+// are scaled by the font in use, and a column is never narrower than its
+// caption or the widest text it shows. Widths only grow while the screen is
+// open (typing does not make columns jump), and a column the user resized
+// keeps the user's width.
+void FormView::fitColumns(Item& it) {
+  auto* g = static_cast<ui::TDBGrid*>(it.control);
+  const QFontMetrics cells = it.table->fontMetrics();
+  QFont bold = it.table->horizontalHeader()->font();
+  const QFontMetrics titles(bold);
+  const double scale = std::max(1.0, cells.averageCharWidth() / 5.5);
+  data::TClientDataSet* ds = g->DataSet();
+  const int rows = ds && ds->Active() ? std::min(g->RowCount(), 400) : 0;
+  settingWidths_ = true;
+  for (int i = 0; i < g->ColumnCount(); ++i) {
+    ui::TColumn& col = g->Columns(i);
+    it.table->setColumnHidden(i, !col.Visible);
+    if (it.userWidths.count(i)) continue;
+    int w = static_cast<int>(col.Width * scale);
+    w = std::max(w, titles.horizontalAdvance(q(g->TitleText(i))) + 16);
+    if (data::TField* f = col.Field()) {
+      for (int r = 1; r <= rows; ++r) w = std::max(w, cells.horizontalAdvance(q(ds->RecordDisplayText(r, *f))) + 14);
+      // Names get room for their data, up to a sensible width.
+      if (f->DataType() == data::TFieldType::String && f->FieldName().rfind("NM", 0) == 0)
+        w = std::max(w, cells.averageCharWidth() * std::min(f->Size(), 32));
+    }
+    w = std::max(w, cells.horizontalAdvance(q(g->CellText(i))) + 14);
+    w = std::min(w, 520);
+    auto [at, fresh] = it.fitted.emplace(i, w);
+    if (!fresh && w <= at->second) continue;
+    at->second = w;
+    it.table->setColumnWidth(i, w);
+  }
+  settingWidths_ = false;
+}
+
 void FormView::buildMenu() {
   std::function<void(ui::TMenuItem&, QWidget*)> add = [&](ui::TMenuItem& parent, QWidget* into) {
     for (int i = 0; i < parent.Count(); ++i) {
@@ -596,13 +809,13 @@ void FormView::buildMenu() {
         continue;
       }
       if (it->Count() > 0) {
-        QMenu* sub = qobject_cast<QMenuBar*>(into) ? static_cast<QMenuBar*>(into)->addMenu(caption(it->Caption()))
-                                                   : static_cast<QMenu*>(into)->addMenu(caption(it->Caption()));
+        QMenu* sub = qobject_cast<QMenuBar*>(into) ? static_cast<QMenuBar*>(into)->addMenu(q(it->Caption()))
+                                                   : static_cast<QMenu*>(into)->addMenu(q(it->Caption()));
         actions_[it] = sub->menuAction();
         add(*it, sub);
         continue;
       }
-      auto* a = new QAction(caption(it->Caption()), into);
+      auto* a = new QAction(q(it->Caption()), into);
       into->addAction(a);
       // The shortcut is shown; the key itself reaches the toolkit, which
       // dispatches the form's shortcuts.
@@ -620,7 +833,8 @@ void FormView::renderMenu() {
     if (item->IsLine() || item->Count() > 0) continue;
     a->setCheckable(item->Checked() || item->AutoCheck || item->RadioItem);
     a->setChecked(item->Checked());
-    QString text = caption(item->Caption());
+    // The caption keeps its '&': Qt underlines the hotkey.
+    QString text = q(item->Caption());
     if (item->ShortCut()) text += "\t" + q(ui::ShortCutToText(item->ShortCut()));
     a->setText(text);
   }
@@ -641,20 +855,22 @@ void FormView::renderItem(Item& it) {
   if (it.model) {
     auto* g = static_cast<ui::TDBGrid*>(c);
     it.model->reload();
-    for (int i = 0; i < g->ColumnCount(); ++i) {
-      it.table->setColumnWidth(i, g->Columns(i).Width);
-      it.table->setColumnHidden(i, !g->Columns(i).Visible);
-    }
+    fitColumns(it);
     const int row = it.model->currentRow();
+    it.delegate->editorRow = row;
+    // Only the grid with the keyboard shows its current cell selected; the
+    // others show their current row by the marker only.
+    const bool focused = ui::Screen().ActiveForm() == form_ && ui::Screen().ActiveControl() == c;
     if (row >= 0 && row < it.model->rows && g->SelectedIndex() < it.model->cols) {
       QModelIndex idx = it.model->index(row, g->SelectedIndex());
-      it.table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect |
-                                                          (g->HasOption(ui::dgRowSelect) ? QItemSelectionModel::Rows
-                                                                                         : QItemSelectionModel::NoUpdate));
+      const auto rows = g->HasOption(ui::dgRowSelect) ? QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate;
+      it.table->selectionModel()->setCurrentIndex(
+          idx, focused ? QItemSelectionModel::ClearAndSelect | rows : QItemSelectionModel::Clear);
       it.table->scrollTo(idx);
     } else {
       it.table->selectionModel()->clearSelection();
     }
+    it.table->viewport()->update();
   } else if (it.tabs) {
     auto* pc = static_cast<ui::TPageControl*>(c);
     QSignalBlocker block(it.tabs);
@@ -695,6 +911,10 @@ void FormView::renderItem(Item& it) {
       QString text = caption(bf->Caption());
       tb->setText(text.isEmpty() ? q(bf->Name()).mid(3) : text);
       tb->setDown(bf->Down);
+      // The tip names the command and its key.
+      QString tip = c->Hint().empty() ? tb->text() : q(c->Hint());
+      if (ui::TMenuItem* m = bf->MenuItem(); m && m->ShortCut()) tip += " (" + q(ui::ShortCutToText(m->ShortCut())) + ")";
+      tb->setToolTip(tip);
     }
   } else if (auto* pb = qobject_cast<QPushButton*>(w)) {
     pb->setText(caption(c->Caption()));
@@ -722,11 +942,111 @@ void FormView::renderItem(Item& it) {
 }
 
 void FormView::keyPressEvent(QKeyEvent* e) {
+  if (!dispatchKey(e)) QWidget::keyPressEvent(e);
+}
+
+bool FormView::dispatchKey(QKeyEvent* ke) {
+  const Qt::KeyboardModifiers mods = ke->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  const int k = ke->key();
+  if ((k == Qt::Key_Tab || k == Qt::Key_Backtab) && (mods & Qt::ControlModifier) &&
+      switchPage(k == Qt::Key_Tab && !(mods & Qt::ShiftModifier)))
+    return true;
+  if (mods == Qt::AltModifier && ((k >= Qt::Key_A && k <= Qt::Key_Z) || (k >= Qt::Key_0 && k <= Qt::Key_9))) {
+    // Windows' order: the form's own hotkeys (labels, buttons), then its
+    // menu's, then the frame's.
+    const QChar letter(k);
+    if (!hasHotkey(form_, static_cast<char>(k)) &&
+        (OpenMenuByHotkey(menuBar_, letter) || (binding_.frameHotkeys && binding_.frameHotkeys(letter))))
+      return true;
+  }
+  if (runCellShortcut(QKeySequence(ke->keyCombination()))) return true;
   ui::Word key;
   ui::TShiftState shift;
   ui::TChar ch;
-  if (!TranslateKey(e->key(), e->modifiers(), e->text(), key, shift, ch)) return QWidget::keyPressEvent(e);
+  if (!TranslateKey(k, ke->modifiers(), ke->text(), key, shift, ch)) return false;
+  // The key goes to the control the toolkit has focused.
   binding_.perform([&] { ui::Application().KeyStroke(key, shift, ch); });
+  return true;
+}
+
+bool FormView::hasHotkey(ui::TControl* c, char letter) {
+  if (!c->Visible() || !c->Enabled()) return false;
+  if (c != form_ && ui::HotkeyOf(c->Caption()) == letter) return true;
+  if (auto* w = dynamic_cast<ui::TWinControl*>(c))
+    for (ui::TControl* k : w->Controls())
+      if (hasHotkey(k, letter)) return true;
+  return false;
+}
+
+// Ctrl+Tab: the next page of the outermost page control around the focus
+// (else the form's first), picked as a click on its tab picks it: the page
+// checks run.
+bool FormView::switchPage(bool goForward) {
+  ui::TWinControl* active = ui::Screen().ActiveForm() == form_ ? form_->ActiveControl() : nullptr;
+  ui::TPageControl* pc = nullptr;
+  for (ui::TControl* c = active; c; c = c->Parent())
+    if (auto* p = dynamic_cast<ui::TPageControl*>(c)) pc = p;
+  if (pc && pc == active) return false;  // the control's own key
+  for (auto& it : items_)
+    if (!pc && it->tabs && it->control->Visible()) pc = static_cast<ui::TPageControl*>(it->control);
+  if (!pc) return false;
+  ui::TTabSheet* next = pc->FindNextPage(pc->ActivePage(), goForward);
+  if (next && next != pc->ActivePage()) binding_.perform([pc, next] { pc->SelectPage(next); });
+  return true;
+}
+
+ui::TDBGrid* FormView::focusedGrid() const {
+  if (ui::Screen().ActiveForm() != form_) return nullptr;
+  return dynamic_cast<ui::TDBGrid*>(form_->ActiveControl());
+}
+
+bool FormView::runCellShortcut(const QKeySequence& keys) {
+  ui::TDBGrid* g = focusedGrid();
+  if (!g) return false;
+  for (const CellAction& a : Binding::cellActions())
+    if (!a.shortcut.isEmpty() && a.shortcut == keys) {
+      binding_.perform([&a, g] { a.run(*g, g->DataSet(), g->SelectedField()); });
+      return true;
+    }
+  return false;
+}
+
+void FormView::cellMenu(Item& it, QPoint pos) {
+  auto* g = static_cast<ui::TDBGrid*>(it.control);
+  const QModelIndex idx = it.table->indexAt(pos);
+  if (!idx.isValid() || Binding::cellActions().empty()) return;
+  // The cell is picked first, as a left click picks it.
+  int recNo = idx.row() == it.model->currentRow() && it.model->inserting() ? g->Row() : idx.row() + 1;
+  binding_.perform([g, recNo, col = idx.column()] { g->ClickCell(recNo, col); });
+  if (focusedGrid() != g || g->SelectedIndex() != idx.column()) return;
+  QMenu menu(this);
+  for (const CellAction& a : Binding::cellActions()) {
+    QAction* act = menu.addAction(a.text);
+    act->setShortcut(a.shortcut);
+    if (a.enabled) act->setEnabled(a.enabled(*g, g->DataSet(), g->SelectedField()));
+    connect(act, &QAction::triggered, this,
+            [this, &a, g] { binding_.perform([&a, g] { a.run(*g, g->DataSet(), g->SelectedField()); }); });
+  }
+  menu.exec(it.table->viewport()->mapToGlobal(pos));
+}
+
+bool OpenMenuByHotkey(QMenuBar* bar, QChar letter) {
+  if (!bar || !bar->isVisible()) return false;
+  for (QAction* a : bar->actions()) {
+    if (!a->isVisible() || !a->isEnabled()) continue;
+    const QString text = a->text();
+    for (int i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] != '&') continue;
+      if (text[i + 1] == '&') {
+        ++i;
+        continue;
+      }
+      if (text[i + 1].toUpper() != letter.toUpper()) break;
+      bar->setActiveAction(a);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool FormView::eventFilter(QObject* watched, QEvent* event) {
@@ -751,14 +1071,14 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
         binding_.onCellHistory(*static_cast<ui::TDBGrid*>(it.control), it.table, nullptr);
         return true;
       }
-      ui::Word key;
-      ui::TShiftState shift;
-      ui::TChar ch;
-      if (!TranslateKey(ke->key(), ke->modifiers(), ke->text(), key, shift, ch)) return false;
-      // The key goes to the control the toolkit has focused.
-      binding_.perform([&] { ui::Application().KeyStroke(key, shift, ch); });
-      return true;
+      return dispatchKey(ke);
     }
+    case QEvent::ContextMenu:
+      if (it.table && watched == it.table->viewport()) {
+        cellMenu(it, static_cast<QContextMenuEvent*>(event)->pos());
+        return true;
+      }
+      return false;
     case QEvent::ShortcutOverride:
       event->accept();  // every key is the toolkit's, none is a Qt shortcut
       return true;
@@ -841,7 +1161,9 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
       // whose exit handlers may send it back.
       auto* wc = dynamic_cast<ui::TWinControl*>(it.control);
       auto reason = static_cast<QFocusEvent*>(event)->reason();
-      if (wc && reason != Qt::OtherFocusReason && ui::Screen().ActiveControl() != wc)
+      // A click is the toolkit's to decide (the press goes to it next).
+      if (wc && reason != Qt::OtherFocusReason && reason != Qt::MouseFocusReason &&
+          ui::Screen().ActiveControl() != wc)
         QTimer::singleShot(0, this, [this, wc] {
           if (isLive(form_)) binding_.perform([wc] {
             if (wc->CanFocus()) wc->SetFocus();

@@ -12,7 +12,10 @@
 #include <map>
 #include <memory>
 
+#include <QKeySequence>
+
 #include "platform/ui/controls.h"
+#include "platform/ui/dbgrids.h"
 
 class QBoxLayout;
 class QMenuBar;
@@ -24,6 +27,20 @@ class TDBGrid;
 namespace desktop {
 
 class FormView;
+
+// An action on a grid's cell, offered in the cell's context menu and run by
+// its shortcut while a grid has the focus (additions beside the screens
+// register theirs). The cell is the grid's current one when it runs.
+struct CellAction {
+  QString text;
+  QKeySequence shortcut;
+  std::function<void(ui::TDBGrid& grid, data::TClientDataSet* dataSet, data::TField* field)> run;
+  // Optional: whether the action applies to the cell.
+  std::function<bool(ui::TDBGrid& grid, data::TClientDataSet* dataSet, data::TField* field)> enabled;
+};
+
+// Opens the menu of the bar whose caption has the hotkey letter; false when none has.
+bool OpenMenuByHotkey(QMenuBar* bar, QChar letter);
 
 class Binding : public QObject {
   Q_OBJECT
@@ -54,6 +71,13 @@ public:
   // menu), or Ctrl+H on the current cell (menuAt null).
   std::function<void(ui::TDBGrid& grid, QWidget* table, const QPoint* menuAt)> onCellHistory;
 
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+  static void AddCellAction(CellAction action);
+  static std::vector<CellAction>& cellActions();
+  // Alt+letter that no screen took: the frame's menus (set by the frame).
+  std::function<bool(QChar)> frameHotkeys;
+
 private:
   void syncForms();
   QMdiArea* area_;
@@ -75,6 +99,9 @@ public:
   ui::TCustomForm* form() const { return form_; }
   void render();
   QWidget* widgetOf(ui::TControl* c) const;
+  // A key from Qt: the page switch, the hotkeys, the cell actions, else the
+  // toolkit's key handling. False when the key is not one the toolkit knows.
+  bool dispatchKey(QKeyEvent* e);
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -88,6 +115,12 @@ private:
   void buildMenu();
   void renderMenu();
   void renderItem(Item& it);
+  bool hasHotkey(ui::TControl* c, char letter);
+  bool switchPage(bool goForward);
+  ui::TDBGrid* focusedGrid() const;
+  bool runCellShortcut(const QKeySequence& keys);
+  void cellMenu(Item& it, QPoint pos);
+  void fitColumns(Item& it);
 
   Binding& binding_;
   ui::TCustomForm* form_;
@@ -96,6 +129,7 @@ private:
   std::vector<std::unique_ptr<Item>> items_;
   std::map<QObject*, Item*> byWidget_;
   std::map<ui::TControl*, Item*> byControl_;
+  bool settingWidths_ = false;
 };
 
 }  // namespace desktop

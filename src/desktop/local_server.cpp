@@ -7,6 +7,10 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace desktop {
 
 LocalServer::LocalServer(QString program, QString dbFile) : program_(std::move(program)), db_(std::move(dbFile)) {}
@@ -34,6 +38,13 @@ bool LocalServer::start(int timeoutMs) {
   QStringList args{"--db", "sqlite:" + db_, "--listen", "127.0.0.1", "--port", "0"};
   // --demo fills an empty database and leaves one with data alone.
   if (!QFileInfo::exists(db_)) args.prepend("--demo");
+  // The server goes with the desktop, also when the desktop is killed or
+  // crashes: the kernel sends it SIGTERM when its parent dies.
+  const pid_t parent = getpid();
+  proc_.setChildProcessModifier([parent] {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);  // the parent died before the line above
+  });
   proc_.setProcessChannelMode(QProcess::SeparateChannels);
   proc_.setStandardOutputFile(QProcess::nullDevice());
   proc_.start(program_, args);

@@ -7,6 +7,7 @@
 //   efetivos --screenshot F.png --open PLA01000 [--keys "0001<Tab>..."] [--open PLA01010]
 //                                  renders the window in front (a modal screen, else the
 //                                  frame) offscreen to a picture and exits
+//   efetivos --vnc ...              without a display: Qt's VNC server on port 5900
 //   --keys also clicks: "<Page:Efetivos de Faturamento><Cell:dbgEfeCliCa,1,2><Button:dbgEfeCliCa>"
 //   opens PLA01002 from PLA01000's client grid; "<Ctrl+Enter>" and the like are keys with modifiers
 
@@ -18,6 +19,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -26,11 +28,42 @@
 #include "desktop/local_server.h"
 #include "platform/ui/controls.h"
 
-int main(int argc, char** argv) {
-  // Without a display a screenshot is still possible.
+namespace {
+
+bool hasArg(int argc, char** argv, const char* name) {
   for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "--screenshot" && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (std::string(argv[i]) == name) return true;
+  return false;
+}
+
+const char* env(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool display = env("DISPLAY") || env("WAYLAND_DISPLAY") || env("QT_QPA_PLATFORM");
+  if (hasArg(argc, argv, "--vnc")) {
+    // Qt's own VNC server: the desktop is used from a VNC viewer elsewhere.
+    setenv("QT_QPA_PLATFORM", "vnc:size=1366x768:port=5900", 1);
+    fprintf(stderr, "efetivos: aguardando um cliente VNC na porta 5900 desta máquina.\n");
+  } else if (!display && hasArg(argc, argv, "--screenshot")) {
+    // Without a display a screenshot is still possible.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  } else if (!display) {
+    // Qt would abort on the missing X server; say what to do instead.
+    fprintf(stderr,
+            "efetivos: não há tela gráfica nesta sessão (DISPLAY e WAYLAND_DISPLAY estão vazias).\n"
+            "Para usar o desktop:\n"
+            "  - numa sessão gráfica (X11 ou Wayland) desta máquina, rode o mesmo comando;\n"
+            "  - de outra máquina por ssh, entre com 'ssh -X' e rode o mesmo comando;\n"
+            "  - ou acrescente --vnc (scripts/run.sh --vnc) e conecte um cliente VNC à porta 5900;\n"
+            "    o VNC do Qt não pede senha nem cifra a tela: use um túnel, por exemplo\n"
+            "    'ssh -L 5900:localhost:5900 ESTA_MAQUINA', e conecte o cliente a localhost:5900.\n");
+    return 2;
+  }
 
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName("Efetivos");
@@ -51,7 +84,8 @@ int main(int argc, char** argv) {
   QCommandLineOption http("http", "Conecta ao servidor por HTTP sem TLS (guardado nas configurações).");
   QCommandLineOption ca("ca", "Certificado da autoridade (PEM) que assina o do servidor; implica --https. "
                               "Sem ele, vale o repositório de certificados do sistema.", "FILE");
-  args.addOptions({local, shot, open, keys, dbOpt, https, http, ca});
+    QCommandLineOption vnc("vnc", "Sem tela gráfica: serve a janela por VNC na porta 5900.");
+  args.addOptions({local, shot, open, keys, dbOpt, https, http, ca, vnc});
   args.process(app);
 
   QSettings settings;

@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
@@ -27,6 +28,28 @@ void reactivate(QWidget* w) {
   QApplication::setActiveWindow(w->window());
 }
 
+// Escape and the window's button answer no yes/no question: the question is
+// dismissed (mrCancel), which no caller takes for a yes, and which a close
+// guard takes for "stay as it is" rather than for "discard".
+class AnswerBox : public QMessageBox {
+public:
+  using QMessageBox::QMessageBox;
+  bool dismissible = false;
+
+protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    if (dismissible && e->matches(QKeySequence::Cancel)) {
+      QDialog::done(QDialog::Rejected);
+      return;
+    }
+    QMessageBox::keyPressEvent(e);
+  }
+  void closeEvent(QCloseEvent* e) override {
+    if (dismissible) QDialog::closeEvent(e);  // rejects, no button clicked
+    else QMessageBox::closeEvent(e);
+  }
+};
+
 }  // namespace
 
 QtServices::QtServices() {
@@ -36,6 +59,8 @@ QtServices::QtServices() {
   services_.Busy = &busy;
   services_.Lookup = &lookup;
   services_.Modal = &modal;
+  dialogs.owner = this;
+  errors.owner = this;
   previous_ = ui::Application().SetServices(&services_);
 }
 
@@ -43,7 +68,7 @@ QtServices::~QtServices() { ui::Application().SetServices(previous_); }
 
 ui::TModalResult QtServices::Dialogs::Show(const std::string& text, ui::TMsgDlgType type, ui::TMsgDlgButtons buttons,
                                            int) {
-  QMessageBox box(QApplication::activeWindow());
+  AnswerBox box(QApplication::activeWindow());
   box.setText(QString::fromStdString(text));
   switch (type) {
     case ui::TMsgDlgType::Warning: box.setIcon(QMessageBox::Warning); box.setWindowTitle("Aviso"); break;
@@ -65,11 +90,13 @@ ui::TModalResult QtServices::Dialogs::Show(const std::string& text, ui::TMsgDlgT
   }
   if (made.empty()) made.emplace_back(box.addButton("OK", QMessageBox::AcceptRole), ui::mrOk);
   box.setDefaultButton(static_cast<QPushButton*>(made.front().first));
+  box.dismissible = buttons & ui::mbYes;
   box.exec();
   reactivate(box.parentWidget());
+  if (type == ui::TMsgDlgType::Error && owner && owner->onError) owner->onError(box.text());
   for (auto& [b, r] : made)
     if (box.clickedButton() == b) return r;
-  // Closed with Escape or the window's button.
+  if (buttons & ui::mbYes) return ui::mrCancel;
   return (buttons & ui::mbCancel) ? ui::mrCancel : (buttons & ui::mbNo) ? ui::mrNo : ui::mrOk;
 }
 
@@ -79,6 +106,7 @@ void QtServices::Errors::ShowError(const std::string& message) {
   box.addButton("OK", QMessageBox::AcceptRole);
   box.exec();
   reactivate(box.parentWidget());
+  if (owner && owner->onError) owner->onError(QString::fromStdString(message));
 }
 
 void QtServices::Cursor::SetCursor(ui::TCursor c) {

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QPointer>
 
+#include <functional>
+
 #include "platform/ui/services.h"
 
 namespace desktop {
@@ -14,12 +16,16 @@ public:
   QtServices();
   ~QtServices();
   ui::Services& services() { return services_; }
+  // Every error shown to the user, after it was shown (the status bar keeps the last).
+  std::function<void(const QString&)> onError;
 
   struct Dialogs : ui::IMessageDialog {
+    QtServices* owner = nullptr;
     ui::TModalResult Show(const std::string& text, ui::TMsgDlgType type, ui::TMsgDlgButtons buttons,
                           int helpContext) override;
   } dialogs;
   struct Errors : ui::IErrorReport {
+    QtServices* owner = nullptr;
     void ShowError(const std::string& message) override;
   } errors;
   struct Cursor : ui::IScreenCursor {

@@ -19,6 +19,11 @@ using St = data::TDataSetState;
 
 namespace {
 
+// Asked when the server cannot be reached while the window closes (the
+// screen's catalog holds only the texts of its origin).
+constexpr const char* kFecharSemServidor =
+    "\n\nFechar a tela assim mesmo? Os valores não gravados serão perdidos.";
+
 bool Pendentes(const data::TClientDataSet& ds) { return ds.Active() && ds.ChangeCount() > 0; }
 
 bool EmEdicaoOuInclusao(const data::TClientDataSet& ds) { return ds.State() == St::Edit || ds.State() == St::Insert; }
@@ -180,10 +185,22 @@ void TfrmMediEfetivos::ControlCache(data::TDataSource& dataSource) {
 // ---- Closing --------------------------------------------------------------------
 void TfrmMediEfetivos::FormCloseQuery(ui::TObject&, bool& canClose) {
   try {
+    // A value still in a grid's editor, and a row in edit, go through their
+    // normal checks and sending before the window may close: closing never
+    // drops what was typed without a question.
+    if (auto* grade = dynamic_cast<ui::TDBGrid*>(ActiveControl())) grade->UpdateData();
+    for (data::TClientDataSet* ds : {&cdsCardaDia, &cdsPratoCard, &cdsEfetCat}) {
+      if (!EmEdicaoOuInclusao(*ds)) continue;
+      // A new row nothing was typed into is only dropped.
+      if (ds->State() == St::Insert && !ds->Modified()) ds->Cancel();
+      else ds->Post();
+    }
     if (pgcPadrao->ActivePage() != tshPadrao) {
       auto perguntaGrava = [this] {
-        if (ui::MessageDlg(msgPadrao.Msg("CACHECHEIO"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0) == ui::mrYes)
-          sbtConfirmarClick(*sbtConfirmar);
+        ui::TModalResult r = ui::MessageDlg(msgPadrao.Msg("CACHECHEIO"), ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0);
+        // The question closed without an answer: the screen stays as it is.
+        if (r == ui::mrCancel) rtl::Abort();
+        if (r == ui::mrYes) sbtConfirmarClick(*sbtConfirmar);
       };
       if (cdsServCli.State() == St::Edit) cdsServCli.Post();
       if (Pendentes(cdsServCli))
@@ -197,6 +214,19 @@ void TfrmMediEfetivos::FormCloseQuery(ui::TObject&, bool& canClose) {
         Vd_Turno();
     }
     canClose = Vd_Comensais() && Vd_VerifRetirada();
+  } catch (const rtl::EAbort&) {
+    canClose = false;
+    if (WindowState() == ui::TWindowState::Minimized) SetWindowState(ui::TWindowState::Normal);
+    throw;
+  } catch (const std::exception& e) {
+    canClose = false;
+    if (WindowState() == ui::TWindowState::Minimized) SetWindowState(ui::TWindowState::Normal);
+    if (netMediEfetivos.LastError().empty()) throw;
+    // The server cannot be reached: nothing more can be saved or checked,
+    // and the clerk may still leave, knowing what is lost.
+    canClose = ui::MessageDlg(netMediEfetivos.LastError() + kFecharSemServidor, ui::TMsgDlgType::Confirmation,
+                              ui::mbYesNo, 0) == ui::mrYes;
+    return;
   } catch (...) {
     // The checks refuse by raising: the window stays, and must be seen.
     canClose = false;

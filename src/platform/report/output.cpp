@@ -85,12 +85,13 @@ std::string csvField(const std::string& s) {
 }
 
 // A value as a spreadsheet set to Brazilian Portuguese reads it: numbers with
-// a decimal comma and no thousands separator, dates as dd/mm/yyyy.
+// a decimal comma and no thousands separator; dates and texts as the column
+// shows them (a weekday column shows "ter", not the date).
 std::string csvValue(const Cell& c, ColumnKind kind) {
   const rtl::Variant& v = c.Value;
   if (v.isNullOrEmpty()) return csvField(c.Text);
   if (kind == ColumnKind::Number && v.isNumeric()) return rtl::FloatToStr(v.toDouble());
-  if (v.type() == rtl::VarType::DateTime) return rtl::DateToStr(v.toDateTime());
+  if (v.type() == rtl::VarType::DateTime && c.Text.empty()) return rtl::DateToStr(v.toDateTime());
   return csvField(c.Text);
 }
 

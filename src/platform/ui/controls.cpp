@@ -404,6 +404,7 @@ void TCustomForm::SetFocusedControl(TWinControl* c) {
       // The move ends: the focus stays where it was.
       focused_ = origin;
       active_ = previousActive;
+      if (origin && origin != this) origin->FocusKept();
       Changed();
     }
     throw;

@@ -179,6 +179,9 @@ public:
   // Called by the focus manager.
   virtual void DoEnter();
   virtual void DoExit();
+  // A focus move away from this control was refused (an exit handler raised):
+  // the control keeps the focus, as if it had just been given it back.
+  virtual void FocusKept() {}
   // Key handling of the control itself: the event, then the control's own
   // behaviour when the key was not cleared.
   virtual void KeyDown(Word& key, TShiftState shift);

@@ -404,7 +404,35 @@ bool TDBGrid::WantsKey(Word key, TShiftState) const {
   return key == VK_TAB && HasOption(dgTabs) && link_.Active();
 }
 
+void TDBGrid::FocusKept() { selectRefused(); }
+
+// A key whose handling was refused (a check on the column or the row) leaves
+// the editor's text selected: typing again replaces the refused value.
+void TDBGrid::selectRefused() {
+  if (!editorMode_ || editorSelAll_) return;
+  editorSelAll_ = true;
+  Changed();
+}
+
 void TDBGrid::KeyDown(Word& key, TShiftState shift) {
+  try {
+    keyDown(key, shift);
+  } catch (...) {
+    selectRefused();
+    throw;
+  }
+}
+
+void TDBGrid::KeyPress(TChar& key) {
+  try {
+    keyPress(key);
+  } catch (...) {
+    selectRefused();
+    throw;
+  }
+}
+
+void TDBGrid::keyDown(Word& key, TShiftState shift) {
   TWinControl::KeyDown(key, shift);
   if (key == 0 || !link_.Active()) return;
   data::TClientDataSet* ds = DataSet();
@@ -478,7 +506,7 @@ void TDBGrid::KeyDown(Word& key, TShiftState shift) {
   }
 }
 
-void TDBGrid::KeyPress(TChar& key) {
+void TDBGrid::keyPress(TChar& key) {
   if (key == 13 && !HasOption(dgAlwaysShowEditor)) UpdateData();
   TWinControl::KeyPress(key);
   if (key == 0 || !link_.Active()) return;
@@ -548,6 +576,8 @@ bool TDBGrid::FocusField(data::TField& field) {
   if (CanFocus() && !Focused()) SetFocus();
   if (!Focused()) return false;
   showEditor();
+  // The field is focused to be corrected: its text is selected.
+  selectRefused();
   return true;
 }
 

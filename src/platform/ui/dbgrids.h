@@ -105,6 +105,8 @@ public:
   const std::string& EditorText() const { return editText_; }
   // Whether the editor holds text typed since it was loaded from the field.
   bool EditorModified() const { return linkModified_; }
+  // Whether the editor's whole text is selected (the next character replaces it).
+  bool EditorSelectedAll() const { return editorMode_ && editorSelAll_; }
   // Text shown in a cell of the current row: the editor's text in the
   // selected cell while editing, else the field's display text.
   std::string CellText(int column) const;
@@ -129,6 +131,7 @@ public:
   TNotifyEvent OnDblClick;
 
   void DoExit() override;
+  void FocusKept() override;
   void KeyDown(Word& key, TShiftState shift) override;
   void KeyPress(TChar& key) override;
   bool WantsKey(Word key, TShiftState shift) const override;
@@ -151,6 +154,9 @@ private:
   void moveCol(int col, int direction);
   void colExit();
   void colEnter();
+  void keyDown(Word& key, TShiftState shift);
+  void keyPress(TChar& key);
+  void selectRefused();
   void hideEditor();
   void showEditor();
   void loadEditor();

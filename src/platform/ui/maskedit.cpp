@@ -81,6 +81,11 @@ void TMaskEdit::KeyDown(Word& key, TShiftState shift) {
     return;
   }
   TWinControl::KeyDown(key, shift);
+  if (key == 'A' && shift == ssCtrl) {
+    SelectAll();
+    Changed();
+    return;
+  }
   switch (key) {
     case VK_ESCAPE:
       if (Modified) {

@@ -61,13 +61,23 @@ void TCustomEdit::DoExit() {
   TWinControl::DoExit();
 }
 
+// A refused value is selected, so that what the user types next replaces it.
+void TCustomEdit::FocusKept() {
+  if (!AutoSelect) return;
+  selAll_ = true;
+  Changed();
+}
+
 bool TCustomEdit::WantsKey(Word key, TShiftState) const {
   return key >= VK_LEFT && key <= VK_DOWN;
 }
 
 void TCustomEdit::KeyDown(Word& key, TShiftState shift) {
   TWinControl::KeyDown(key, shift);
-  if (key == VK_DELETE && selAll_ && !text_.empty() && CanModify()) {
+  if (key == 'A' && shift == ssCtrl) {
+    SelectAll();
+    Changed();
+  } else if (key == VK_DELETE && selAll_ && !text_.empty() && CanModify()) {
     selAll_ = false;
     text_.clear();
     Modified = true;

@@ -65,6 +65,7 @@ public:
 
   void DoEnter() override;
   void DoExit() override;
+  void FocusKept() override;
   void KeyDown(Word& key, TShiftState shift) override;
   void KeyPress(TChar& key) override;
   bool WantsKey(Word key, TShiftState shift) const override;
