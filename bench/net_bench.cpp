@@ -3,6 +3,12 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <thread>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "contracts/net_connection.h"
 #include "contracts/result.h"
@@ -71,6 +77,72 @@ void BM_CallEcho(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CallEcho)->Arg(0)->Arg(1000)->ArgName("packet_rows")->UseRealTime();
+
+// The floor under any exchange: a raw TCP round trip on loopback of a message
+// the size of the cheapest call's request, answered by a thread that echoes
+// it. BM_CallEcho/0 divided by this is the transport's own cost.
+class TcpEcho {
+public:
+  TcpEcho() {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listen_, 1);
+    socklen_t n = sizeof a;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      int fd = accept(listen_, nullptr, nullptr);
+      int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      char buf[4096];
+      for (;;) {
+        ssize_t k = recv(fd, buf, sizeof buf, 0);
+        if (k <= 0) break;
+        if (send(fd, buf, static_cast<size_t>(k), MSG_NOSIGNAL) != k) break;
+      }
+      close(fd);
+    });
+  }
+  ~TcpEcho() {
+    close(listen_);
+    if (thread_.joinable()) thread_.join();
+  }
+  int port() const { return port_; }
+
+private:
+  int listen_ = -1, port_ = 0;
+  std::thread thread_;
+};
+
+void BM_RawTcpPing(benchmark::State& state) {
+  TcpEcho echo;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(echo.port()));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  std::string message(static_cast<size_t>(state.range(0)), 'x');
+  std::string reply(message.size(), '\0');
+  for (auto _ : state) {
+    send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+    for (size_t got = 0; got < reply.size();) {
+      ssize_t k = recv(fd, reply.data() + got, reply.size() - got, 0);
+      if (k <= 0) {
+        state.SkipWithError("echo ended");
+        break;
+      }
+      got += static_cast<size_t>(k);
+    }
+  }
+  close(fd);
+}
+BENCHMARK(BM_RawTcpPing)->Arg(256)->ArgName("bytes")->UseRealTime();
 
 }  // namespace
 

@@ -220,6 +220,8 @@ int main(int argc, char** argv) {
     net::HttpServerOptions options;
     options.address = o.listen;
     options.port = o.port;
+    // Clerks of a branch may share an operator code: room for a branch's worth.
+    options.maxSessionsPerOperator = 64;
     options.certFile = o.cert;
     options.keyFile = o.key;
     net::HttpServer http(operators, options);

@@ -70,7 +70,7 @@ public:
     std::string cfg = (dir / "haproxy.cfg").string();
     std::ofstream out(cfg);
     out << "global\n  maxconn 2000\n"
-        << "defaults\n  mode http\n  option http-keep-alive\n  timeout connect 2s\n"
+        << "defaults\n  mode http\n  option http-keep-alive\n  option forwardfor\n  timeout connect 2s\n"
         << "  timeout http-request 10s\n  timeout client 60s\n  timeout server 60s\n"
         << "  retries 3\n  option redispatch\n"
         << "frontend efetivos\n  bind 127.0.0.1:" << port_ << " ssl crt " << pem << "\n  default_backend servers\n"
