@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "contracts/result.h"
+#include "platform/rtl/text.h"
 #include "server/methods.h"
 #include "server/schema.h"
 
@@ -79,28 +80,6 @@ Variant Failure(const std::string& method, const std::string& message) {
   return contracts::ResultFail(message);
 }
 
-// Text arguments come from the screens as UTF-8; other bytes (the transport
-// carries them) would only fail later, where a method echoes the text into
-// a data packet, with an internal message.
-bool ValidUtf8(const std::string& s) {
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (len == 0 || i + len > n) return false;
-    unsigned cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d >> 6) != 0x2) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += len;
-  }
-  return true;
-}
 
 // What the clerk reads when the database failed; its own text, in English and
 // with hosts, ports and SQL, goes to the log only.
@@ -199,7 +178,9 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
   std::string branch;
   size_t badText = 0;
   for (size_t i = 0; fn && i < args.size() && !badText; ++i)
-    if (args[i].isString() && !ValidUtf8(args[i].toString())) badText = i + 1;
+    // Other bytes (the transport carries them) would only fail later, where a
+    // method echoes the text into a data packet, with an internal message.
+    if (args[i].isString() && !rtl::ValidUtf8(args[i].toString())) badText = i + 1;
   if (!fn) {
     result = contracts::ResultFail("Método " + method + " não existe em " + ServerName() + ".");
   } else if (badText) {
