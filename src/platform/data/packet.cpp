@@ -7,23 +7,13 @@
 #include <cstring>
 
 #include "packet_internal.h"
+#include "platform/rtl/text.h"
 
 namespace data {
 
 using rtl::EDatabaseError;
 
 namespace {
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (static_cast<unsigned>(x - 'a') < 26u) x = static_cast<unsigned char>(x - 32);
-    if (static_cast<unsigned>(y - 'a') < 26u) y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 constexpr std::string_view kTypeNames[] = {"string", "float", "datetime", "integer", "boolean"};
 
@@ -435,7 +425,7 @@ void PacketParser::State::readFields(dj::element v) {
     if (!typed) packetError("field '" + d.Name + "' has no type");
     if (d.DataType == TFieldType::String && d.Size <= 0) d.Size = 20;
     for (auto& o : defs)
-      if (iequals(o.Name, d.Name)) packetError("field '" + d.Name + "' appears twice");
+      if (rtl::SameText(o.Name, d.Name)) packetError("field '" + d.Name + "' appears twice");
     defs.push_back(std::move(d));
   }
   if (defs.empty()) packetError("no fields");
@@ -621,7 +611,7 @@ const std::vector<TFieldDef>& PacketReader::FieldDefs() const { return s_->parse
 int PacketReader::FieldIndex(std::string_view name) const {
   const auto& d = FieldDefs();
   for (size_t i = 0; i < d.size(); ++i)
-    if (iequals(d[i].Name, name)) return static_cast<int>(i);
+    if (rtl::SameText(d[i].Name, name)) return static_cast<int>(i);
   return -1;
 }
 
