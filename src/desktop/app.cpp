@@ -14,6 +14,8 @@
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMdiSubWindow>
+#include <QResizeEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -52,6 +54,29 @@ constexpr ScreenEntry kScreens[] = {
     {"PLA01000", "CriaMedEfetivos", "&Efetivos"},
     {"PLA01001", "CriaListEfet", "&Listagem de Efetivos"},
     {"PLA01010", "CriaConsEfetClie", "&Consolidação de Efetivos por Cliente"},
+};
+
+// A screen opens filling the frame; while nobody moves or resizes it, it keeps
+// filling the frame as the frame grows or shrinks. One the user placed stays.
+class FillFrame : public QObject {
+public:
+  explicit FillFrame(QMdiArea* area) : QObject(area), area_(area) { area->viewport()->installEventFilter(this); }
+
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::Resize) return false;
+    auto* r = static_cast<QResizeEvent*>(e);
+    const QSize was = Fitted(r->oldSize());
+    for (QMdiSubWindow* sub : area_->subWindowList()) {
+      if (sub->isMaximized() || sub->isMinimized()) continue;
+      if (sub->pos() == QPoint(0, 0) && sub->size() == was) sub->resize(Fitted(r->size()));
+    }
+    return false;
+  }
+  // The size a screen takes in a frame of that room.
+  static QSize Fitted(QSize room) { return room.expandedTo(QSize(640, 400)); }
+
+private:
+  QMdiArea* area_;
 };
 
 }  // namespace
@@ -93,6 +118,7 @@ MainWindow::MainWindow() {
   area_ = new QMdiArea(this);
   area_->setViewMode(QMdiArea::SubWindowView);
   setCentralWidget(area_);
+  new FillFrame(area_);
   services_ = std::make_unique<QtServices>();
   binding_ = std::make_unique<Binding>(area_);
   InstallValueHistory(*binding_);

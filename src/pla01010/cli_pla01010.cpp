@@ -255,6 +255,7 @@ void TfrmConsEfetClie::BuildBody() {
   sbtConsolidar->ShowHint = true;
   sbtConsolidar->SetEnabled(false);
   sbtConsolidar->OnClick = [this](ui::TObject& s) { sbtConsolidarClick(s); };
+  OnCloseQuery = [this](ui::TObject& s, bool& c) { FormCloseQuery(s, c); };
 }
 
 rtl::Variant TfrmConsEfetClie::Servidor(const std::string& method, rtl::VariantArray args) {

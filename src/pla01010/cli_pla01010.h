@@ -88,11 +88,15 @@ public:
   bool bPrimeiraVez = false;
   // Sum of TOTALEFET over cdsEfetClie, kept up to date by client corrections.
   double dTotEfetFat = 0;
+  bool bRateioPendente = false;  // consolidated, not yet confirmed
+  // An apportionment on the screen that closing would drop.
+  bool RateioPorConfirmar();
 
   // ===== Handlers: opening and closing.
   void FormCreate(ui::TObject& sender) override;
   void FormActivate(ui::TObject& sender) override;
   void FormClose(ui::TObject& sender, ui::TCloseAction& action) override;
+  void FormCloseQuery(ui::TObject& sender, bool& canClose);
   void netConsEfetBeforeConnect(contracts::TNetConnection& sender);
 
   // ===== Handlers: header.

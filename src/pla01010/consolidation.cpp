@@ -133,6 +133,7 @@ void TfrmConsEfetClie::sbtConsolidarClick(ui::TObject&) {
   }
   // The client cursor stands on the first client: show its days.
   cdsEfetClieAfterScroll(cdsEfetClie);
+  bRateioPendente = true;
 }
 
 // ---- Confirm ---------------------------------------------------------------
@@ -196,8 +197,32 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
       if (contracts::ResultSucceeded(lido) && lido[1].isArray() && lido[1].size() > 2) marcaLeitura_ = lido[1][2];
     }
   }
+  bRateioPendente = false;
 
   if (texto.empty()) ui::MessageDlg(msgPadrao.Msg("Consl_succ"), ui::TMsgDlgType::Information, ui::mbOK);
+}
+
+// ---- Closing ---------------------------------------------------------------
+// An apportionment made but not confirmed is not dropped without a question:
+// Sim confirms it (a refusal keeps the screen open), Não discards it, and a
+// question closed without an answer keeps the screen as it is.
+bool TfrmConsEfetClie::RateioPorConfirmar() {
+  return bRateioPendente && cdsEfetFat.Active() && !cdsEfetFat.IsEmpty();
+}
+
+void TfrmConsEfetClie::FormCloseQuery(ui::TObject&, bool& canClose) {
+  if (!RateioPorConfirmar()) return;
+  ui::TModalResult r = ui::MessageDlg("O rateio dos efetivos não foi confirmado. Deseja confirmá-lo antes de sair?",
+                                      ui::TMsgDlgType::Confirmation, ui::mbYesNo, 0);
+  if (r == ui::mrCancel) {
+    canClose = false;
+    return;
+  }
+  if (r == ui::mrYes) {
+    canClose = false;
+    sbtConfirmaClick(*sbtConfirma);
+    canClose = true;
+  }
 }
 
 }  // namespace pla01010

@@ -326,6 +326,26 @@ TEST_F(Workday, NoColumnIsNarrowerThanItsCaptionOrItsValues) {
   }
 }
 
+// The screen fills the frame and follows it as the frame grows or shrinks,
+// until the clerk places it somewhere else.
+TEST_F(Workday, TheScreenFollowsTheFrameUntilTheClerkMovesIt) {
+  QMdiSubWindow* sub = screenWindow();
+  ASSERT_NE(sub, nullptr);
+  QWidget* room = window_->area()->viewport();
+  window_->resize(window_->size() + QSize(300, 200));
+  QApplication::processEvents();
+  EXPECT_EQ(sub->geometry(), QRect(QPoint(0, 0), room->size()));
+  window_->resize(window_->size() - QSize(150, 100));
+  QApplication::processEvents();
+  EXPECT_EQ(sub->geometry(), QRect(QPoint(0, 0), room->size()));
+
+  sub->move(20, 10);
+  const QSize placed = sub->size();
+  window_->resize(window_->size() + QSize(100, 100));
+  QApplication::processEvents();
+  EXPECT_EQ(sub->size(), placed) << "a screen the clerk moved stays as placed";
+}
+
 }  // namespace
 
 namespace {

@@ -75,7 +75,9 @@ protected:
   }
 
   // Opens PLA01000 on the fixture's day, then the consolidation screen from it;
-  // body acts on the modal screen, which is closed afterwards.
+  // body acts on the modal screen, which is closed afterwards. A body that
+  // leaves an apportionment unconfirmed closes with Não to the question about
+  // it, dropping it; a body that closes the screen itself answers for itself.
   void Consolidate(const std::function<void(pla01010::TfrmConsEfetClie&)>& body) {
     ASSERT_TRUE(Open());
     LoadDay(D);
@@ -84,6 +86,8 @@ protected:
     ui.onModal([&](ui::TCustomForm& form) {
       c = dynamic_cast<pla01010::TfrmConsEfetClie*>(&form);
       if (c) body(*c);
+      if (form.ModalDone()) return;
+      if (c && c->RateioPorConfirmar()) ui.answer(ui::mrNo);
       ui.close(form);
     });
     ui.act([] { pla01010::CriaConsEfetClie(); });

@@ -16,6 +16,7 @@ class Opening : public ConsTest {};
 class Header : public ConsTest {};
 class Apportionment : public ConsTest {};
 class Confirming : public ConsTest {};
+class Closing : public ConsTest {};
 
 TEST_F(Opening, HeaderComesFromPLA01000AsAOneDayPeriodAndLoadsOnLeaving) {
   Consolidate([&](TfrmConsEfetClie& s) {
@@ -393,6 +394,78 @@ TEST_F(Confirming, ServerRefusalIsShownAndTheBusyIndicatorHidden) {
     EXPECT_FALSE(ui.services().Busy.Visible());
   });
   EXPECT_EQ(db::Open(cs_)->query("SELECT COUNT(*) FROM EFETCONSOL").rows[0][0].toInt(), 0);
+}
+
+const char* const kRateioPendente = "O rateio dos efetivos não foi confirmado. Deseja confirmá-lo antes de sair?";
+
+int Stored(const std::string& cs) {
+  return db::Open(cs)->query("SELECT COUNT(*) FROM EFETCONSOL WHERE CDFILIAL = '0001'").rows[0][0].toInt();
+}
+
+// A question closed without an answer keeps the screen and its grid; Sim then
+// confirms before closing.
+TEST_F(Closing, UnconfirmedApportionmentAsksAndEscKeepsTheScreenThenSimConfirms) {
+  Consolidate([&](TfrmConsEfetClie& s) {
+    Load("00040", d1(), d3());
+    Apportion();
+    ASSERT_TRUE(ui.errors().empty()) << ui.lastError();
+    const auto apportioned = Rows(s.cdsEfetFat);
+    ui.answer(ui::mrCancel);
+    ui.close(s);
+    EXPECT_EQ(ui.lastDialog(), kRateioPendente);
+    EXPECT_FALSE(s.ModalDone()) << "Esc keeps the screen";
+    EXPECT_EQ(Rows(s.cdsEfetFat), apportioned);
+    EXPECT_EQ(calls.count("SetConsolEfet"), 0);
+
+    ui.answer(ui::mrYes);
+    ui.close(s);
+    EXPECT_TRUE(ui.errors().empty()) << ui.lastError();
+    EXPECT_EQ(ui.lastDialog(), "Consolidação de efetivos realizada com sucesso.");
+    EXPECT_TRUE(s.ModalDone());
+  });
+  EXPECT_EQ(Stored(cs_), 6);
+  EXPECT_EQ(pla01010::frmConsEfetClie, nullptr);
+}
+
+// Não drops it: nothing is stored. A Sim whose confirm is refused keeps the
+// screen open with the refusal shown.
+TEST_F(Closing, NaoDropsTheApportionmentAndARefusedSimKeepsTheScreen) {
+  Consolidate([&](TfrmConsEfetClie& s) {
+    Load("00050", d1(), d2());
+    Apportion();
+    ASSERT_TRUE(ui.errors().empty()) << ui.lastError();
+    ui.answer(ui::mrYes);
+    ui.close(s);
+    EXPECT_EQ(ui.lastError().rfind("Efetivos do Faturamento difere", 0), 0u) << ui.lastError();
+    EXPECT_FALSE(s.ModalDone()) << "a refused confirm keeps the screen";
+
+    ui.answer(ui::mrNo);
+    ui.close(s);
+    EXPECT_TRUE(s.ModalDone());
+  });
+  EXPECT_EQ(calls.count("SetConsolEfet"), 0);
+  EXPECT_EQ(Stored(cs_), 0);
+}
+
+// Once confirmed, or before any apportionment, closing asks nothing.
+TEST_F(Closing, NothingToLoseAsksNothing) {
+  Consolidate([&](TfrmConsEfetClie& s) {
+    Load("00040", d1(), d3());
+    size_t dialogs = ui.dialogs().size();
+    ui.close(s);
+    EXPECT_TRUE(s.ModalDone());
+    EXPECT_EQ(ui.dialogs().size(), dialogs);
+  });
+  Consolidate([&](TfrmConsEfetClie& s) {
+    Load("00040", d1(), d3());
+    Apportion();
+    Confirm();
+    ASSERT_TRUE(ui.errors().empty()) << ui.lastError();
+    size_t dialogs = ui.dialogs().size();
+    ui.close(s);
+    EXPECT_TRUE(s.ModalDone());
+    EXPECT_EQ(ui.dialogs().size(), dialogs);
+  });
 }
 
 }  // namespace

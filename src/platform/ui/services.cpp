@@ -26,7 +26,7 @@ bool allows(TMsgDlgButtons buttons, TModalResult r) {
     case mrYes: return buttons & mbYes;
     case mrNo: return buttons & mbNo;
     case mrOk: return buttons & mbOK;
-    case mrCancel: return buttons & mbCancel;
+    case mrCancel: return true;  // Esc or the window's X dismisses any question
     case mrAbort: return buttons & mbAbort;
     case mrRetry: return buttons & mbRetry;
     case mrIgnore: return buttons & mbIgnore;

@@ -114,7 +114,8 @@ struct DialogRecord {
 class ScriptedDialogs : public IMessageDialog {
 public:
   TModalResult Show(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) override;
-  // Answers are used in order. A dialog with the single button OK needs none.
+  // Answers are used in order. A dialog with the single button OK needs none;
+  // mrCancel answers any dialog, as Esc or the window's X does.
   void Queue(TModalResult answer) { answers_.push_back(answer); }
   size_t Pending() const { return answers_.size(); }
   std::vector<DialogRecord> Shown;
