@@ -7,6 +7,7 @@
 
 #include "contracts/arguments.h"
 #include "contracts/result.h"
+#include "platform/rtl/text.h"
 #include "server/common.h"
 #include "server/datasets.h"
 
@@ -20,7 +21,7 @@ using Row = std::vector<std::pair<std::string, Variant>>;
 
 const Variant& ValueOf(const Row& row, const std::string& name) {
   for (const auto& [n, v] : row)
-    if (db::EqualsIgnoreCase(n, name)) return v;
+    if (rtl::SameText(n, name)) return v;
   return rtl::NullVariant();
 }
 
@@ -244,9 +245,9 @@ const std::vector<Entry>& Table() {
 
 bool AuditTargetOf(const std::string& dataSet, const std::string& field, const Row& row, AuditTarget& out) {
   for (const auto& t : Targets()) {
-    if (!db::EqualsIgnoreCase(dataSet, t.dataSet)) continue;
+    if (!rtl::SameText(dataSet, t.dataSet)) continue;
     for (const char* f : t.fields)
-      if (db::EqualsIgnoreCase(field, f)) {
+      if (rtl::SameText(field, f)) {
         out.table = t.table;
         out.key = t.key(row);
         out.dayField = t.dayField;
