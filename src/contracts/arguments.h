@@ -65,9 +65,7 @@ struct GetServiFat {
 struct GetServCli {
   enum Slot : size_t { kFilial, kServFatu, kData, kServico };
 };
-struct GetItemRatEfet {
-  enum Slot : size_t { kFilial, kServFatu, kData, kServico };
-};
+struct GetItemRatEfet : GetServCli {};  // the same slots
 struct VerificaEfetFat {
   enum Slot : size_t { kFilial, kServico, kData };
 };
@@ -99,10 +97,9 @@ struct GetVerifRetirada {
 struct GetVerifApurac {
   enum Slot : size_t { kFilial, kServico, kInicio, kFim };
 };
-// Element [2] of the answer is the stamp SetConsolEfet's kLeitura sends back.
-struct GetEfetPlanCli {
-  enum Slot : size_t { kFilial, kServico, kInicio, kFim };
-};
+// The same period as GetVerifApurac. Element [2] of the answer is the stamp
+// SetConsolEfet's kLeitura sends back.
+struct GetEfetPlanCli : GetVerifApurac {};
 // kLeitura is optional: a caller without it is not checked for changes since its read.
 struct SetConsolEfet {
   enum Slot : size_t { kFilial, kServico, kConsolidado, kLeitura };
