@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
@@ -207,6 +208,17 @@ TEST_F(Additions, CellActionsShareOneMenuAndRunOnTheCurrentCell) {
   EXPECT_EQ(ran[0], "QTCLIEFETCAR");
   EXPECT_EQ(ran[1], "QTFUNEFETCAR");
   EXPECT_EQ(shown<QDialog>("dlgHistorico"), nullptr);
+  // The menu key offers the same menu for the current cell, without moving it.
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(1, 1));
+  QApplication::sendEvent(grid->viewport(), &key);
+  menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  menu->actions()[1]->trigger();
+  menu->close();
+  QApplication::processEvents();
+  ASSERT_EQ(ran.size(), 3);
+  EXPECT_EQ(ran[2], "QTFUNEFETCAR");
 }
 
 TEST_F(Additions, ImportPreviewGivesEachLineItsVerdictAndSendsOnlyWhatIsTicked) {
