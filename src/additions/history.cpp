@@ -1,5 +1,6 @@
 #include "additions/history.h"
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
 #include "platform/rtl/format.h"
 
@@ -29,8 +30,10 @@ std::vector<HistoryEntry> ReadHistory(contracts::TNetConnection& historico, cons
   const data::TField* branchField = ds.FindField("CDFILIAL");
   std::string branch = branchField && !branchField->IsNull() ? branchField->AsString() : fallbackBranch;
   const data::TField& f = ds.FieldByName(field);
-  rtl::Variant r = historico.Call("GetHistorico", {rtl::Variant(branch), rtl::Variant(ds.Name),
-                                                   rtl::Variant(f.FieldName()), RowPairs(ds)});
+  using A = contracts::args::GetHistorico;
+  rtl::VariantArray args = contracts::ArgsOf<A>(
+      {{A::kFilial, branch}, {A::kDataSet, ds.Name}, {A::kCampo, f.FieldName()}, {A::kLinha, RowPairs(ds)}});
+  rtl::Variant r = historico.Call("GetHistorico", args);
   if (!contracts::ResultSucceeded(r)) throw rtl::Exception(contracts::ResultMessage(r));
   data::TClientDataSet rows;
   rows.SetData(r[1]);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
 #include "platform/data/dataset.h"
 #include "platform/rtl/format.h"
@@ -82,9 +83,10 @@ MonthView BuildMonth(const std::string& branch, int year, int month, const rtl::
 
 MonthView ReadMonth(contracts::TNetConnection& historico, const std::string& branch, int year, int month,
                     const std::string& group) {
-  rtl::Variant r = historico.Call("GetMesEfetivos", {rtl::Variant(branch),
-                                                     rtl::Variant::FromDate(rtl::EncodeDate(year, month, 1)),
-                                                     rtl::Variant(group)});
+  using A = contracts::args::GetMesEfetivos;
+  rtl::VariantArray args = contracts::ArgsOf<A>(
+      {{A::kFilial, branch}, {A::kData, rtl::Variant::FromDate(rtl::EncodeDate(year, month, 1))}, {A::kGrupo, group}});
+  rtl::Variant r = historico.Call("GetMesEfetivos", args);
   if (!contracts::ResultSucceeded(r)) throw rtl::Exception(contracts::ResultMessage(r));
   return BuildMonth(branch, year, month, r[1]);
 }

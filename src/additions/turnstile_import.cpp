@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
 #include "platform/data/dataset.h"
 #include "platform/rtl/format.h"
@@ -287,8 +288,11 @@ ImportPreview PreviewTurnstileFile(contracts::TNetConnection& historico, std::st
     it->second.second = std::max(it->second.second, l.day);
   }
   for (const auto& [branch, period] : periods) {
-    rtl::Variant r = historico.Call("GetLeiturasCatraca", {rtl::Variant(branch), rtl::Variant::FromDate(period.first),
-                                                           rtl::Variant::FromDate(period.second)});
+    using A = contracts::args::GetLeiturasCatraca;
+    rtl::VariantArray args = contracts::ArgsOf<A>({{A::kFilial, branch},
+                                                   {A::kInicio, rtl::Variant::FromDate(period.first)},
+                                                   {A::kFim, rtl::Variant::FromDate(period.second)}});
+    rtl::Variant r = historico.Call("GetLeiturasCatraca", args);
     if (contracts::ResultSucceeded(r)) {
       JudgeLines(p, branch, r[1]);
       continue;
@@ -320,7 +324,10 @@ ImportOutcome SendTurnstileLines(contracts::TNetConnection& medi, ImportPreview&
     const auto& [branch, dayNo, service] = key;
     const rtl::TDateTime day = dayNo;
     const std::string where = "Serviço " + service + " da filial " + branch + " em " + rtl::FormatDateTime("dd/mm/yyyy", day);
-    rtl::Variant r = medi.Call("GetEfetCatraca", {rtl::Variant(branch), rtl::Variant::FromDate(day), rtl::Variant(service)});
+    using C = contracts::args::GetEfetCatraca;
+    rtl::VariantArray read = contracts::ArgsOf<C>(
+        {{C::kFilial, branch}, {C::kData, rtl::Variant::FromDate(day)}, {C::kServico, service}});
+    rtl::Variant r = medi.Call("GetEfetCatraca", read);
     if (!contracts::ResultSucceeded(r)) {
       out.refusals.push_back(where + ": " + contracts::ResultMessage(r));
       continue;
@@ -355,7 +362,7 @@ ImportOutcome SendTurnstileLines(contracts::TNetConnection& medi, ImportPreview&
       out.refusals.push_back(where + ": " + stale + " Refaça a prévia.");
       continue;
     }
-    rtl::VariantArray args{rtl::Variant(ds.Delta())};
+    rtl::VariantArray args = contracts::ArgsOf<contracts::args::SetEfetCat>({{contracts::args::SetEfetCat::kDelta, ds.Delta()}});
     rtl::Variant w = medi.Call("SetEfetCat", args);
     ++out.calls;
     if (!contracts::ResultSucceeded(w)) {

@@ -11,9 +11,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include <QKeySequence>
 
+#include "desktop/control_view.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dbgrids.h"
 
@@ -28,15 +30,17 @@ namespace desktop {
 
 class FormView;
 
-// An action on a grid's cell, offered in the cell's context menu and run by
-// its shortcut while a grid has the focus (additions beside the screens
-// register theirs). The cell is the grid's current one when it runs.
+// An action on a grid's cell, offered in the cell's context menu (a right
+// click, or the menu key) and run by its shortcut while a grid has the focus.
+// The additions beside the screens register theirs (the value history). The
+// cell is the grid's current one when it runs; window is the form's window,
+// for a dialog to sit on.
 struct CellAction {
   QString text;
   QKeySequence shortcut;
-  std::function<void(ui::TDBGrid& grid, data::TClientDataSet* dataSet, data::TField* field)> run;
-  // Optional: whether the action applies to the cell.
-  std::function<bool(ui::TDBGrid& grid, data::TClientDataSet* dataSet, data::TField* field)> enabled;
+  std::function<void(ui::TDBGrid& grid, QWidget* window)> run;
+  // Optional: whether the action applies to the current cell.
+  std::function<bool(ui::TDBGrid& grid)> enabled;
 };
 
 // Opens the menu of the bar whose caption has the hotkey letter; false when none has.
@@ -66,15 +70,11 @@ public:
 
   QMdiArea* area() const { return area_; }
 
-  // The frame's way into a grid cell for the additions (the value history): a
-  // right click, after the click moved to the cell (menuAt: where to offer the
-  // menu), or Ctrl+H on the current cell (menuAt null).
-  std::function<void(ui::TDBGrid& grid, QWidget* table, const QPoint* menuAt)> onCellHistory;
-
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-  static void AddCellAction(CellAction action);
-  static std::vector<CellAction>& cellActions();
+  // The cell actions of every grid this binding shows, in menu order.
+  void AddCellAction(CellAction action) { cellActions_.push_back(std::move(action)); }
+  const std::vector<CellAction>& cellActions() const { return cellActions_; }
   // Alt+letter that no screen took: the frame's menus (set by the frame).
   std::function<bool(QChar)> frameHotkeys;
 
@@ -82,6 +82,7 @@ private:
   void syncForms();
   QMdiArea* area_;
   std::map<ui::TCustomForm*, QPointer<FormView>> views_;
+  std::vector<CellAction> cellActions_;
   bool scheduled_ = false;
   bool refreshing_ = false;
 };
@@ -91,45 +92,55 @@ private:
 bool TranslateKey(int qtKey, Qt::KeyboardModifiers mods, const QString& text, ui::Word& key, ui::TShiftState& shift,
                   ui::TChar& ch);
 
+// One form shown as widgets: each control through the view of its kind
+// (control_view.h), laid out by form_layout.cpp.
 class FormView : public QWidget {
   Q_OBJECT
 public:
   FormView(Binding& binding, ui::TCustomForm* form, QWidget* parent);
   ~FormView() override;
   ui::TCustomForm* form() const { return form_; }
+  Binding& binding() const { return binding_; }
   void render();
   QWidget* widgetOf(ui::TControl* c) const;
   // A key from Qt: the page switch, the hotkeys, the cell actions, else the
   // toolkit's key handling. False when the key is not one the toolkit knows.
   bool dispatchKey(QKeyEvent* e);
 
+  // For the control views: lays a container's children out in w, building
+  // each through its view; routes w's events to the view of it.
+  void layoutChildren(ui::TWinControl* container, QWidget* w);
+  void watch(QObject* w, ControlItem& it);
+  // The grid that has the toolkit's focus on this form, if any.
+  ui::TDBGrid* focusedGrid() const;
+  // Offers the cell actions for the grid's current cell at a global position.
+  void cellMenu(ui::TDBGrid& grid, QWidget* table, const QPoint& at);
+
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* e) override;
 
 private:
-  struct Item;
   QWidget* build(ui::TControl* c, QWidget* parent);
-  void layoutChildren(ui::TWinControl* container, QWidget* w);
   void layoutDialog(std::vector<ui::TControl*> children, QWidget* w, QBoxLayout* lay);
   void buildMenu();
   void renderMenu();
-  void renderItem(Item& it);
+  void renderItem(ControlItem& it);
   bool hasHotkey(ui::TControl* c, char letter);
   bool switchPage(bool goForward);
-  ui::TDBGrid* focusedGrid() const;
   bool runCellShortcut(const QKeySequence& keys);
-  void cellMenu(Item& it, QPoint pos);
-  void fitColumns(Item& it);
 
   Binding& binding_;
   ui::TCustomForm* form_;
   QMenuBar* menuBar_ = nullptr;
   std::map<ui::TMenuItem*, QAction*> actions_;
-  std::vector<std::unique_ptr<Item>> items_;
-  std::map<QObject*, Item*> byWidget_;
-  std::map<ui::TControl*, Item*> byControl_;
-  bool settingWidths_ = false;
+  std::vector<std::unique_ptr<ControlItem>> items_;
+  std::map<QObject*, ControlItem*> byWidget_;
+  std::map<ui::TControl*, ControlItem*> byControl_;
 };
+
+// Whether the form is still one of the screen's (a view never follows a
+// pointer to a form that is gone).
+bool IsLive(ui::TCustomForm* f);
 
 }  // namespace desktop

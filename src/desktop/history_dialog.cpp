@@ -3,7 +3,6 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMenu>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -95,20 +94,9 @@ QDialog* ShowValueHistory(ui::TDBGrid& grid, QWidget* parent) {
 }
 
 void InstallValueHistory(Binding& binding) {
-  binding.onCellHistory = [](ui::TDBGrid& grid, QWidget* table, const QPoint* menuAt) {
-    if (!menuAt) {
-      ShowValueHistory(grid, table->window());
-      return;
-    }
-    auto* menu = new QMenu(table);
-    menu->setObjectName("mnuCelula");
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* a = menu->addAction("Histórico do valor");
-    a->setShortcut(QKeySequence("Ctrl+H"));
-    a->setEnabled(HasHistory(grid));
-    QObject::connect(a, &QAction::triggered, table, [&grid, table] { ShowValueHistory(grid, table->window()); });
-    menu->popup(*menuAt);
-  };
+  binding.AddCellAction({"Histórico do valor", QKeySequence("Ctrl+H"),
+                         [](ui::TDBGrid& grid, QWidget* window) { ShowValueHistory(grid, window); },
+                         [](ui::TDBGrid& grid) { return HasHistory(grid); }});
 }
 
 }  // namespace desktop

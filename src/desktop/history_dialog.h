@@ -8,7 +8,8 @@
 
 namespace desktop {
 
-// Hooks the cell menu and Ctrl+H of every grid the binding shows.
+// Offers the history as a cell action (the cell menu, Ctrl+H) of every grid
+// the binding shows.
 void InstallValueHistory(Binding& binding);
 
 // Opens the history of the grid's current cell (non-modal to the caller's

@@ -23,9 +23,9 @@
 #include "additions/history.h"
 #include "desktop/additions_host.h"
 #include "desktop/binding.h"
-#include "platform/db/connection.h"
 #include "platform/host/context.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/text.h"
 
 namespace desktop {
 
@@ -95,7 +95,7 @@ void PaintFitted(QPainter& p, const QImage& img) {
 void ShowDayOnScreen(const QString& branch, const QDate& day) {
   ui::TCustomForm* form = nullptr;
   for (ui::TCustomForm* f : ui::Screen().Forms())
-    if (f->Visible() && db::EqualsIgnoreCase(f->Name(), "frmMediEfetivos")) form = f;
+    if (f->Visible() && rtl::SameText(f->Name(), "frmMediEfetivos")) form = f;
   if (!form) return;
   auto control = [form](const char* name) { return dynamic_cast<ui::TWinControl*>(form->FindComponent(name)); };
   auto* fil = control("medCdFilial");

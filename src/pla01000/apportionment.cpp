@@ -2,6 +2,7 @@
 // lines in PLA01002, the checks and numbering of a line, and the reload of
 // the lines.
 
+#include "contracts/arguments.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
 #include "platform/host/lookups.h"
@@ -64,8 +65,11 @@ void TfrmMediEfetivos::getItRatEfet() {
     return ds.Active() && !ds.IsEmpty() ? ds.FieldByName(field).AsString() : std::string();
   };
   host::BusyScope busy(this, 1);
-  rtl::Variant r = Servidor("GetItemRatEfet", {Filial(), texto(cdsServFatu, "CDSERVICFATURAM"), DataCardapio(),
-                                               texto(cdsCardaDia, "CDSERVFILI")});
+  using A = contracts::args::GetItemRatEfet;
+  rtl::Variant r = Servidor("GetItemRatEfet", contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                                                    {A::kServFatu, texto(cdsServFatu, "CDSERVICFATURAM")},
+                                                                    {A::kData, DataCardapio()},
+                                                                    {A::kServico, texto(cdsCardaDia, "CDSERVFILI")}}));
   cdsItRatEfet.SetData(host::CheckResultServ(r, true, 0));
 }
 

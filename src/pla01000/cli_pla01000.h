@@ -203,6 +203,12 @@ public:
   // Loads the day's planned and served client headcounts (GetComensais) for
   // the checks against a service's client count, under the hourglass.
   void CarregaComensais(const std::string& servico);
+  // The menu day of the branch, date and group fields (GetCardaDia), as the
+  // server answered it: the caller passes it to CheckResultServ.
+  rtl::Variant LeDia();
+  // The shifts of the current billed service's current client on the menu
+  // date (GetTurnoCliente), as the server answered.
+  rtl::Variant LeTurnosCliente();
 
   // ===== Service grid (service_grid.cpp).
   void dtsPadraoStateChange(data::TDataSource& sender) override;

@@ -3,6 +3,7 @@
 // clients whose billing is already settled, the registration number, and the
 // offer to take a client's headcount from its apportionment lines.
 
+#include "contracts/arguments.h"
 #include "platform/data/controls_off.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
@@ -30,9 +31,13 @@ bool ColunaNumerica(const std::string& campo) {
 void TfrmMediEfetivos::cdsServFatuAfterScroll(data::TClientDataSet&) {
   if (!cdsServFatu.Active() || cdsServFatu.IsEmpty()) return;
   host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsEfetClie"));
+  using A = contracts::args::GetServCli;
   Variant p = host::CheckResultServ(
-      Servidor("GetServCli", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(), DataCardapio(),
-                              cdsCardaDia.FieldByName("CDSERVFILI").AsString()}),
+      Servidor("GetServCli",
+               contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                     {A::kServFatu, cdsServFatu.FieldByName("CDSERVICFATURAM").AsString()},
+                                     {A::kData, DataCardapio()},
+                                     {A::kServico, cdsCardaDia.FieldByName("CDSERVFILI").AsString()}})),
       true, 0);
   cdsServCli.SetData(p[0]);
   cdsVdCliFat.SetData(p[1]);
@@ -209,8 +214,12 @@ void TfrmMediEfetivos::dtsServCliStateChange(data::TDataSource&) {
 
 void TfrmMediEfetivos::Vd_EfetAutoJaApur() {
   host::BusyScope busy(this, 1);
+  using A = contracts::args::VerificaEfetFat;
   Variant p = host::CheckResultServ(
-      Servidor("VerificaEfetFat", {Filial(), cdsCardaDia.FieldByName("CDSERVFILI").AsString(), DataCardapio()}), true, 0);
+      Servidor("VerificaEfetFat", contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                                        {A::kServico, cdsCardaDia.FieldByName("CDSERVFILI").AsString()},
+                                                        {A::kData, DataCardapio()}})),
+      true, 0);
   if (p.toBool()) host::MensErro(msgPadrao.Msg("EfetAutoJaApur"), true);
 }
 

@@ -3,6 +3,7 @@
 // the server and only their values change here; each posted dish goes to the
 // server at once and the server answers with the dish-type totals anew.
 
+#include "contracts/arguments.h"
 #include "platform/host/dialogs.h"
 #include "platform/host/checks.h"
 #include "platform/rtl/scoped.h"
@@ -143,8 +144,12 @@ void TfrmMediEfetivos::cdsPratoCardAfterPost(data::TClientDataSet&) {
   try {
     std::string tipo = cdsCompCardAux.FieldByName("CDTIPOPRAT").AsString();
     // Branch and date of the service row the dishes belong to.
-    Variant r = Servidor("UpdPratoCard", {Variant(cdsPratoCard.Delta()), cdsCardaDia.FieldByName("CDFILIAL").AsString(),
-                                          Variant::FromDate(cdsCardaDia.FieldByName("DTCARDAPIO").AsDateTime())});
+    using A = contracts::args::UpdPratoCard;
+    Variant r = Servidor(
+        "UpdPratoCard",
+        contracts::ArgsOf<A>({{A::kDelta, Variant(cdsPratoCard.Delta())},
+                              {A::kFilial, cdsCardaDia.FieldByName("CDFILIAL").AsString()},
+                              {A::kData, Variant::FromDate(cdsCardaDia.FieldByName("DTCARDAPIO").AsDateTime())}}));
     cdsCompCardAux.SetData(host::CheckResultServ(r, true, 0));
     cdsPratoCard.MergeChangeLog();
     FiltraTiposDoDia();

@@ -1,8 +1,10 @@
 // The server exchanges that several handlers share: the client rows sent with
 // UpdEfetClie, the shift rows sent with SetTurnoCliente, the headcounts read
-// with GetComensais, and the menu day installed from an answer, with its dish
-// types narrowed to the current service. Each is built and read here only.
+// with GetComensais, the menu day and a client's shifts read, and the menu day
+// installed from an answer, with its dish types narrowed to the current
+// service. Each is built and read here only.
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
@@ -42,9 +44,15 @@ void TfrmMediEfetivos::CarregaDia(const Variant& dia, const std::function<void()
 }
 
 std::optional<Variant> TfrmMediEfetivos::EnviaClientes(bool paginaFaturamento) {
-  Variant r = Servidor("UpdEfetClie", {Pendente(cdsServCli), Filial(), cdsCardaDia.FieldByName("CDSERVFILI").AsString(),
-                                       DataCardapio(), paginaFaturamento,
-                                       cdsCardaDia.FieldByName("NRCARDAPIO").AsString(), Pendente(cdsItRatEfet)});
+  using A = contracts::args::UpdEfetClie;
+  Variant r = Servidor("UpdEfetClie",
+                       contracts::ArgsOf<A>({{A::kClientes, Pendente(cdsServCli)},
+                                             {A::kFilial, Filial()},
+                                             {A::kServico, cdsCardaDia.FieldByName("CDSERVFILI").AsString()},
+                                             {A::kData, DataCardapio()},
+                                             {A::kPaginaFaturamento, paginaFaturamento},
+                                             {A::kCardapio, cdsCardaDia.FieldByName("NRCARDAPIO").AsString()},
+                                             {A::kRateio, Pendente(cdsItRatEfet)}}));
   // A call that never reached the server comes back as [false, message]: it
   // must not pass for a saved or a recomputed day.
   if (contracts::IsResultArray(r) && !contracts::ResultSucceeded(r)) host::MensErro(contracts::ResultMessage(r), true);
@@ -65,7 +73,11 @@ std::optional<Variant> TfrmMediEfetivos::EnviaClientes(bool paginaFaturamento) {
 
 void TfrmMediEfetivos::CarregaComensais(const std::string& servico) {
   ui::HourGlass ampulheta;
-  Variant p = host::CheckResultServ(Servidor("GetComensais", {Filial(), DataCardapio(), servico}), true, 0);
+  using A = contracts::args::GetComensais;
+  Variant p = host::CheckResultServ(
+      Servidor("GetComensais",
+               contracts::ArgsOf<A>({{A::kFilial, Filial()}, {A::kData, DataCardapio()}, {A::kServico, servico}})),
+      true, 0);
   cdsComensaisCard.SetData(p[0]);
   cdsParamGeral.SetData(p[1]);
   cdsComensaisEfet.SetData(p[2]);
@@ -74,8 +86,26 @@ void TfrmMediEfetivos::CarregaComensais(const std::string& servico) {
 }
 
 void TfrmMediEfetivos::EnviaTurnos() {
-  host::CheckResultServ(Servidor("SetTurnoCliente", {Variant(cdsTurnoCliente.Delta())}), true, 0);
+  using A = contracts::args::SetTurnoCliente;
+  host::CheckResultServ(
+      Servidor("SetTurnoCliente", contracts::ArgsOf<A>({{A::kDelta, Variant(cdsTurnoCliente.Delta())}})), true, 0);
   cdsTurnoCliente.MergeChangeLog();
+}
+
+Variant TfrmMediEfetivos::LeDia() {
+  using A = contracts::args::GetCardaDia;
+  return Servidor("GetCardaDia", contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                                       {A::kData, DataCardapio()},
+                                                       {A::kGrupo, edtGrupServ->Text()}}));
+}
+
+Variant TfrmMediEfetivos::LeTurnosCliente() {
+  using A = contracts::args::GetTurnoCliente;
+  return Servidor("GetTurnoCliente",
+                  contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                        {A::kServFatu, cdsServFatu.FieldByName("CDSERVICFATURAM").AsString()},
+                                        {A::kCliente, cdsServCli.FieldByName("CDCLIENTE").AsString()},
+                                        {A::kData, DataCardapio()}}));
 }
 
 }  // namespace pla01000

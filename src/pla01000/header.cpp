@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "contracts/arguments.h"
 #include "platform/data/controls_off.h"
 #include "platform/host/branch.h"
 #include "platform/host/checks.h"
@@ -138,7 +139,9 @@ void TfrmMediEfetivos::depCardapioExit(ui::TObject&) {
 void TfrmMediEfetivos::btpDtCardapioBeforePesq(ui::TObject&) {
   host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsDtCardapio"));
   std::string filial = Filial();
-  Variant r = Servidor("GetDtCardapio", {filial, Variant::FromDate(host::DataProc(filial))});
+  using A = contracts::args::GetDtCardapio;
+  Variant r = Servidor("GetDtCardapio",
+                       contracts::ArgsOf<A>({{A::kFilial, filial}, {A::kDataProc, Variant::FromDate(host::DataProc(filial))}}));
   cdsDtCardapio.SetData(host::CheckResultServ(r, true, 0));
   data::TField& ordena = cdsDtCardapio.FieldByName("DTORDENA");
   data::TField& texto = cdsDtCardapio.FieldByName("DTCARDAPIO");
@@ -210,7 +213,9 @@ void TfrmMediEfetivos::Vd_Data() {
     if (menu == 0) {
       host::MensErro(msgPadrao.Msg("Data_inf"), true);
     } else {
-      cdsParamPlaneja.SetData(host::CheckResultServ(Servidor("GetParamPlaneja", {Filial()}), true, 0));
+      using A = contracts::args::GetParamPlaneja;
+      cdsParamPlaneja.SetData(
+          host::CheckResultServ(Servidor("GetParamPlaneja", contracts::ArgsOf<A>({{A::kFilial, Filial()}})), true, 0));
       edtDiaCardapio->SetText(host::NomeSemana(menu));
       if (std::floor(menu) > std::floor(host::DataProc(Filial())) &&
           cdsParamPlaneja.FieldByName("IDPEREFEPOSDTPR").AsString() == "N")
@@ -227,7 +232,7 @@ void TfrmMediEfetivos::Atualiza() {
   if (cdsCardaDia.Active()) return;
   data::ControlsOff semControles(cdsCardaDia);
   host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
-  Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
+  Variant p = host::CheckResultServ(LeDia(), true, 0);
   cdsCardaDia.SetData(p[0]);
   cdsParamFilal.SetData(p[3]);
 }
@@ -242,7 +247,7 @@ void TfrmMediEfetivos::panDadosExit(ui::TObject&) {
     // The indicator goes also when a payload element fails to load, not
     // only when the call fails: a load error must not leave it spinning.
     host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
-    Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
+    Variant p = host::CheckResultServ(LeDia(), true, 0);
     CarregaDia(p);
     cdsParamFilal.SetData(p[3]);
     cdsParamPlaneja.SetData(p[4]);

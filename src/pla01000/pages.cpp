@@ -1,6 +1,7 @@
 // The pages of pgcPadrao and of the billing page's PageControl1: bringing the
 // shown page up to date, and the checks run when the user leaves a page.
 
+#include "contracts/arguments.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
 #include "platform/rtl/exceptions.h"
@@ -48,12 +49,19 @@ void TfrmMediEfetivos::pgcPadraoChange(ui::TObject&) {
     PageControl1->SetActivePage(TabSheet1);
     sbtConsolidar->SetEnabled(true);
     std::string servico = cdsCardaDia.FieldByName("CDSERVFILI").AsString();
-    Variant r = Servidor("GetServiFat", {Filial(), servico, DataCardapio(), 0});
+    using F = contracts::args::GetServiFat;
+    Variant r = Servidor("GetServiFat", contracts::ArgsOf<F>({{F::kFilial, Filial()},
+                                                              {F::kServico, servico},
+                                                              {F::kData, DataCardapio()},
+                                                              {F::kZero, 0}}));
     cdsServFatu.SetData(host::CheckResultServ(r, true, 0));
 
     {
       host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsDtCardapio"));
-      Variant c = Servidor("GetEfetCatraca", {Filial(), DataCardapio(), servico});
+      using C = contracts::args::GetEfetCatraca;
+      Variant c = Servidor("GetEfetCatraca", contracts::ArgsOf<C>({{C::kFilial, Filial()},
+                                                                  {C::kData, DataCardapio()},
+                                                                  {C::kServico, servico}}));
       cdsEfetCat.SetData(host::CheckResultServ(c, true, 0));
     }
 
@@ -124,9 +132,7 @@ void TfrmMediEfetivos::PageControl1Changing(ui::TObject&, bool& allowChange) {
 void TfrmMediEfetivos::PageControl1Change(ui::TObject&) {
   if (PageControl1->ActivePage() != tshTurnoCliente) return;
   try {
-    Variant r = Servidor("GetTurnoCliente", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(),
-                                             cdsServCli.FieldByName("CDCLIENTE").AsString(), DataCardapio()});
-    cdsTurnoCliente.SetData(host::CheckResultServ(r, true, 0));
+    cdsTurnoCliente.SetData(host::CheckResultServ(LeTurnosCliente(), true, 0));
   } catch (const rtl::EAbort&) {
     throw;
   } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
 // The service grid of the menu day: what its state switches on and off, the
 // toolbar actions of a loaded day, and the rows it must never add or remove.
 
+#include "contracts/arguments.h"
 #include "platform/host/checks.h"
 #include "platform/host/context.h"
 #include "platform/host/dialogs.h"
@@ -167,8 +168,13 @@ void TfrmMediEfetivos::cdsCardaDiaAfterPost(data::TClientDataSet& ds) {
   if (ds.ChangeCount() == 0) return;
   host::BusyScope busy(this, 1, msgPadrao.Msg("upd_cdsCardaDia"));
   try {
-    Variant r = Servidor("PostCard", {Filial(), ds.FieldByName("CDSERVFILI").AsString(), DataCardapio(), ds.Delta(),
-                                      host::Operador(), edtGrupServ->Text()});
+    using A = contracts::args::PostCard;
+    Variant r = Servidor("PostCard", contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                                           {A::kServico, ds.FieldByName("CDSERVFILI").AsString()},
+                                                           {A::kData, DataCardapio()},
+                                                           {A::kDelta, ds.Delta()},
+                                                           {A::kOperador, host::Operador()},
+                                                           {A::kGrupo, edtGrupServ->Text()}}));
     Variant p = host::CheckResultServ(r, true, 0);
     ds.MergeChangeLog();
     cdsCompCardAux.SetData(p[1]);

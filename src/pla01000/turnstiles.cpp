@@ -1,6 +1,7 @@
 // The turnstile counters of the current service: whole-number counters, the
 // measurement that follows them, the checks of a row and its immediate send.
 
+#include "contracts/arguments.h"
 #include "platform/host/checks.h"
 #include "platform/host/dialogs.h"
 #include "platform/rtl/exceptions.h"
@@ -58,7 +59,9 @@ void TfrmMediEfetivos::cdsEfetCatBeforePost(data::TClientDataSet&) {
 // Each posted reading goes to the server at once, apart from the confirm.
 void TfrmMediEfetivos::cdsEfetCatAfterPost(data::TClientDataSet&) {
   if (cdsEfetCat.ChangeCount() <= 0) return;
-  host::CheckResultServ(Servidor("SetEfetCat", {rtl::Variant(cdsEfetCat.Delta())}), true, 0);
+  using A = contracts::args::SetEfetCat;
+  host::CheckResultServ(Servidor("SetEfetCat", contracts::ArgsOf<A>({{A::kDelta, rtl::Variant(cdsEfetCat.Delta())}})),
+                        true, 0);
   cdsEfetCat.MergeChangeLog();
 }
 

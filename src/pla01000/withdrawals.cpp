@@ -3,6 +3,7 @@
 // the day that had products withdrawn but no headcount. Also the reload of the
 // current page that keeps the user's place.
 
+#include "contracts/arguments.h"
 #include "platform/host/checks.h"
 #include "platform/host/context.h"
 #include "platform/host/dialogs.h"
@@ -36,8 +37,11 @@ void TfrmMediEfetivos::Vd_Retirada() {
   std::string texto;
   {
     host::BusyScope busy(this, 1, msgPadrao.Msg("Vd_Retirada"));
-    Variant r = Servidor("Vd_Retirada", {cdsCardaDia.FieldByName("CDFILIAL").AsString(),
-                                         cdsCardaDia.FieldByName("NRCARDAPIO").AsString(), msgPadrao.Msg("semreti")});
+    using A = contracts::args::Vd_Retirada;
+    Variant r = Servidor("Vd_Retirada",
+                         contracts::ArgsOf<A>({{A::kFilial, cdsCardaDia.FieldByName("CDFILIAL").AsString()},
+                                               {A::kCardapio, cdsCardaDia.FieldByName("NRCARDAPIO").AsString()},
+                                               {A::kTexto, msgPadrao.Msg("semreti")}}));
     // The server answers with a bare text. Anything else is a call that failed
     // on the way; it must refuse the edit, not pass as "no withdrawal problem".
     if (r.isString())
@@ -49,7 +53,11 @@ void TfrmMediEfetivos::Vd_Retirada() {
 }
 
 void TfrmMediEfetivos::Vd_ComenEfetivos() {
-  Variant r = Servidor("GetRetirada", {medCdFilial->Text(), cdsCardaDia.FieldByName("NRCARDAPIO").AsString(), "", 0});
+  using A = contracts::args::GetRetirada;
+  Variant r = Servidor("GetRetirada", contracts::ArgsOf<A>({{A::kFilial, medCdFilial->Text()},
+                                                            {A::kCardapio, cdsCardaDia.FieldByName("NRCARDAPIO").AsString()},
+                                                            {A::kVazio, ""},
+                                                            {A::kZero, 0}}));
   // The answer is wrapped once more ([[true, packet]]); a call that failed on
   // the way comes back unwrapped, and its own message is the one to show.
   bool embrulhado = r.isArray() && r.size() > 0 && r[0].isArray();
@@ -68,8 +76,12 @@ bool TfrmMediEfetivos::Vd_VerifRetirada() {
   try {
     if (!cdsCardaDia.Active() || cdsCardaDia.IsEmpty() || cdsParamGeral.FieldByName("IDBLOQEFET").AsString() != "S")
       return true;
-    Variant p = host::CheckResultServ(Servidor("GetVerifRetirada", {Filial(), DataCardapio(), edtGrupServ->Text()}),
-                                      true, 0);
+    using A = contracts::args::GetVerifRetirada;
+    Variant p = host::CheckResultServ(
+        Servidor("GetVerifRetirada", contracts::ArgsOf<A>({{A::kFilial, Filial()},
+                                                           {A::kData, DataCardapio()},
+                                                           {A::kGrupo, edtGrupServ->Text()}})),
+        true, 0);
     cdsVerifRetirada.SetData(p[0]);
     if (cdsVerifRetirada.IsEmpty()) return true;
     cdsCardaDia.SetData(p[1]);
@@ -117,7 +129,7 @@ void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
 
     // The indicator goes also when a packet fails to load, not only the call.
     host::BusyScope busy(this, 6, msgPadrao.Msg("get_cdsCardaDia"));
-    Variant p = host::CheckResultServ(Servidor("GetCardaDia", {Filial(), DataCardapio(), edtGrupServ->Text()}), true, 0);
+    Variant p = host::CheckResultServ(LeDia(), true, 0);
     CarregaDia(p, [&] {
       if (ativo == dbgTipoPrat || ativo == dbgPrato)
         cdsCardaDia.Locate("CDFILIAL;DTCARDAPIO;CDSERVFILI", rtl::VarArrayOf({filial, data, servico}));
@@ -133,9 +145,7 @@ void TfrmMediEfetivos::sbtVerificarClick(ui::TObject&) {
     } else if (PageControl1->ActivePage() == tshTurnoCliente) {
       Vd_Turno();
       SetActiveControl(dbgTurnoClie);
-      Variant r = Servidor("GetTurnoCliente", {Filial(), cdsServFatu.FieldByName("CDSERVICFATURAM").AsString(),
-                                               cdsServCli.FieldByName("CDCLIENTE").AsString(), DataCardapio()});
-      cdsTurnoCliente.SetData(host::CheckResultServ(r, true, 0));
+      cdsTurnoCliente.SetData(host::CheckResultServ(LeTurnosCliente(), true, 0));
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
 #include "pla01010/cli_pla01010.h"
 #include "platform/data/controls_off.h"
@@ -187,7 +188,11 @@ void TfrmConsEfetClie::sbtConfirmaClick(ui::TObject&) {
   {
     host::BusyScope busy(this, 6, msgPadrao.Msg("cons_efet"));
     cdsAux.SetFiltered(false);
-    Variant r = Servidor("SetConsolEfet", {medCdFilial->Text(), medCdServico->Text(), cdsAux.Data(), marcaLeitura_});
+    using A = contracts::args::SetConsolEfet;
+    Variant r = Servidor("SetConsolEfet", contracts::ArgsOf<A>({{A::kFilial, medCdFilial->Text()},
+                                                              {A::kServico, medCdServico->Text()},
+                                                              {A::kConsolidado, cdsAux.Data()},
+                                                              {A::kLeitura, marcaLeitura_}}));
     texto = host::CheckResultServ(r, true, 0).toString();
     // The split stored now is this user's own: a later confirm is checked
     // against it. A failed re-read only leaves the old mark (that confirm is

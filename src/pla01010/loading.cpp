@@ -1,6 +1,7 @@
 // Opening of the screen, the header fields and the loading of the planned
 // and billed headcounts when the focus leaves the header.
 
+#include "contracts/arguments.h"
 #include "pla01000/cli_pla01000.h"
 #include "pla01010/cli_pla01010.h"
 #include "platform/host/branch.h"
@@ -168,16 +169,23 @@ void TfrmConsEfetClie::panDadosExit(ui::TObject&) {
   const Variant ini = Variant::FromDate(depEfetIni->GetDate());
   const Variant fin = Variant::FromDate(depEfetFin->GetDate());
 
-  cdsVerifApurac.SetData(host::CheckResultServ(Servidor("GetVerifApurac", {filial, servico, ini, fin}), true, 0));
+  using V = contracts::args::GetVerifApurac;
+  cdsVerifApurac.SetData(host::CheckResultServ(
+      Servidor("GetVerifApurac",
+               contracts::ArgsOf<V>({{V::kFilial, filial}, {V::kServico, servico}, {V::kInicio, ini}, {V::kFim, fin}})),
+      true, 0));
   if (!cdsVerifApurac.IsEmpty() && cdsVerifApurac.FieldByName("DTEFETCLIE").AsDateTime() != 0) {
     Refocus(depEfetIni);
     host::MensErro(rtl::Format(msgPadrao.Msg("EfetApur"), {cdsVerifApurac.FieldByName("DTEFETCLIE").AsString()}),
                    true);
   }
 
-  Variant r = host::CheckResultServ(Servidor("GetEfetPlanCli", {filial, servico, ini, fin}), true, 0);
+  using P = contracts::args::GetEfetPlanCli;
+  const rtl::VariantArray periodo =
+      contracts::ArgsOf<P>({{P::kFilial, filial}, {P::kServico, servico}, {P::kInicio, ini}, {P::kFim, fin}});
+  Variant r = host::CheckResultServ(Servidor("GetEfetPlanCli", periodo), true, 0);
   marcaLeitura_ = r.size() > 2 ? r[2] : Variant();
-  periodoLido_ = {filial, servico, ini, fin};
+  periodoLido_ = periodo;
   cdsEfetPlan.SetData(r[0]);
   cdsEfetClie.SetData(r[1]);
 

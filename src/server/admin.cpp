@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/rtl/format.h"
+#include "platform/rtl/text.h"
 #include "server/common.h"
 
 namespace server {
@@ -33,7 +34,7 @@ bool VerifyPassword(const std::string& hash, const std::string& password) {
 
 void AddOperator(db::Connection& c, const NewOperator& op) {
   if (op.code.empty() || op.code.size() > 3) throw rtl::Exception("Código do operador deve ter de 1 a 3 caracteres.");
-  if (TextLength(op.password) < kMinPasswordLength)
+  if (rtl::Utf8Length(op.password) < kMinPasswordLength)
     throw rtl::Exception("Senha do operador deve ter pelo menos " + std::to_string(kMinPasswordLength) + " caracteres.");
   std::string hash = HashPassword(op.password);
   db::Transaction t(c);

@@ -6,6 +6,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/text.h"
 #include "server/schema.h"
 
 namespace server {
@@ -96,15 +97,9 @@ double Finite(double v, const std::string& what) {
   return v;
 }
 
-size_t TextLength(const std::string& s) {
-  size_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 void CheckTextSize(const Variant& v, size_t max, const std::string& field) {
   if (IsBlank(v)) return;
-  if (TextLength(v.toString()) > max)
+  if (rtl::Utf8Length(v.toString()) > max)  // characters, as VARCHAR(n) counts them
     Refuse(field + " deve ter no máximo " + std::to_string(max) + " caracteres.");
 }
 

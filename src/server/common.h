@@ -56,8 +56,6 @@ std::string AuditText(const Variant& v);
 // A sum or difference the server computes: a result beyond the doubles
 // (1e308 + 1e308) is refused, never stored as Infinity.
 double Finite(double v, const std::string& what);
-// Characters (UTF-8 code points) of a text: what VARCHAR(n) counts.
-size_t TextLength(const std::string& s);
 // A text longer than its column is refused before the database sees it.
 void CheckTextSize(const Variant& v, size_t max, const std::string& field);
 std::string DateText(TDateTime d);  // dd/mm/yyyy

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <functional>
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
+#include "platform/rtl/text.h"
 #include "server/common.h"
 #include "server/datasets.h"
 
@@ -19,7 +21,7 @@ using Row = std::vector<std::pair<std::string, Variant>>;
 
 const Variant& ValueOf(const Row& row, const std::string& name) {
   for (const auto& [n, v] : row)
-    if (db::EqualsIgnoreCase(n, name)) return v;
+    if (rtl::SameText(n, name)) return v;
   return rtl::NullVariant();
 }
 
@@ -109,9 +111,9 @@ const sets::Defs& HistoryDefs() {
 // GetHistorico(branch, data set, field, row as [name, value, ...]): the changes
 // of that field of that row, newest first.
 Variant GetHistorico(server::Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetHistorico");
-  std::string branch = ArgStr(a, 0), dataSet = ArgStr(a, 1), field = ArgStr(a, 2);
-  Row row = RowArg(a, 3);
+  using A = contracts::args::GetHistorico;
+  std::string branch = ArgStr(a, A::kFilial), dataSet = ArgStr(a, A::kDataSet), field = ArgStr(a, A::kCampo);
+  Row row = RowArg(a, A::kLinha);
   auto name = [](const std::string& n) {
     return !n.empty() && n.size() <= 30 &&
            std::all_of(n.begin(), n.end(), [](unsigned char c) { return std::isalnum(c) || c == '_'; });
@@ -155,9 +157,9 @@ const sets::Defs& MonthParamDefs() {
 // menu of the month (planned, served and billed headcounts and what the checks
 // need), [1] the closed-day parameters.
 Variant GetMesEfetivos(server::Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "GetMesEfetivos");
-  std::string branch = ArgStr(a, 0), group = ArgStr(a, 2);
-  TDateTime any = ArgDate(a, 1);
+  using A = contracts::args::GetMesEfetivos;
+  std::string branch = ArgStr(a, A::kFilial), group = ArgStr(a, A::kGrupo);
+  TDateTime any = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   auto ymd = rtl::DecodeDate(any);
   TDateTime first = rtl::EncodeDate(ymd.year, ymd.month, 1);
@@ -200,9 +202,9 @@ Variant GetMesEfetivos(server::Call& k, VariantArray& a) {
 // judge a file's lines: [0] the turnstiles, [1] the services, [2] the stored
 // readings of the period, [3] the closed-day parameters.
 Variant GetLeiturasCatraca(server::Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "GetLeiturasCatraca");
-  std::string branch = ArgStr(a, 0);
-  TDateTime first = ArgDate(a, 1), last = ArgDate(a, 2);
+  using A = contracts::args::GetLeiturasCatraca;
+  std::string branch = ArgStr(a, A::kFilial);
+  TDateTime first = ArgDate(a, A::kInicio), last = ArgDate(a, A::kFim);
   if (last < first) Refuse("Data inicial não pode ser maior que data final.");
   if (last - first > 3660) Refuse("Período longo demais (mais de dez anos).");
   CheckBranch(k, branch);
@@ -226,9 +228,16 @@ Variant GetLeiturasCatraca(server::Call& k, VariantArray& a) {
 }
 
 using Fn = Variant (*)(server::Call&, VariantArray&);
-const std::vector<std::pair<std::string, Fn>>& Table() {
-  static const std::vector<std::pair<std::string, Fn>> t{
-      {"GetHistorico", GetHistorico}, {"GetMesEfetivos", GetMesEfetivos}, {"GetLeiturasCatraca", GetLeiturasCatraca}};
+// One row per method: its function and how many arguments it requires. Every
+// method here only reads and answers a result array.
+struct Entry {
+  const char* name;
+  Fn fn;
+  size_t minArgs;
+};
+const std::vector<Entry>& Table() {
+  static const std::vector<Entry> t{
+      {"GetHistorico", GetHistorico, 4}, {"GetMesEfetivos", GetMesEfetivos, 3}, {"GetLeiturasCatraca", GetLeiturasCatraca, 3}};
   return t;
 }
 
@@ -236,9 +245,9 @@ const std::vector<std::pair<std::string, Fn>>& Table() {
 
 bool AuditTargetOf(const std::string& dataSet, const std::string& field, const Row& row, AuditTarget& out) {
   for (const auto& t : Targets()) {
-    if (!db::EqualsIgnoreCase(dataSet, t.dataSet)) continue;
+    if (!rtl::SameText(dataSet, t.dataSet)) continue;
     for (const char* f : t.fields)
-      if (db::EqualsIgnoreCase(field, f)) {
+      if (rtl::SameText(field, f)) {
         out.table = t.table;
         out.key = t.key(row);
         out.dayField = t.dayField;
@@ -250,15 +259,15 @@ bool AuditTargetOf(const std::string& dataSet, const std::string& field, const R
 
 std::vector<std::string> Historico::Methods() const {
   std::vector<std::string> names;
-  for (const auto& [n, fn] : Table()) names.push_back(n);
+  for (const auto& e : Table()) names.push_back(e.name);
   return names;
 }
 
 Variant Historico::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
-  Fn fn = nullptr;
-  for (const auto& [n, f] : Table())
-    if (n == method) fn = f;
-  if (!fn) return contracts::ResultFail("Método " + method + " não existe em " + ServerName() + ".");
+  const Entry* entry = nullptr;
+  for (const auto& e : Table())
+    if (method == e.name) entry = &e;
+  if (!entry) return contracts::ResultFail("Método " + method + " não existe em " + ServerName() + ".");
   const db::ThreadDbTime db0 = db::CurrentThreadDbTime();
   Variant result;
   try {
@@ -267,7 +276,8 @@ Variant Historico::Call(const std::string& method, VariantArray& args, const con
     k.method = method;
     try {
       lease->beginRead();  // every method here only reads, in one snapshot
-      result = fn(k, args);
+      NeedArgs(args, entry->minArgs, entry->name);
+      result = entry->fn(k, args);
     } catch (const Refusal& e) {
       result = contracts::ResultFail(e.what());
     } catch (const db::DbError& e) {

@@ -1,11 +1,15 @@
 #pragma once
-// The remote methods, one function each, in the argument order of the screens.
-// Each returns the whole result value (a result array, or the method's own
-// shape) and throws Refusal for a refused request.
+// The remote methods, one function each. Each reads its arguments by the
+// slots of contracts/arguments.h (the method table has already checked that
+// the required ones are there), returns the whole result value (a result
+// array, or the method's own shape) and throws Refusal for a refused request.
 
+#include "contracts/arguments.h"
 #include "server/common.h"
 
 namespace server::methods {
+
+namespace args = contracts::args;
 
 Variant GetParamGeral(Call& k, VariantArray& a);
 Variant GetParamPlaneja(Call& k, VariantArray& a);

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 
+#include "contracts/arguments.h"
 #include "contracts/result.h"
 #include "platform/rtl/text.h"
 #include "server/methods.h"
@@ -46,40 +47,80 @@ size_t ConnectionPool::idle() const {
 namespace {
 
 using Fn = Variant (*)(Call&, VariantArray&);
+namespace A = contracts::args;
 
-// Methods that only read run their statements in one snapshot (see
-// db::Connection::beginRead); the writes open their own transactions.
+// What the reply carries, success or refusal. Most methods answer a result
+// array; three are read by the screens without CheckResultServ.
+enum class Shape {
+  Result,         // [true, payload] / [false, message]
+  Keyed,          // ["OK"], [message or catalog key], the recomputed day, or empty for nothing to do
+  Text,           // a bare text: empty is success, anything else the message
+  ResultInArray,  // [[true, payload]] / [[false, message]]
+};
+
+// Everything about a method in its row: the function, whether it only reads
+// (its statements then run in one snapshot, see db::Connection::beginRead; the
+// writes open their own transactions), how many arguments it requires, the
+// shape of its reply and the slots that travel back to the caller.
 struct Entry {
-  std::string name;
+  const char* name;
   Fn fn;
   bool readOnly;
+  size_t minArgs;
+  Shape shape;
+  std::vector<size_t> byReference;
 };
+
+constexpr bool kRead = true, kWrite = false;
 
 const std::vector<Entry>& Table() {
   static const std::vector<Entry> t{
-      {"GetParamGeral", methods::GetParamGeral, true},       {"GetParamPlaneja", methods::GetParamPlaneja, true},
-      {"GetCardaDia", methods::GetCardaDia, true},           {"GetDtCardapio", methods::GetDtCardapio, true},
-      {"PostCard", methods::PostCard, false},                {"GetComensais", methods::GetComensais, true},
-      {"UpdPratoCard", methods::UpdPratoCard, false},        {"GetServiFat", methods::GetServiFat, true},
-      {"GetServCli", methods::GetServCli, true},             {"GetEfetCatraca", methods::GetEfetCatraca, true},
-      {"SetEfetCat", methods::SetEfetCat, false},            {"GetTurnoCliente", methods::GetTurnoCliente, true},
-      {"SetTurnoCliente", methods::SetTurnoCliente, false},  {"UpdEfetClie", methods::UpdEfetClie, false},
-      {"GetItemRatEfet", methods::GetItemRatEfet, true},     {"VerificaEfetFat", methods::VerificaEfetFat, true},
-      {"Vd_Retirada", methods::Vd_Retirada, true},           {"GetRetirada", methods::GetRetirada, true},
-      {"GetVerifRetirada", methods::GetVerifRetirada, true}, {"GetVerifApurac", methods::GetVerifApurac, true},
-      {"GetEfetPlanCli", methods::GetEfetPlanCli, true},     {"SetConsolEfet", methods::SetConsolEfet, false}};
+      {"GetParamGeral", methods::GetParamGeral, kRead, 0, Shape::Result, {}},
+      {"GetParamPlaneja", methods::GetParamPlaneja, kRead, 1, Shape::Result, {}},
+      {"GetCardaDia", methods::GetCardaDia, kRead, 2, Shape::Result, {}},
+      {"GetDtCardapio", methods::GetDtCardapio, kRead, 2, Shape::Result, {}},
+      {"PostCard", methods::PostCard, kWrite, 4, Shape::Result, {}},
+      {"GetComensais", methods::GetComensais, kRead, 3, Shape::Result, {}},
+      {"UpdPratoCard", methods::UpdPratoCard, kWrite, 3, Shape::Result, {}},
+      {"GetServiFat", methods::GetServiFat, kRead, 3, Shape::Result, {}},
+      {"GetServCli", methods::GetServCli, kRead, 4, Shape::Result, {}},
+      {"GetEfetCatraca", methods::GetEfetCatraca, kRead, 3, Shape::Result, {}},
+      {"SetEfetCat", methods::SetEfetCat, kWrite, 1, Shape::Result, {}},
+      {"GetTurnoCliente", methods::GetTurnoCliente, kRead, 4, Shape::Result, {}},
+      {"SetTurnoCliente", methods::SetTurnoCliente, kWrite, 1, Shape::Result, {}},
+      {"UpdEfetClie", methods::UpdEfetClie, kWrite, 4, Shape::Keyed,
+       {A::UpdEfetClie::kClientes, A::UpdEfetClie::kRateio}},
+      {"GetItemRatEfet", methods::GetItemRatEfet, kRead, 4, Shape::Result, {}},
+      {"VerificaEfetFat", methods::VerificaEfetFat, kRead, 3, Shape::Result, {}},
+      {"Vd_Retirada", methods::Vd_Retirada, kRead, 3, Shape::Text, {}},
+      {"GetRetirada", methods::GetRetirada, kRead, 2, Shape::ResultInArray, {}},
+      {"GetVerifRetirada", methods::GetVerifRetirada, kRead, 2, Shape::Result, {}},
+      {"GetVerifApurac", methods::GetVerifApurac, kRead, 4, Shape::Result, {}},
+      {"GetEfetPlanCli", methods::GetEfetPlanCli, kRead, 4, Shape::Result, {}},
+      {"SetConsolEfet", methods::SetConsolEfet, kWrite, 3, Shape::Result, {}},
+  };
   return t;
 }
 
-// The shape a refusal takes for each method: the screens read three of them
-// without CheckResultServ.
-Variant Failure(const std::string& method, const std::string& message) {
-  if (method == "UpdEfetClie") return rtl::VarArrayOf({message});
-  if (method == "Vd_Retirada") return Variant(message);
-  if (method == "GetRetirada") return rtl::VarArrayOf({contracts::ResultFail(message)});
-  return contracts::ResultFail(message);
+const Entry* Find(const std::string& method) {
+  for (const auto& e : Table())
+    if (method == e.name) return &e;
+  return nullptr;
 }
 
+Variant Failure(const Entry& e, const std::string& message) {
+  switch (e.shape) {
+    case Shape::Keyed:
+      return rtl::VarArrayOf({message});
+    case Shape::Text:
+      return Variant(message);
+    case Shape::ResultInArray:
+      return rtl::VarArrayOf({contracts::ResultFail(message)});
+    case Shape::Result:
+      break;
+  }
+  return contracts::ResultFail(message);
+}
 
 // What the clerk reads when the database failed; its own text, in English and
 // with hosts, ports and SQL, goes to the log only.
@@ -137,14 +178,19 @@ void MediEfetivos::Fault(const std::string& method, const std::string& op, const
 
 namespace {
 
-std::string Outcome(const std::string& method, const Variant& r) {
-  if (method == "Vd_Retirada") return r.toString().empty() ? "ok" : "text";
-  if (method == "UpdEfetClie") {
-    if (r.isEmpty()) return "empty";
-    if (r.isArray() && r.size() == 1 && r[0].isString()) return r[0].toString() == "OK" ? "ok" : "refused";
-    return "ok";
+std::string Outcome(const Entry& e, const Variant& r) {
+  switch (e.shape) {
+    case Shape::Text:
+      return r.toString().empty() ? "ok" : "text";
+    case Shape::Keyed:
+      if (r.isEmpty()) return "empty";
+      if (r.isArray() && r.size() == 1 && r[0].isString()) return r[0].toString() == "OK" ? "ok" : "refused";
+      return "ok";
+    case Shape::ResultInArray:
+      return r.isArray() && r.size() > 0 && contracts::ResultSucceeded(r[0]) ? "ok" : "refused";
+    case Shape::Result:
+      break;
   }
-  if (method == "GetRetirada") return r.isArray() && r.size() > 0 && contracts::ResultSucceeded(r[0]) ? "ok" : "refused";
   return contracts::ResultSucceeded(r) ? "ok" : "refused";
 }
 
@@ -161,18 +207,15 @@ std::vector<std::string> MediEfetivos::Methods() const {
   return names;
 }
 
-// UpdEfetClie's two deltas are `var`: the server's keys come back in them.
 std::vector<size_t> MediEfetivos::ByReference(const std::string& method) const {
-  if (method == "UpdEfetClie") return {0, 6};
-  return {};
+  const Entry* e = Find(method);
+  return e ? e->byReference : std::vector<size_t>{};
 }
 
 Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const contracts::CallContext& ctx) {
   auto start = std::chrono::steady_clock::now();
   const db::ThreadDbTime db0 = db::CurrentThreadDbTime();
-  const Entry* entry = nullptr;
-  for (const auto& e : Table())
-    if (e.name == method) entry = &e;
+  const Entry* entry = Find(method);
   Fn fn = entry ? entry->fn : nullptr;
   Variant result;
   std::string branch;
@@ -184,7 +227,7 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
   if (!fn) {
     result = contracts::ResultFail("Método " + method + " não existe em " + ServerName() + ".");
   } else if (badText) {
-    result = Failure(method, "Argumento " + std::to_string(badText) + " não é um texto válido (UTF-8).");
+    result = Failure(*entry, "Argumento " + std::to_string(badText) + " não é um texto válido (UTF-8).");
   } else {
     try {
       auto lease = pool_.Acquire();
@@ -197,15 +240,16 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
       try {
         // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
         if (entry->readOnly) lease->beginRead();
+        NeedArgs(args, entry->minArgs, entry->name);
         result = fn(k, args);
       } catch (const Refusal& e) {
-        result = Failure(method, e.what());
+        result = Failure(*entry, e.what());
       } catch (const db::DbError& e) {
         if (e.kind() == db::ErrorKind::Connection) lease.discard();
-        result = Failure(method, DbFailureText(e));
+        result = Failure(*entry, DbFailureText(e));
         Fault(method, ctx.operatorCode, "database", e.code(), e.what());
       } catch (const std::exception& e) {
-        result = Failure(method, kInternalFailure);
+        result = Failure(*entry, kInternalFailure);
         Fault(method, ctx.operatorCode, "internal", "", e.what());
       }
       if (lease->inTransaction()) {
@@ -218,7 +262,7 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
       branch = k.branchForLog;
       ctx.branch = branch;
     } catch (const std::exception& e) {  // no connection at all
-      result = Failure(method, kDatabaseDown);
+      result = Failure(*entry, kDatabaseDown);
       Fault(method, ctx.operatorCode, "connection", "", e.what());
     }
   }
@@ -228,7 +272,7 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
     log.method = method;
     log.op = ctx.operatorCode;
     log.branch = branch;
-    log.outcome = fn ? Outcome(method, result) : "unknown";
+    log.outcome = fn ? Outcome(*entry, result) : "unknown";
     log.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     OnCall(log);
   }

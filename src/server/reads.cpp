@@ -112,16 +112,16 @@ Variant GetParamGeral(Call& k, VariantArray&) {
 }
 
 Variant GetParamPlaneja(Call& k, VariantArray& a) {
-  NeedArgs(a, 1, "GetParamPlaneja");
-  std::string branch = ArgStr(a, 0);
+  using A = args::GetParamPlaneja;
+  std::string branch = ArgStr(a, A::kFilial);
   CheckBranch(k, branch);
   return ResultOk(ParamPlanejaPacket(k, branch));
 }
 
 Variant GetCardaDia(Call& k, VariantArray& a) {
-  NeedArgs(a, 2, "GetCardaDia");
-  std::string branch = ArgStr(a, 0), group = ArgStr(a, 2);
-  TDateTime day = ArgDate(a, 1);
+  using A = args::GetCardaDia;
+  std::string branch = ArgStr(a, A::kFilial), group = ArgStr(a, A::kGrupo);
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   return ResultOk(rtl::VarArrayOf({CardaDiaPacket(k, branch, day, group), CompCardPacket(k, branch, day, group),
                                    PratoCardPacket(k, branch, day, group), ParamFilalPacket(k, branch),
@@ -131,9 +131,9 @@ Variant GetCardaDia(Call& k, VariantArray& a) {
 // Dates that have a menu, from 60 days before to 30 days after the processing
 // date, newest first.
 Variant GetDtCardapio(Call& k, VariantArray& a) {
-  NeedArgs(a, 2, "GetDtCardapio");
-  std::string branch = ArgStr(a, 0);
-  TDateTime proc = ArgDate(a, 1);
+  using A = args::GetDtCardapio;
+  std::string branch = ArgStr(a, A::kFilial);
+  TDateTime proc = ArgDate(a, A::kDataProc);
   CheckBranch(k, branch);
   auto r = k.c.query(
       "SELECT DISTINCT C.DTCARDAPIO FROM CARDAPIO C JOIN SERVICO S ON S.CDFILIAL = C.CDFILIAL"
@@ -149,10 +149,10 @@ Variant GetDtCardapio(Call& k, VariantArray& a) {
 }
 
 Variant GetComensais(Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "GetComensais");
-  std::string branch = ArgStr(a, 0);
-  ArgStr(a, 2);  // the service: the answer covers every service of the day, but it must be a text
-  TDateTime day = ArgDate(a, 1);
+  using A = args::GetComensais;
+  std::string branch = ArgStr(a, A::kFilial);
+  ArgStr(a, A::kServico);  // the answer covers every service of the day, but it must be a text
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   db::Params p{{"P_CDFILIAL", branch}, {"P_DIA", DateVar(day)}};
   auto card = k.c.query(
@@ -190,9 +190,9 @@ Variant GetComensais(Call& k, VariantArray& a) {
 }
 
 Variant GetServiFat(Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "GetServiFat");
-  std::string branch = ArgStr(a, 0), service = ArgStr(a, 1);
-  TDateTime day = ArgDate(a, 2);
+  using A = args::GetServiFat;
+  std::string branch = ArgStr(a, A::kFilial), service = ArgStr(a, A::kServico);
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   auto r = k.c.query(
       "SELECT F.CDFILIAL, F.CDSERVFILI, F.CDSERVICFATURAM, S.NMSERVICO, F.IDVLRVARDATA,"
@@ -251,9 +251,9 @@ std::string PlannedFor(Call& k, const std::string& branch, const std::string& bi
 }  // namespace
 
 Variant GetServCli(Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetServCli");
-  std::string branch = ArgStr(a, 0), billed = ArgStr(a, 1), service = ArgStr(a, 3);
-  TDateTime day = ArgDate(a, 2);
+  using A = args::GetServCli;
+  std::string branch = ArgStr(a, A::kFilial), billed = ArgStr(a, A::kServFatu), service = ArgStr(a, A::kServico);
+  TDateTime day = ArgDate(a, A::kData);
   std::string planned = PlannedFor(k, branch, billed, service);
   db::Params p{{"P_CDFILIAL", branch}, {"P_FAT", billed}, {"P_DIA", DateVar(day)}};
   auto cli = k.c.query(
@@ -285,25 +285,25 @@ Variant GetServCli(Call& k, VariantArray& a) {
 }
 
 Variant GetItemRatEfet(Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetItemRatEfet");
-  std::string branch = ArgStr(a, 0), billed = ArgStr(a, 1), service = ArgStr(a, 3);
-  TDateTime day = ArgDate(a, 2);
+  using A = args::GetItemRatEfet;
+  std::string branch = ArgStr(a, A::kFilial), billed = ArgStr(a, A::kServFatu), service = ArgStr(a, A::kServico);
+  TDateTime day = ArgDate(a, A::kData);
   std::string planned = PlannedFor(k, branch, billed, service);
   return ResultOk(ItRatEfetPacket(k, branch, billed, planned, day));
 }
 
 Variant VerificaEfetFat(Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "VerificaEfetFat");
-  std::string branch = ArgStr(a, 0), service = ArgStr(a, 1);
-  TDateTime day = ArgDate(a, 2);
+  using A = args::VerificaEfetFat;
+  std::string branch = ArgStr(a, A::kFilial), service = ArgStr(a, A::kServico);
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   return ResultOk(ServiceSettled(k, branch, service, day));
 }
 
 Variant GetEfetCatraca(Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "GetEfetCatraca");
-  std::string branch = ArgStr(a, 0), service = ArgStr(a, 2);
-  TDateTime day = ArgDate(a, 1);
+  using A = args::GetEfetCatraca;
+  std::string branch = ArgStr(a, A::kFilial), service = ArgStr(a, A::kServico);
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   auto r = k.c.query(
       "SELECT T.CDCATRACA, T.DSCATRACA, R.QTEFETCATINI, R.QTEFETCATFIM, R.QTEFETCATTOT FROM CATRACA T"
@@ -322,9 +322,9 @@ Variant GetEfetCatraca(Call& k, VariantArray& a) {
 }
 
 Variant GetTurnoCliente(Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetTurnoCliente");
-  std::string branch = ArgStr(a, 0), billed = ArgStr(a, 1), client = ArgStr(a, 2);
-  TDateTime day = ArgDate(a, 3);
+  using A = args::GetTurnoCliente;
+  std::string branch = ArgStr(a, A::kFilial), billed = ArgStr(a, A::kServFatu), client = ArgStr(a, A::kCliente);
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   const auto& d = S::TurnoCliente();
   if (client.empty()) return ResultOk(S::FromRows(d, {}));
@@ -355,16 +355,16 @@ void CheckMenu(Call& k, const std::string& branch, const std::string& menu) {
 }  // namespace
 
 Variant Vd_Retirada(Call& k, VariantArray& a) {
-  NeedArgs(a, 3, "Vd_Retirada");
-  std::string branch = ArgStr(a, 0), menu = ArgStr(a, 1), text = ArgStr(a, 2);
+  using A = args::Vd_Retirada;
+  std::string branch = ArgStr(a, A::kFilial), menu = ArgStr(a, A::kCardapio), text = ArgStr(a, A::kTexto);
   CheckBranch(k, branch);
   CheckMenu(k, branch, menu);
   return Variant(MenuWithdrawals(k, branch, menu) > 0 ? std::string() : text);
 }
 
 Variant GetRetirada(Call& k, VariantArray& a) {
-  NeedArgs(a, 2, "GetRetirada");
-  std::string branch = ArgStr(a, 0), menu = ArgStr(a, 1);
+  using A = args::GetRetirada;
+  std::string branch = ArgStr(a, A::kFilial), menu = ArgStr(a, A::kCardapio);
   CheckBranch(k, branch);
   CheckMenu(k, branch, menu);
   double n = static_cast<double>(MenuWithdrawals(k, branch, menu));
@@ -372,9 +372,9 @@ Variant GetRetirada(Call& k, VariantArray& a) {
 }
 
 Variant GetVerifRetirada(Call& k, VariantArray& a) {
-  NeedArgs(a, 2, "GetVerifRetirada");
-  std::string branch = ArgStr(a, 0), group = ArgStr(a, 2);
-  TDateTime day = ArgDate(a, 1);
+  using A = args::GetVerifRetirada;
+  std::string branch = ArgStr(a, A::kFilial), group = ArgStr(a, A::kGrupo);
+  TDateTime day = ArgDate(a, A::kData);
   CheckBranch(k, branch);
   std::string sql = "SELECT C.CDSERVFILI, C.QTCOMEFETCAR";
   sql += kDayMenus;
@@ -387,9 +387,9 @@ Variant GetVerifRetirada(Call& k, VariantArray& a) {
 
 // Every day of the period on which a client of the service is settled.
 Variant GetVerifApurac(Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetVerifApurac");
-  std::string branch = ArgStr(a, 0), service = ArgStr(a, 1);
-  TDateTime first = ArgDate(a, 2), last = ArgDate(a, 3);
+  using A = args::GetVerifApurac;
+  std::string branch = ArgStr(a, A::kFilial), service = ArgStr(a, A::kServico);
+  TDateTime first = ArgDate(a, A::kInicio), last = ArgDate(a, A::kFim);
   CheckBranch(k, branch);
   CheckPeriod(first, last);
   auto r = k.c.query(
@@ -410,9 +410,9 @@ Variant GetVerifApurac(Call& k, VariantArray& a) {
 }
 
 Variant GetEfetPlanCli(Call& k, VariantArray& a) {
-  NeedArgs(a, 4, "GetEfetPlanCli");
-  std::string branch = ArgStr(a, 0), service = ArgStr(a, 1);
-  TDateTime first = ArgDate(a, 2), last = ArgDate(a, 3);
+  using A = args::GetEfetPlanCli;
+  std::string branch = ArgStr(a, A::kFilial), service = ArgStr(a, A::kServico);
+  TDateTime first = ArgDate(a, A::kInicio), last = ArgDate(a, A::kFim);
   CheckBranch(k, branch);
   CheckPeriod(first, last);
   db::Params p{{"P_CDFILIAL", branch}, {"P_CDSERVFILI", service}, {"P_INI", DateVar(first)}, {"P_FIM", DateVar(last)}};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +27,7 @@
 #include "desktop/month_panel.h"
 #include "platform/db/query.h"
 #include "platform/rtl/datetime.h"
+#include "platform/ui/dbgrids.h"
 
 namespace {
 
@@ -174,6 +176,49 @@ TEST_F(Additions, CellMenuAndCtrlHShowTheValuesHistory) {
   EXPECT_FALSE(menu->actions().front()->isEnabled());
   menu->close();
   EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("\n").toStdString();
+}
+
+// The history is one cell action among others: a second one joins the same
+// menu after it, runs on the cell the right click picked, and its shortcut
+// runs it on the current cell.
+TEST_F(Additions, CellActionsShareOneMenuAndRunOnTheCurrentCell) {
+  QStringList ran;
+  window_->binding().AddCellAction({"Copiar valor", QKeySequence("Ctrl+K"),
+                                    [&ran](ui::TDBGrid& grid, QWidget* window) {
+                                      ran << QString::fromStdString(grid.SelectedField()->FieldName()) +
+                                                 (window == nullptr ? " sem janela" : "");
+                                    },
+                                    {}});
+  QTableView* grid = openDay(1);
+  ASSERT_NE(grid, nullptr);
+  const int row = rowOf(grid, "00030");
+  ASSERT_GE(row, 0);
+  QTest::mouseClick(grid->viewport(), Qt::RightButton, {}, grid->visualRect(grid->model()->index(row, 2)).center());
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text(), "Histórico do valor");
+  EXPECT_EQ(menu->actions()[1]->text(), "Copiar valor");
+  menu->actions()[1]->trigger();
+  menu->close();
+  QApplication::processEvents();
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(row, 3)).center());
+  QTest::keyClick(grid, Qt::Key_K, Qt::ControlModifier);
+  ASSERT_EQ(ran.size(), 2);
+  EXPECT_EQ(ran[0], "QTCLIEFETCAR");
+  EXPECT_EQ(ran[1], "QTFUNEFETCAR");
+  EXPECT_EQ(shown<QDialog>("dlgHistorico"), nullptr);
+  // The menu key offers the same menu for the current cell, without moving it.
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(1, 1));
+  QApplication::sendEvent(grid->viewport(), &key);
+  menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  menu->actions()[1]->trigger();
+  menu->close();
+  QApplication::processEvents();
+  ASSERT_EQ(ran.size(), 3);
+  EXPECT_EQ(ran[2], "QTFUNEFETCAR");
 }
 
 TEST_F(Additions, ImportPreviewGivesEachLineItsVerdictAndSendsOnlyWhatIsTicked) {
