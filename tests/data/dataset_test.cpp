@@ -497,6 +497,71 @@ TEST_F(ChangeLog, RepeatedEditsAndMergesKeepValuesAndRefuseStaleBookmarks) {
   EXPECT_EQ(copy.Data(), ds.Data());
 }
 
+// Enough rows that the change log spans several of its pages and the view
+// and row states outgrow the ordinary heap: edits, deletes and an insert
+// spread over all of them keep their originals, travel in the delta, and
+// are undone in place.
+TEST_F(ChangeLog, ChangesSpreadOverManyRowsKeepTheirOriginals) {
+  ds.EmptyDataSet();
+  const int n = 70000;
+  for (int i = 0; i < n; ++i) add(("K" + std::to_string(i)).c_str(), "Nome", i, 1.0);
+  ds.MergeChangeLog();
+  auto before = ds.Data();
+  int edits = 0;
+  for (int rec = 1; rec <= n; rec += 6999) {
+    ds.SetRecNo(rec);
+    ds.Edit();
+    F("QTCOMEFETCLI").SetAsFloat(-rec);
+    ds.Post();
+    ++edits;
+  }
+  ds.SetRecNo(n);
+  ds.Delete();
+  ds.SetRecNo(35000);
+  ds.Insert();
+  F("CDCLIENTE").SetAsString("NOVO");
+  ds.Post();
+  EXPECT_EQ(ds.RecNo(), 35000);
+  EXPECT_EQ(ds.ChangeCount(), edits + 2);
+  ASSERT_TRUE(ds.Locate("CDCLIENTE", Variant("K" + std::to_string(6999 * 9))));
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), -(1 + 6999 * 9));
+  EXPECT_EQ(F("QTCOMEFETCLI").OldValue().toDouble(), 6999 * 9);
+
+  PacketReader r(ds.Delta());
+  int modified = 0, inserted = 0, deleted = 0;
+  while (r.Next()) {
+    switch (r.Status()) {
+      case TUpdateStatus::Modified:
+        ++modified;
+        EXPECT_EQ(r.Values()[0].toString(), "K" + std::to_string(r.OldValues()[2].toInt()));
+        EXPECT_EQ(r.Values()[2].toDouble(), -(r.OldValues()[2].toDouble() + 1));
+        break;
+      case TUpdateStatus::Inserted: ++inserted; break;
+      case TUpdateStatus::Deleted:
+        ++deleted;
+        EXPECT_EQ(r.Values()[0].toString(), "K" + std::to_string(n - 1));
+        break;
+      default: ADD_FAILURE();
+    }
+  }
+  EXPECT_EQ(modified, edits);
+  EXPECT_EQ(inserted, 1);
+  EXPECT_EQ(deleted, 1);
+
+  // An edit put back is no change; the rest are undone where they were.
+  ASSERT_TRUE(ds.Locate("CDCLIENTE", Variant("K6999")));
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(6999);
+  ds.Post();
+  EXPECT_EQ(ds.ChangeCount(), edits + 1);
+  ds.CancelUpdates();
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(ds.Data(), before);
+  ds.SetIndexFieldNames("QTCOMEFETCLI");
+  ds.Last();
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "K" + std::to_string(n - 1));
+}
+
 TEST_F(ChangeLog, LogChangesOffWritesStraightToTheBase) {
   ds.LogChanges = false;
   ds.Edit();

@@ -12,6 +12,7 @@
 #include "filter.h"
 #include "packet.h"
 #include "packet_internal.h"
+#include "rowvector.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/mask.h"
 #include "storage.h"
@@ -87,6 +88,7 @@ using detail::RowDead;
 using detail::RowDeleted;
 using detail::RowLive;
 using detail::RowOrig;
+using detail::RowVector;
 using rtl::EDatabaseError;
 using detail::Event;
 using detail::iequals;
@@ -120,15 +122,15 @@ struct TClientDataSet::Impl {
   // ---- storage
   std::vector<TFieldDef> colDefs;
   std::vector<Column> cols;
-  std::vector<uint8_t> rowState;
+  RowVector<uint8_t> rowState;
   std::vector<int32_t> spareOrig;  // dead rows that held original values, for reuse
   ChangeLog log;
   bool hasStorage = false;
   uint32_t generation = 0;  // changes whenever row numbers do
 
   // ---- view: the rows the filter lets through, in index order
-  std::vector<int32_t> view;
-  std::vector<int32_t> order;  // natural order (live and deleted rows), kept while derived
+  RowVector<int32_t> view;
+  RowVector<int32_t> order;  // natural order (live and deleted rows), kept while derived
   bool derived = false;        // view differs from the natural order
   int cur = 0;
   bool bof = true, eof = true;
@@ -272,7 +274,7 @@ struct TClientDataSet::Impl {
     for (auto& c : cols) c.compactTo(keep);
     rowState.assign(keep.size(), RowLive);
     spareOrig.clear();
-    auto mapAll = [&](std::vector<int32_t>& v) {
+    auto mapAll = [&](RowVector<int32_t>& v) {
       size_t k = 0;
       for (int32_t r : v)
         if (remap[static_cast<size_t>(r)] >= 0) v[k++] = remap[static_cast<size_t>(r)];
@@ -593,7 +595,7 @@ struct TClientDataSet::Impl {
   }
 
   // Natural order of the rows (live and, where known, deleted), for rebuilding.
-  std::vector<int32_t>& natural() { return derived ? order : view; }
+  RowVector<int32_t>& natural() { return derived ? order : view; }
 
   void updateDerived() {
     bool want = filtered || sorted();
@@ -601,7 +603,7 @@ struct TClientDataSet::Impl {
       order = view;
       derived = true;
     } else if (!want && derived) {
-      std::vector<int32_t> v;
+      RowVector<int32_t> v;
       v.reserve(order.size());
       for (int32_t r : order)
         if (rowState[static_cast<size_t>(r)] == RowLive) v.push_back(r);
@@ -667,7 +669,7 @@ struct TClientDataSet::Impl {
     for (int32_t r : nat) present[static_cast<size_t>(r)] = 1;
     revived.erase(std::remove_if(revived.begin(), revived.end(), [&](int32_t r) { return present[static_cast<size_t>(r)] != 0; }), revived.end());
     std::sort(revived.begin(), revived.end());
-    std::vector<int32_t> out;
+    RowVector<int32_t> out;
     out.reserve(nat.size() + revived.size());
     size_t k = 0;
     for (int32_t r : nat) {
@@ -1091,7 +1093,7 @@ struct TClientDataSet::Impl {
   // Natural order of the rows to encode: live rows as they are shown without
   // filter or index, deleted rows where they were.
   std::vector<int32_t> packetOrder() {
-    std::vector<int32_t> seq = natural();
+    std::vector<int32_t> seq = natural().toVector();
     std::vector<int32_t> deleted;
     std::vector<uint8_t> present(rowState.size(), 0);
     for (int32_t r : seq) present[static_cast<size_t>(r)] = 1;
@@ -1120,14 +1122,28 @@ struct TClientDataSet::Impl {
   void writeLogged(PacketWriter& w, int32_t r, const LogEntry* e) const {
     using detail::WriterAccess;
     TUpdateStatus st = e ? e->status : TUpdateStatus::Unmodified;
-    std::string& out = WriterAccess::beginRow(w, st);
     if (st == TUpdateStatus::Modified) {
+      // The compact form: the originals of the changed fields only, since
+      // an unchanged field's original is its value.
+      std::string& out = WriterAccess::beginCompactRow(w);
+      out += ",[";
+      bool any = false;
+      auto row = static_cast<size_t>(r), orig = static_cast<size_t>(e->orig);
+      for (size_t c = 0; c < cols.size(); ++c)
+        if (!cols[c].sameCell(row, orig)) {
+          if (any) out.push_back(',');
+          out += std::to_string(c);
+          any = true;
+        }
+      out.push_back(']');
       writeRow(out, r);
-      writeRow(out, e->orig);
-      out += ",\"";
-      for (auto& c : cols) out.push_back(c.sameCell(static_cast<size_t>(r), static_cast<size_t>(e->orig)) ? '0' : '1');
-      out.push_back('"');
-    } else if (st == TUpdateStatus::Deleted) {
+      for (auto& c : cols)
+        if (!c.sameCell(row, orig)) c.appendJson(out, orig);
+      WriterAccess::endRow(w);
+      return;
+    }
+    std::string& out = WriterAccess::beginRow(w, st);
+    if (st == TUpdateStatus::Deleted) {
       writeRow(out, e->orig >= 0 ? e->orig : r);
     } else {
       writeRow(out, r);
@@ -1161,9 +1177,9 @@ struct TClientDataSet::Impl {
   struct Loaded {
     std::vector<TFieldDef> defs;
     std::vector<Column> cols;
-    std::vector<uint8_t> rowState;
+    RowVector<uint8_t> rowState;
     ChangeLog log;
-    std::vector<int32_t> natural;
+    RowVector<int32_t> natural;
   };
   class LoadSink : public detail::RowSink {
   public:
@@ -1185,6 +1201,7 @@ struct TClientDataSet::Impl {
     void num(int, int f, double d) override { l_.cols[static_cast<size_t>(f)].pushNum(d); }
     void integer(int, int f, int64_t v) override { l_.cols[static_cast<size_t>(f)].pushInt(v); }
     void boolean(int, int f, bool b) override { l_.cols[static_cast<size_t>(f)].pushBool(b); }
+    void sameOriginal(int f) override { l_.cols[static_cast<size_t>(f)].pushCopy(static_cast<size_t>(row_)); }
     void endRow() override {
       if (status_ != TUpdateStatus::Unmodified) l_.log.set(row_, LogEntry{status_, orig_});
       if (status_ == TUpdateStatus::Modified && rowsEqual(row_, orig_)) {
@@ -1228,7 +1245,6 @@ struct TClientDataSet::Impl {
     for (auto& c : l.cols) c.shrink();
     l.rowState.shrink_to_fit();
     l.natural.shrink_to_fit();
-    l.log.shrink();
     return l;
   }
   void install(Loaded&& l) {

@@ -228,6 +228,8 @@ bool Column::equals(size_t r, const Variant& v) const {
 }
 
 bool Column::sameCell(size_t a, size_t b) const {
+  // A copied row shares its texts: the same offset is the same text (or both null).
+  if (type_ == TFieldType::String && s_[a] == s_[b]) return true;
   if (isNull(a) || isNull(b)) return isNull(a) && isNull(b);
   switch (type_) {
     case TFieldType::String: return str(a) == str(b);

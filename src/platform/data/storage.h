@@ -19,15 +19,38 @@
 
 #include "dataset.h"
 #include "packet.h"
+#include "rowvector.h"
 
 namespace data::detail {
 
-// A growable array in chunks of 2^Shift elements.
+// A growable array in chunks of 2^Shift elements. The first chunk grows up to
+// the chunk's size as a RowVector, whose large growth moves pages rather
+// than bytes; whole chunks follow it.
 template <class T, int Shift>
 class Chunked {
 public:
   static constexpr size_t kChunk = size_t{1} << Shift;
   static constexpr size_t kMask = kChunk - 1;
+
+  Chunked() = default;
+  Chunked(const Chunked&) = delete;
+  Chunked& operator=(const Chunked&) = delete;
+  Chunked(Chunked&& o) noexcept : first_(std::move(o.first_)), chunks_(std::move(o.chunks_)), size_(o.size_), cap_(o.cap_) {
+    o.chunks_.clear();
+    o.size_ = o.cap_ = 0;
+  }
+  Chunked& operator=(Chunked&& o) noexcept {
+    if (this != &o) {
+      clear();
+      first_ = std::move(o.first_);
+      chunks_ = std::move(o.chunks_);
+      size_ = o.size_, cap_ = o.cap_;
+      o.chunks_.clear();
+      o.size_ = o.cap_ = 0;
+    }
+    return *this;
+  }
+  ~Chunked() { freeRest(); }
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -42,8 +65,10 @@ public:
     if (n > cap_) grow(n);
   }
   void clear() {
+    freeRest();
     chunks_.clear();
     chunks_.shrink_to_fit();
+    first_ = RowVector<T>();
     size_ = cap_ = 0;
   }
   // Gives back the unused end of a first chunk that never filled.
@@ -65,11 +90,19 @@ public:
   }
 
 private:
+  void freeRest() {
+    for (size_t i = 1; i < chunks_.size(); ++i) delete[] chunks_[i];
+  }
   void resizeFirst(size_t n) {
-    std::unique_ptr<T[]> c(new T[n]);
-    if (size_) std::memcpy(c.get(), chunks_[0].get(), size_ * sizeof(T));
-    if (chunks_.empty()) chunks_.push_back(std::move(c));
-    else chunks_[0] = std::move(c);
+    first_.resizeUninit(std::min(size_, first_.capacity()));  // the elements to keep
+    if (n > first_.capacity()) {
+      first_.reserve(n);
+    } else {
+      first_.resizeUninit(n);
+      first_.shrink_to_fit();
+    }
+    if (chunks_.empty()) chunks_.push_back(first_.data());
+    else chunks_[0] = first_.data();
     cap_ = n;
   }
   void grow(size_t need) {
@@ -79,11 +112,13 @@ private:
       resizeFirst(n);
     }
     while (cap_ < need) {
-      chunks_.emplace_back(new T[kChunk]);
+      chunks_.push_back(nullptr);
+      chunks_.back() = new T[kChunk];
       cap_ += kChunk;
     }
   }
-  std::vector<std::unique_ptr<T[]>> chunks_;
+  RowVector<T> first_;    // chunk 0
+  std::vector<T*> chunks_;  // chunk 0 is first_'s, the others owned here
   size_t size_ = 0, cap_ = 0;
 };
 
