@@ -1,7 +1,7 @@
 #pragma once
 // A contiguous array of plain values (row numbers, row states) that grows
-// without copying what it holds: past a few pages it lives in its own memory
-// mapping, and growing moves the mapping's pages rather than its bytes. The
+// without copying what it holds once large: past 2 MiB it lives in its own
+// memory mapping, and growing moves the mapping's pages rather than its bytes. The
 // view and the row states of a million-row data set grow by doubling like any
 // vector, but no append waits while megabytes are copied. Contiguous, so the
 // view is sorted and searched as any array.
@@ -112,8 +112,10 @@ public:
   std::vector<T> toVector() const { return std::vector<T>(begin(), end()); }
 
 private:
-  // Below this many bytes the ordinary heap; from it on a mapping of its own.
-  static constexpr size_t kMapBytes = size_t{256} << 10;
+  // Below this many bytes the ordinary heap, which recycles the memory of
+  // data sets freed before (fresh pages cost a fault each); from it on a
+  // mapping of its own.
+  static constexpr size_t kMapBytes = size_t{2} << 20;
 
   static size_t growTo(size_t need) { return std::max<size_t>(16, need * 2); }
   static size_t bytes(size_t n) { return n * sizeof(T); }

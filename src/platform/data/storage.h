@@ -23,14 +23,14 @@
 
 namespace data::detail {
 
-// A growable array in chunks of 2^Shift elements. The first chunk grows up to
-// the chunk's size as a RowVector, whose large growth moves pages rather
-// than bytes; whole chunks follow it.
+// A growable array in chunks of 2^Shift elements: a first chunk that grows up
+// to the chunk's size, then whole chunks.
 template <class T, int Shift>
 class Chunked {
 public:
   static constexpr size_t kChunk = size_t{1} << Shift;
   static constexpr size_t kMask = kChunk - 1;
+  static constexpr size_t kSmall = 256 << 10;
 
   Chunked() = default;
   Chunked(const Chunked&) = delete;
@@ -106,10 +106,13 @@ private:
     cap_ = n;
   }
   void grow(size_t need) {
-    // The first chunk doubles until it has the chunk's size; then whole chunks are added.
+    // The first chunk doubles while small, then takes the chunk's whole size
+    // at once, so that no growth copies more than kSmall bytes into fresh
+    // pages (each a fault); then whole chunks are added.
     while (cap_ < need && cap_ < kChunk) {
-      size_t n = cap_ == 0 ? std::min<size_t>(kChunk, std::max<size_t>(need, 16)) : std::min(kChunk, std::max(cap_ * 2, need));
-      resizeFirst(n);
+      size_t n = cap_ == 0 ? std::max<size_t>(need, 16) : std::max(cap_ * 2, need);
+      if (n * sizeof(T) > kSmall) n = kChunk;
+      resizeFirst(std::min(kChunk, n));
     }
     while (cap_ < need) {
       chunks_.push_back(nullptr);
