@@ -38,7 +38,9 @@ public:
   RowVector() = default;
   RowVector(size_t n, T v) { assign(n, v); }
   RowVector(const RowVector& o) { copyFrom(o.data_, o.size_); }
-  RowVector(RowVector&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) { o.data_ = nullptr, o.size_ = o.cap_ = 0; }
+  RowVector(RowVector&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) {
+    o.data_ = nullptr, o.size_ = o.cap_ = 0;
+  }
   RowVector& operator=(const RowVector& o) {
     if (this != &o) {
       size_ = 0;

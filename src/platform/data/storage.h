@@ -35,7 +35,8 @@ public:
   Chunked() = default;
   Chunked(const Chunked&) = delete;
   Chunked& operator=(const Chunked&) = delete;
-  Chunked(Chunked&& o) noexcept : first_(std::move(o.first_)), chunks_(std::move(o.chunks_)), size_(o.size_), cap_(o.cap_) {
+  Chunked(Chunked&& o) noexcept
+      : first_(std::move(o.first_)), chunks_(std::move(o.chunks_)), size_(o.size_), cap_(o.cap_) {
     o.chunks_.clear();
     o.size_ = o.cap_ = 0;
   }
