@@ -61,6 +61,20 @@ public:
     pg.orig[r & (kPage - 1)] = o;
   }
   void clear() { pages_.clear(); }
+  // The status and original row of r, then none: one look-up for both.
+  uint8_t take(size_t r, int32_t& orig) {
+    size_t p = r >> kShift, i = r & (kPage - 1);
+    orig = -1;
+    if (p >= pages_.size() || !pages_[p].st) return 0;
+    Page& pg = pages_[p];
+    uint8_t st = pg.st[i];
+    pg.st[i] = 0;
+    if (pg.orig) {
+      orig = pg.orig[i];
+      pg.orig[i] = -1;
+    }
+    return st;
+  }
 
 private:
   struct Page {
@@ -127,14 +141,13 @@ public:
   template <class F>
   void drain(F f) {
     for (size_t i = 0; i < rows_.size(); ++i) {
-      int32_t r = rows_[i];
-      auto row = static_cast<size_t>(r);
-      uint8_t st = slots_.status(row);
-      if (st == 0) continue;
-      f(r, LogEntry{static_cast<TUpdateStatus>(st), slots_.orig(row)});
-      slots_.setStatus(row, 0);
+      int32_t r = rows_[i], orig;
+      uint8_t st = slots_.take(static_cast<size_t>(r), orig);
+      if (st != 0) f(r, LogEntry{static_cast<TUpdateStatus>(st), orig});
     }
-    clear();
+    if (rows_.size() > 65536) slots_.clear();
+    rows_.clear();
+    count_ = 0;
   }
 
 private:

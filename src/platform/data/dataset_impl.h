@@ -181,7 +181,13 @@ struct TClientDataSet::Impl {
     if (e) e(ds);
   }
   int32_t curRow() const { return view.empty() ? -1 : view[static_cast<size_t>(cur)]; }
+  // Inline for the common case of no control attached: scrolling through
+  // rows in code pays nothing for it.
   void dataEvent(Event ev, TField* field = nullptr, int info = 0) {
+    if (disableCount == 0 && sources.empty()) return;
+    notifySources(ev, field, info);
+  }
+  void notifySources(Event ev, TField* field, int info) {
     if (disableCount > 0) {
       if ((ev == evUpdateState && state == TDataSetState::Inactive) || ev == evLayoutChange)
         enableEvent = evLayoutChange;

@@ -240,6 +240,8 @@ bool Column::sameCell(size_t a, size_t b) const {
 }
 
 int Column::compare(size_t a, size_t b, bool ci) const {
+  // Repeated short texts are stored once: the same offset is the same text.
+  if (type_ == TFieldType::String && s_[a] == s_[b]) return 0;
   bool na = isNull(a), nb = isNull(b);
   if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
   switch (type_) {

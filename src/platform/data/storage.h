@@ -153,6 +153,14 @@ public:
   }
   std::string_view str(size_t r) const { return text(s_[r]); }
   double num(size_t r) const { return d_[r]; }
+  // A float or date cell in one read: its value, 0 for null; false for the
+  // other types.
+  bool numOrNull(size_t r, double& out) const {
+    if (type_ != TFieldType::Float && type_ != TFieldType::DateTime) return false;
+    double d = d_[r];
+    out = isNullBits(d) ? 0.0 : d;
+    return true;
+  }
   int64_t integer(size_t r) const { return i_[r]; }
   bool boolean(size_t r) const { return b_[r] == 1; }
 
