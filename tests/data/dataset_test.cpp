@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -560,6 +561,40 @@ TEST_F(ChangeLog, ChangesSpreadOverManyRowsKeepTheirOriginals) {
   ds.SetIndexFieldNames("QTCOMEFETCLI");
   ds.Last();
   EXPECT_EQ(F("CDCLIENTE").AsString(), "K" + std::to_string(n - 1));
+}
+
+// Chunks freed by one data set serve the next one, never one still in use;
+// a column of codes that never repeat stops looking for repeats, then finds
+// them again when they come.
+TEST(Storage, FreedChunksAreReusedAndShortTextsStayExact) {
+  auto make = [](const std::string& tag, int n) {
+    auto ds = std::make_unique<TClientDataSet>();
+    ds->FieldDefs() = {{"CODE", TFieldType::String, 20}, {"QT", TFieldType::Float}};
+    ds->CreateDataSet();
+    for (int i = 0; i < n; ++i) {
+      ds->Append();
+      // Unique codes first, then a handful repeated.
+      ds->FieldByName("CODE").SetAsString(i < n / 2 ? tag + std::to_string(i) : tag + std::to_string(i % 3));
+      ds->FieldByName("QT").SetAsFloat(i);
+      ds->Post();
+    }
+    return ds;
+  };
+  auto check = [](TClientDataSet& ds, const std::string& tag, int n) {
+    int i = 0;
+    for (ds.First(); !ds.Eof(); ds.Next(), ++i) {
+      ASSERT_EQ(ds.FieldByName("CODE").AsString(), i < n / 2 ? tag + std::to_string(i) : tag + std::to_string(i % 3));
+      ASSERT_EQ(ds.FieldByName("QT").AsFloat(), i);
+    }
+    EXPECT_EQ(i, n);
+  };
+  const int n = 150000;
+  auto a = make("A", n);
+  auto b = make("B", n);
+  a.reset();
+  auto c = make("C", n);
+  check(*b, "B", n);
+  check(*c, "C", n);
 }
 
 TEST_F(ChangeLog, LogChangesOffWritesStraightToTheBase) {

@@ -23,6 +23,15 @@
 
 namespace data::detail {
 
+// Memory for whole chunks. Chunks freed by one data set are kept (up to a
+// bound) for the next, so that loading after freeing reuses pages already
+// mapped instead of faulting fresh ones in, whatever the allocator decides
+// to give back to the system.
+void* takeChunk(size_t bytes);
+void giveChunk(void* p, size_t bytes);
+// Bytes kept for reuse: in the allocator's figures, but held by no data set.
+size_t pooledChunkBytes();
+
 // A growable array in chunks of 2^Shift elements: a first chunk that grows up
 // to the chunk's size, then whole chunks.
 template <class T, int Shift>
@@ -92,7 +101,7 @@ public:
 
 private:
   void freeRest() {
-    for (size_t i = 1; i < chunks_.size(); ++i) delete[] chunks_[i];
+    for (size_t i = 1; i < chunks_.size(); ++i) giveChunk(chunks_[i], kChunk * sizeof(T));
   }
   void resizeFirst(size_t n) {
     first_.resizeUninit(std::min(size_, first_.capacity()));  // the elements to keep
@@ -117,12 +126,12 @@ private:
     }
     while (cap_ < need) {
       chunks_.push_back(nullptr);
-      chunks_.back() = new T[kChunk];
+      chunks_.back() = static_cast<T*>(takeChunk(kChunk * sizeof(T)));
       cap_ += kChunk;
     }
   }
   RowVector<T> first_;    // chunk 0
-  std::vector<T*> chunks_;  // chunk 0 is first_'s, the others owned here
+  std::vector<T*> chunks_;  // chunk 0 is first_'s, the others taken with takeChunk
   size_t size_ = 0, cap_ = 0;
 };
 
@@ -236,6 +245,7 @@ private:
   // repeat from row to row and are stored once.
   static constexpr size_t kRecent = 256;
   std::unique_ptr<uint32_t[]> recent_;
+  uint32_t looked_ = 0, found_ = 0, resting_ = 0;  // how well that pays, and stores left without looking
 };
 
 }  // namespace data::detail
