@@ -1,9 +1,10 @@
 #pragma once
 // A contiguous array of plain values (row numbers, row states) that grows
-// without copying what it holds once large: past 2 MiB it lives in its own
-// memory mapping, and growing moves the mapping's pages rather than its bytes. The
-// view and the row states of a million-row data set grow by doubling like any
-// vector, but no append waits while megabytes are copied. Contiguous, so the
+// without copying what it holds once large: grown by appending past 2 MiB it
+// lives in its own memory mapping, and growing moves the mapping's pages
+// rather than its bytes. The view and the row states of a million-row data
+// set grow by doubling like any vector, but no append waits while megabytes
+// are copied. Contiguous, so the
 // view is sorted and searched as any array.
 
 #include <algorithm>
@@ -38,8 +39,8 @@ public:
   RowVector() = default;
   RowVector(size_t n, T v) { assign(n, v); }
   RowVector(const RowVector& o) { copyFrom(o.data_, o.size_); }
-  RowVector(RowVector&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) {
-    o.data_ = nullptr, o.size_ = o.cap_ = 0;
+  RowVector(RowVector&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_), mapped_(o.mapped_) {
+    o.data_ = nullptr, o.size_ = o.cap_ = 0, o.mapped_ = false;
   }
   RowVector& operator=(const RowVector& o) {
     if (this != &o) {
@@ -51,8 +52,8 @@ public:
   RowVector& operator=(RowVector&& o) noexcept {
     if (this != &o) {
       release();
-      data_ = o.data_, size_ = o.size_, cap_ = o.cap_;
-      o.data_ = nullptr, o.size_ = o.cap_ = 0;
+      data_ = o.data_, size_ = o.size_, cap_ = o.cap_, mapped_ = o.mapped_;
+      o.data_ = nullptr, o.size_ = o.cap_ = 0, o.mapped_ = false;
     }
     return *this;
   }
@@ -75,12 +76,12 @@ public:
     if (n > cap_) realloc(n);
   }
   void push_back(T v) {
-    if (size_ == cap_) realloc(growTo(size_ + 1));
+    if (size_ == cap_) realloc(growTo(size_ + 1), true);
     data_[size_++] = v;
   }
   T* insert(T* at, T v) {
     size_t i = static_cast<size_t>(at - data_);
-    if (size_ == cap_) realloc(growTo(size_ + 1));
+    if (size_ == cap_) realloc(growTo(size_ + 1), true);
     std::memmove(data_ + i + 1, data_ + i, (size_ - i) * sizeof(T));
     data_[i] = v;
     ++size_;
@@ -121,14 +122,6 @@ private:
 
   static size_t growTo(size_t need) { return std::max<size_t>(16, need * 2); }
   static size_t bytes(size_t n) { return n * sizeof(T); }
-  static bool mapped(size_t cap) {
-#if defined(__linux__)
-    return bytes(cap) >= kMapBytes;
-#else
-    (void)cap;
-    return false;
-#endif
-  }
   static size_t pageRound(size_t b) { return (b + 4095) & ~size_t{4095}; }
 
   void copyFrom(const T* src, size_t n) {
@@ -139,7 +132,7 @@ private:
   void release() {
     if (data_) {
 #if defined(__linux__)
-      if (mapped(cap_)) {
+      if (mapped_) {
         munmap(data_, pageRound(bytes(cap_)));
         rowVectorMappedBytes -= pageRound(bytes(cap_));
       }
@@ -150,14 +143,18 @@ private:
     }
     data_ = nullptr;
     size_ = cap_ = 0;
+    mapped_ = false;
   }
-  // New capacity n (at least size_): the heap below the mapping size, a
-  // mapping above it, moved by the kernel when it grows.
-  void realloc(size_t n) {
+  // New capacity n (at least size_). Growth by appending takes a mapping of
+  // its own from kMapBytes on, which later growth moves by pages; a size
+  // asked for at once (a copy, a reserve) stays on the heap, whose freed
+  // memory the next one may reuse without faulting its pages in.
+  void realloc(size_t n, bool appending = false) {
     T* p = nullptr;
+    bool toMap = false;
 #if defined(__linux__)
-    bool wasMapped = data_ && mapped(cap_), toMap = mapped(n);
-    if (wasMapped && toMap) {
+    toMap = bytes(n) >= kMapBytes && (mapped_ || appending);
+    if (mapped_ && toMap) {
       void* q = mremap(data_, pageRound(bytes(cap_)), pageRound(bytes(n)), MREMAP_MAYMOVE);
       if (q == MAP_FAILED) throw std::bad_alloc();
       p = static_cast<T*>(q);
@@ -167,7 +164,7 @@ private:
       p = static_cast<T*>(q);
       if (size_) std::memcpy(p, data_, bytes(size_));
       std::free(data_);
-    } else if (wasMapped) {
+    } else if (mapped_) {
       p = static_cast<T*>(std::malloc(bytes(n)));
       if (!p) throw std::bad_alloc();
       if (size_) std::memcpy(p, data_, bytes(size_));
@@ -179,15 +176,17 @@ private:
       if (!p) throw std::bad_alloc();
     }
 #if defined(__linux__)
-    if (wasMapped) rowVectorMappedBytes -= pageRound(bytes(cap_));
+    if (mapped_) rowVectorMappedBytes -= pageRound(bytes(cap_));
     if (toMap) rowVectorMappedBytes += pageRound(bytes(n));
 #endif
     data_ = p;
     cap_ = n;
+    mapped_ = toMap;
   }
 
   T* data_ = nullptr;
   size_t size_ = 0, cap_ = 0;
+  bool mapped_ = false;
 };
 
 }  // namespace data::detail
