@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -495,6 +496,105 @@ TEST_F(ChangeLog, RepeatedEditsAndMergesKeepValuesAndRefuseStaleBookmarks) {
   TClientDataSet copy;
   copy.CopyDataFrom(ds);
   EXPECT_EQ(copy.Data(), ds.Data());
+}
+
+// Enough rows that the change log spans several of its pages and the view
+// and row states outgrow the ordinary heap: edits, deletes and an insert
+// spread over all of them keep their originals, travel in the delta, and
+// are undone in place.
+TEST_F(ChangeLog, ChangesSpreadOverManyRowsKeepTheirOriginals) {
+  ds.EmptyDataSet();
+  const int n = 70000;
+  for (int i = 0; i < n; ++i) add(("K" + std::to_string(i)).c_str(), "Nome", i, 1.0);
+  ds.MergeChangeLog();
+  auto before = ds.Data();
+  int edits = 0;
+  for (int rec = 1; rec <= n; rec += 6999) {
+    ds.SetRecNo(rec);
+    ds.Edit();
+    F("QTCOMEFETCLI").SetAsFloat(-rec);
+    ds.Post();
+    ++edits;
+  }
+  ds.SetRecNo(n);
+  ds.Delete();
+  ds.SetRecNo(35000);
+  ds.Insert();
+  F("CDCLIENTE").SetAsString("NOVO");
+  ds.Post();
+  EXPECT_EQ(ds.RecNo(), 35000);
+  EXPECT_EQ(ds.ChangeCount(), edits + 2);
+  ASSERT_TRUE(ds.Locate("CDCLIENTE", Variant("K" + std::to_string(6999 * 9))));
+  EXPECT_EQ(F("QTCOMEFETCLI").AsFloat(), -(1 + 6999 * 9));
+  EXPECT_EQ(F("QTCOMEFETCLI").OldValue().toDouble(), 6999 * 9);
+
+  PacketReader r(ds.Delta());
+  int modified = 0, inserted = 0, deleted = 0;
+  while (r.Next()) {
+    switch (r.Status()) {
+      case TUpdateStatus::Modified:
+        ++modified;
+        EXPECT_EQ(r.Values()[0].toString(), "K" + std::to_string(r.OldValues()[2].toInt()));
+        EXPECT_EQ(r.Values()[2].toDouble(), -(r.OldValues()[2].toDouble() + 1));
+        break;
+      case TUpdateStatus::Inserted: ++inserted; break;
+      case TUpdateStatus::Deleted:
+        ++deleted;
+        EXPECT_EQ(r.Values()[0].toString(), "K" + std::to_string(n - 1));
+        break;
+      default: ADD_FAILURE();
+    }
+  }
+  EXPECT_EQ(modified, edits);
+  EXPECT_EQ(inserted, 1);
+  EXPECT_EQ(deleted, 1);
+
+  // An edit put back is no change; the rest are undone where they were.
+  ASSERT_TRUE(ds.Locate("CDCLIENTE", Variant("K6999")));
+  ds.Edit();
+  F("QTCOMEFETCLI").SetAsFloat(6999);
+  ds.Post();
+  EXPECT_EQ(ds.ChangeCount(), edits + 1);
+  ds.CancelUpdates();
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(ds.Data(), before);
+  ds.SetIndexFieldNames("QTCOMEFETCLI");
+  ds.Last();
+  EXPECT_EQ(F("CDCLIENTE").AsString(), "K" + std::to_string(n - 1));
+}
+
+// Chunks freed by one data set serve the next one, never one still in use;
+// a column of codes that never repeat stops looking for repeats, then finds
+// them again when they come.
+TEST(Storage, FreedChunksAreReusedAndShortTextsStayExact) {
+  auto make = [](const std::string& tag, int n) {
+    auto ds = std::make_unique<TClientDataSet>();
+    ds->FieldDefs() = {{"CODE", TFieldType::String, 20}, {"QT", TFieldType::Float}};
+    ds->CreateDataSet();
+    for (int i = 0; i < n; ++i) {
+      ds->Append();
+      // Unique codes first, then a handful repeated.
+      ds->FieldByName("CODE").SetAsString(i < n / 2 ? tag + std::to_string(i) : tag + std::to_string(i % 3));
+      ds->FieldByName("QT").SetAsFloat(i);
+      ds->Post();
+    }
+    return ds;
+  };
+  auto check = [](TClientDataSet& ds, const std::string& tag, int n) {
+    int i = 0;
+    for (ds.First(); !ds.Eof(); ds.Next(), ++i) {
+      ASSERT_EQ(ds.FieldByName("CODE").AsString(), i < n / 2 ? tag + std::to_string(i) : tag + std::to_string(i % 3));
+      ASSERT_EQ(ds.FieldByName("QT").AsFloat(), i);
+    }
+    EXPECT_EQ(i, n);
+  };
+  const int n = 150000;
+  auto a = make("A", n);
+  auto b = make("B", n);
+  a.reset();
+  auto c = make("C", n);
+  check(*b, "B", n);
+  check(*c, "C", n);
 }
 
 TEST_F(ChangeLog, LogChangesOffWritesStraightToTheBase) {

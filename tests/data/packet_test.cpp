@@ -187,6 +187,78 @@ TEST(PacketMalformed, RowsThatDoNotMatchTheMetadataAreClearErrors) {
   }
 }
 
+// A modified row written compactly (the originals of its changed fields
+// only) reads back as the full form does, through the reader and the loader;
+// its list of changed fields is checked as strictly as a mask.
+TEST(PacketCompactRows, ReadLikeFullRowsAndRefuseABadListOfChangedFields) {
+  PacketReader r(raw(R"([4,[1],"ab",2.5,1.5],[4,[],"cd",3],[4,[0,1],"x",null,"y",7])", "delta"));
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Status(), TUpdateStatus::Modified);
+  EXPECT_EQ(r.Changed(), (std::vector<bool>{false, true}));
+  EXPECT_EQ(r.Values()[0].toString(), "ab");
+  EXPECT_EQ(r.OldValues()[0].toString(), "ab");
+  EXPECT_EQ(r.Values()[1].toDouble(), 2.5);
+  EXPECT_EQ(r.OldValues()[1].toDouble(), 1.5);
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Changed(), (std::vector<bool>{false, false}));
+  EXPECT_EQ(r.OldValues()[1].toDouble(), 3);
+  ASSERT_TRUE(r.Next());
+  EXPECT_TRUE(r.Values()[1].isNull());
+  EXPECT_EQ(r.OldValues()[0].toString(), "y");
+  EXPECT_EQ(r.OldValues()[1].toDouble(), 7);
+  EXPECT_FALSE(r.Next());
+
+  TClientDataSet ds;
+  ds.SetData(raw(R"([0,"k",1],[4,[1],"ab",2.5,1.5])"));
+  EXPECT_EQ(ds.ChangeCount(), 1);
+  ASSERT_TRUE(ds.Locate("S", Variant("ab")));
+  EXPECT_EQ(ds.FieldByName("F").AsFloat(), 2.5);
+  EXPECT_EQ(ds.FieldByName("F").OldValue().toDouble(), 1.5);
+  EXPECT_EQ(ds.FieldByName("S").OldValue().toString(), "ab");
+  ds.CancelUpdates();
+  ASSERT_TRUE(ds.Locate("S", Variant("ab")));
+  EXPECT_EQ(ds.FieldByName("F").AsFloat(), 1.5);
+
+  for (const char* rows : {R"([4,[2],"a",1,1])", R"([4,[1,0],"a",1,"b",2])", R"([4,[1,1],"a",1,2,3])",
+                           R"([4,[-1],"a",1,2])", R"([4,["1"],"a",1,2])", R"([4,"01","a",1,2])", R"([4,[1],"a",1])",
+                           R"([4,[1],"a",1,2,3])", R"([4,[0],"a"])", R"([4,[1],"a","b",2])", R"([4])"}) {
+    SCOPED_TRACE(rows);
+    for (const char* kind : {"data", "delta"}) {
+      PacketReader reader(raw(rows, kind));
+      EXPECT_THROW(reader.Next(), rtl::EDatabaseError);
+    }
+    TClientDataSet bad;
+    EXPECT_THROW(bad.SetData(raw(rows)), rtl::EDatabaseError);
+  }
+}
+
+// The data set writes its edits compactly: an unchanged field travels once,
+// and the reader gives it back as both the value and the original.
+TEST(PacketCompactRows, TheDataSetsDeltaSendsUnchangedFieldsOnce) {
+  TClientDataSet ds;
+  ds.FieldDefs() = {{"K", TFieldType::String, 40}, {"Q", TFieldType::Float}, {"N", TFieldType::String, 40}};
+  ds.CreateDataSet();
+  const std::string name = "Restaurante Central do Norte";
+  ds.Append();
+  ds.FieldByName("K").SetAsString("C1");
+  ds.FieldByName("Q").SetAsFloat(1.0);
+  ds.FieldByName("N").SetAsString(name);
+  ds.Post();
+  ds.MergeChangeLog();
+  ds.Edit();
+  ds.FieldByName("Q").SetAsFloat(2.0);
+  ds.Post();
+  auto delta = ds.Delta();
+  const std::string& bytes = delta.bytes();
+  EXPECT_EQ(bytes.find(name), bytes.rfind(name)) << bytes;
+  PacketReader r(delta);
+  ASSERT_TRUE(r.Next());
+  EXPECT_EQ(r.Changed(), (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(r.OldValues()[2].toString(), name);
+  EXPECT_EQ(r.OldValues()[1].toDouble(), 1.0);
+  EXPECT_EQ(r.Values()[1].toDouble(), 2.0);
+}
+
 TEST(PacketMalformed, BrokenJsonAndHeadersAreRefused) {
   std::vector<std::string> bad = {
       " ",

@@ -7,6 +7,7 @@
 // edits takes as long with a million rows as with a hundred thousand.
 
 #include <algorithm>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -25,111 +26,108 @@ struct LogEntry {
   int32_t orig;  // row holding the original values, or -1 when the row itself holds them
 };
 
-// Row -> row of original values, open addressing with linear probing.
-class OrigMap {
+// Per row: the status of its entry (0 for none) and the row of its original
+// values, in pages of 16,384 rows made when a row of the page first gets an
+// entry (the originals' half only when one needs it). Nothing is ever
+// rehashed or moved as a whole: the millionth entry costs what the first did.
+class RowSlots {
 public:
-  const int32_t* find(int32_t key) const {
-    if (count_ == 0) return nullptr;
-    for (size_t i = slot(key);; i = (i + 1) & mask_) {
-      if (slots_[i].key == key) return &slots_[i].value;
-      if (slots_[i].key < 0) return nullptr;
-    }
+  static constexpr int kShift = 14;
+  static constexpr size_t kPage = size_t{1} << kShift;
+
+  uint8_t status(size_t r) const {
+    size_t p = r >> kShift;
+    return p < pages_.size() && pages_[p].st ? pages_[p].st[r & (kPage - 1)] : 0;
   }
-  void put(int32_t key, int32_t value) {
-    if ((count_ + 1) * 2 > slots_.size()) rehash(std::max<size_t>(64, slots_.size() * 2));
-    size_t i = slot(key);
-    while (slots_[i].key >= 0 && slots_[i].key != key) i = (i + 1) & mask_;
-    if (slots_[i].key < 0) ++count_;
-    slots_[i] = {key, value};
+  int32_t orig(size_t r) const {
+    size_t p = r >> kShift;
+    return p < pages_.size() && pages_[p].orig ? pages_[p].orig[r & (kPage - 1)] : -1;
   }
-  void erase(int32_t key) {
-    if (count_ == 0) return;
-    size_t i = slot(key);
-    while (slots_[i].key != key) {
-      if (slots_[i].key < 0) return;
-      i = (i + 1) & mask_;
+  void setStatus(size_t r, uint8_t st) {
+    Page& pg = page(r);
+    if (!pg.st) {
+      if (st == 0) return;
+      pg.st.reset(new uint8_t[kPage]());
     }
-    // Backward shift: entries after the hole move up when their home allows.
-    for (size_t j = i;;) {
-      slots_[i].key = -1;
-      for (;;) {
-        j = (j + 1) & mask_;
-        if (slots_[j].key < 0) {
-          --count_;
-          return;
-        }
-        size_t home = slot(slots_[j].key);
-        bool between = i <= j ? (i < home && home <= j) : (i < home || home <= j);
-        if (!between) break;
-      }
-      slots_[i] = slots_[j];
-      i = j;
-    }
+    pg.st[r & (kPage - 1)] = st;
   }
-  void clear() {
-    if (slots_.size() > 4096 && count_ * 8 < slots_.size()) {
-      slots_.clear();
-      slots_.shrink_to_fit();
-      mask_ = 0;
-    } else {
-      for (auto& s : slots_) s.key = -1;
+  void setOrig(size_t r, int32_t o) {
+    Page& pg = page(r);
+    if (!pg.orig) {
+      if (o < 0) return;
+      pg.orig.reset(new int32_t[kPage]);
+      std::fill(pg.orig.get(), pg.orig.get() + kPage, -1);
     }
-    count_ = 0;
+    pg.orig[r & (kPage - 1)] = o;
+  }
+  void clear() { pages_.clear(); }
+  // The status and original row of r, then none: one look-up for both.
+  uint8_t take(size_t r, int32_t& orig) {
+    size_t p = r >> kShift, i = r & (kPage - 1);
+    orig = -1;
+    if (p >= pages_.size() || !pages_[p].st) return 0;
+    Page& pg = pages_[p];
+    uint8_t st = pg.st[i];
+    pg.st[i] = 0;
+    if (pg.orig) {
+      orig = pg.orig[i];
+      pg.orig[i] = -1;
+    }
+    return st;
   }
 
 private:
-  struct Slot {
-    int32_t key = -1;
-    int32_t value = -1;
+  struct Page {
+    std::unique_ptr<uint8_t[]> st;
+    std::unique_ptr<int32_t[]> orig;
   };
-  size_t slot(int32_t key) const {
-    return static_cast<size_t>((static_cast<uint64_t>(static_cast<uint32_t>(key)) * 0x9E3779B97F4A7C15ULL) >> 32) & mask_;
+  Page& page(size_t r) {
+    size_t p = r >> kShift;
+    if (p >= pages_.size()) pages_.resize(p + 1);
+    return pages_[p];
   }
-  void rehash(size_t n) {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(n, Slot{});
-    mask_ = n - 1;
-    count_ = 0;
-    for (auto& s : old)
-      if (s.key >= 0) put(s.key, s.value);
-  }
-  std::vector<Slot> slots_;
-  size_t mask_ = 0, count_ = 0;
+  std::vector<Page> pages_;
 };
 
 class ChangeLog {
 public:
   std::optional<LogEntry> get(int32_t r) const {
     auto row = static_cast<size_t>(r);
-    if (row >= st_.size() || st_[row] == 0) return std::nullopt;
-    const int32_t* o = orig_.find(r);
-    return LogEntry{static_cast<TUpdateStatus>(st_[row]), o ? *o : -1};
+    uint8_t st = slots_.status(row);
+    if (st == 0) return std::nullopt;
+    return LogEntry{static_cast<TUpdateStatus>(st), slots_.orig(row)};
   }
   void set(int32_t r, LogEntry e) {
     auto row = static_cast<size_t>(r);
-    while (st_.size() <= row) st_.push_back(0);
-    if (st_[row] == 0) {
+    if (slots_.status(row) == 0) {
       ++count_;
       rows_.push_back(r);
     }
-    st_[row] = static_cast<uint8_t>(e.status);
-    if (e.orig >= 0) orig_.put(r, e.orig);
-    else orig_.erase(r);
+    slots_.setStatus(row, static_cast<uint8_t>(e.status));
+    slots_.setOrig(row, e.orig);
   }
   void erase(int32_t r) {
     auto row = static_cast<size_t>(r);
-    if (row >= st_.size() || st_[row] == 0) return;
-    st_[row] = 0;
-    orig_.erase(r);
+    if (slots_.status(row) == 0) return;
+    slots_.setStatus(row, 0);
+    slots_.setOrig(row, -1);
     --count_;
-    // rows_ keeps the row until it is tidied: entries are told apart by st_.
+    // rows_ keeps the row until it is tidied: entries are told apart by their status.
     if (rows_.size() > 64 && rows_.size() > 2 * count_) tidy();
   }
   size_t size() const { return count_; }
   void clear() {
-    for (size_t i = 0; i < rows_.size(); ++i) st_[static_cast<size_t>(rows_[i])] = 0;
+    // Pages stay for the next edits unless the log was large.
+    if (rows_.size() > 65536) {
+      slots_.clear();
+    } else {
+      for (size_t i = 0; i < rows_.size(); ++i) {
+        auto row = static_cast<size_t>(rows_[i]);
+        slots_.setStatus(row, 0);
+        slots_.setOrig(row, -1);
+      }
+    }
     rows_.clear();
-    orig_.clear();
     count_ = 0;
   }
   // Entries in row order.
@@ -143,16 +141,14 @@ public:
   template <class F>
   void drain(F f) {
     for (size_t i = 0; i < rows_.size(); ++i) {
-      int32_t r = rows_[i];
-      auto row = static_cast<size_t>(r);
-      if (st_[row] == 0) continue;
-      const int32_t* o = orig_.find(r);
-      f(r, LogEntry{static_cast<TUpdateStatus>(st_[row]), o ? *o : -1});
-      st_[row] = 0;
+      int32_t r = rows_[i], orig;
+      uint8_t st = slots_.take(static_cast<size_t>(r), orig);
+      if (st != 0) f(r, LogEntry{static_cast<TUpdateStatus>(st), orig});
     }
-    clear();
+    if (rows_.size() > 65536) slots_.clear();
+    rows_.clear();
+    count_ = 0;
   }
-  void shrink() { st_.shrink(); }
 
 private:
   std::vector<int32_t> sortedRows() const {
@@ -166,11 +162,10 @@ private:
     auto rows = sortedRows();
     rows_.clear();
     for (int32_t r : rows)
-      if (st_[static_cast<size_t>(r)] != 0) rows_.push_back(r);
+      if (slots_.status(static_cast<size_t>(r)) != 0) rows_.push_back(r);
   }
-  Chunked<uint8_t, 14> st_;  // per row: 0, or the TUpdateStatus of its entry
+  RowSlots slots_;
   Chunked<int32_t, 14> rows_;  // rows with an entry (and some without, after erase)
-  OrigMap orig_;
   size_t count_ = 0;
 };
 

@@ -96,7 +96,7 @@ void TClientDataSet::CreateDataSet() {
   if (defs.empty()) im.fail("No fields defined; cannot create the dataset");
   for (size_t i = 0; i < defs.size(); ++i)
     for (size_t j = 0; j < i; ++j)
-      if (iequals(defs[i].Name, defs[j].Name)) im.fail("Duplicate field name '" + defs[i].Name + "'");
+      if (rtl::SameText(defs[i].Name, defs[j].Name)) im.fail("Duplicate field name '" + defs[i].Name + "'");
   im.resetStorage(defs);
   im.openInternal();
 }
@@ -389,7 +389,7 @@ void TClientDataSet::AddIndex(std::string name, std::string fields, bool descend
   auto& im = *impl_;
   if (name.empty()) im.fail("An index needs a name");
   for (auto& ix : im.indexes)
-    if (iequals(ix.name, name)) im.fail("Index '" + name + "' already exists");
+    if (rtl::SameText(ix.name, name)) im.fail("Index '" + name + "' already exists");
   im.indexes.push_back({std::move(name), std::move(fields), descending, caseInsensitive});
 }
 
@@ -400,7 +400,7 @@ void TClientDataSet::SetIndexName(std::string name) {
   if (!name.empty()) {
     bool found = false;
     for (auto& ix : im.indexes)
-      if (iequals(ix.name, name)) found = true;
+      if (rtl::SameText(ix.name, name)) found = true;
     if (!found) im.fail("Index '" + name + "' not found");
   }
   if (im.state != TDataSetState::Inactive) im.checkBrowseMode();

@@ -78,8 +78,9 @@ void TField::SetAsString(std::string_view s) {
 double TField::AsFloat() const {
   size_t row;
   if (const auto* c = owner_->impl().storedCell(*this, row)) {
+    double d;
+    if (c->numOrNull(row, d)) return d;
     if (c->isNull(row)) return 0.0;
-    if (c->type() == TFieldType::Float || c->type() == TFieldType::DateTime) return c->num(row);
     if (c->type() == TFieldType::Integer) return static_cast<double>(c->integer(row));
   }
   Variant v = Value();

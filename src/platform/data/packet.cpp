@@ -301,6 +301,14 @@ std::string& detail::WriterAccess::beginRow(PacketWriter& w, TUpdateStatus statu
   return s.out;
 }
 
+std::string& detail::WriterAccess::beginCompactRow(PacketWriter& w) {
+  auto& s = *w.s_;
+  if (s.inRow) s.rowError("the previous row was not ended");
+  if (s.rows) s.out.push_back(',');
+  s.out += "[4";
+  return s.out;
+}
+
 void detail::WriterAccess::endRow(PacketWriter& w) {
   w.s_->out.push_back(']');
   ++w.s_->rows;
@@ -382,7 +390,45 @@ struct PacketParser::State {
   [[noreturn]] void rowError(const std::string& what) const { packetError("row " + std::to_string(row) + ": " + what); }
   void readFields(dj::element v);
   void readValue(dj::element v, int part, int field, RowSink& sink);
+  bool compactRow(dj::array ra, RowSink& sink);
 };
+
+// [4, [i, j, ...], n1..nn, oi, oj, ...]: a modified row whose originals are
+// written only for the fields that changed, listed in increasing order.
+bool PacketParser::State::compactRow(dj::array ra, RowSink& sink) {
+  const int n = static_cast<int>(defs.size());
+  auto it = ra.begin(), end = ra.end();
+  ++it;
+  dj::array changedList;
+  if (it == end || (*it).get_array().get(changedList)) rowError("bad list of changed fields");
+  mask.assign(static_cast<size_t>(n), false);
+  int64_t last = -1;
+  for (dj::element e : changedList) {
+    int64_t i;
+    if (e.get_int64().get(i) || i <= last || i >= n) rowError("bad list of changed fields");
+    mask[static_cast<size_t>(i)] = true;
+    last = i;
+  }
+  ++it;
+  sink.beginRow(TUpdateStatus::Modified);
+  int count = 0;
+  for (; it != end && count < n; ++it, ++count) readValue(*it, 0, count, sink);
+  if (count < n) rowError(std::to_string(count) + " values for " + std::to_string(n) + " fields");
+  for (int f = 0; f < n; ++f) {
+    if (!mask[static_cast<size_t>(f)]) {
+      sink.sameOriginal(f);
+      continue;
+    }
+    if (it == end) rowError("the original of " + fieldLabel(defs, f) + " is missing");
+    readValue(*it, 1, f, sink);
+    ++it;
+  }
+  sink.changed(mask);
+  if (it != end) rowError("more values than the fields and the changed ones' originals");
+  sink.endRow();
+  ++rit;
+  return true;
+}
 
 namespace {
 void check(simdjson::error_code e, const char* where) {
@@ -525,7 +571,8 @@ bool PacketParser::next(RowSink& sink) {
   auto it = ra.begin(), end = ra.end();
   if (it == end) s.rowError("empty row");
   int64_t code;
-  if ((*it).get_int64().get(code) || code < 0 || code > 3) s.rowError("bad row state");
+  if ((*it).get_int64().get(code) || code < 0 || code > 4) s.rowError("bad row state");
+  if (code == 4) return s.compactRow(ra, sink);
   auto st = static_cast<TUpdateStatus>(code);
   if (st == TUpdateStatus::Unmodified && s.kind == PacketKind::Delta) s.rowError("an unmodified row in a delta");
   const int expected = st == TUpdateStatus::Modified ? 2 * n : n;
@@ -575,6 +622,7 @@ public:
   void integer(int part, int f, int64_t v) override { slot(part, f) = Variant(static_cast<long long>(v)); }
   void boolean(int part, int f, bool b) override { slot(part, f) = Variant(b); }
   void changed(const std::vector<bool>& m) override { changedMask = m; }
+  void sameOriginal(int f) override { old[f] = values[f]; }
   void endRow() override {
     switch (status) {
       case TUpdateStatus::Unmodified: old = values; changedMask.assign(n_, false); break;

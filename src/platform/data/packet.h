@@ -12,12 +12,17 @@
 //                                '0'/'1' per field telling which changed
 //   [2, v1..vn]                  inserted
 //   [3, o1..on]                  deleted: the original values
+//   [4, [i,j..], n1..nn, oi,oj..] modified, compact: the fields that changed
+//                                (0-based, increasing), the new values, and
+//                                the originals of those fields only; every
+//                                other field's original is its new value
 // A value is null, a JSON string (string fields), a number (float, datetime as
 // days since 30/12/1899, integer) or true/false. Floats are written as the
 // shortest text that reads back to the same bits; NaN and infinities as the
-// strings "NaN", "Infinity", "-Infinity". A data packet holds every row with
-// its pending change, so loading it restores the change log; a delta holds
-// only the changes. Anything that does not match its own metadata (a wrong
+// strings "NaN", "Infinity", "-Infinity". The data set writes modified rows
+// in the compact form; PacketWriter writes the full one; both are read alike.
+// A data packet holds every row with its pending change, so loading it
+// restores the change log; a delta holds only the changes. Anything that does not match its own metadata (a wrong
 // count of values, a value of the wrong type, an unknown state) raises
 // EDatabaseError naming the row and the field.
 //

@@ -24,6 +24,9 @@ public:
   virtual void integer(int part, int field, int64_t value) = 0;
   virtual void boolean(int part, int field, bool value) = 0;
   virtual void changed(const std::vector<bool>& mask) {}
+  // A modified row written compactly: the original of this unchanged field
+  // is its new value, already given as part 0.
+  virtual void sameOriginal(int field) = 0;
   virtual void endRow() = 0;
 };
 
@@ -50,6 +53,8 @@ private:
 // writer's buffer.
 struct WriterAccess {
   static std::string& beginRow(PacketWriter& w, TUpdateStatus status);
+  // A modified row in the compact form ([4,[changed fields],...]).
+  static std::string& beginCompactRow(PacketWriter& w);
   static void endRow(PacketWriter& w);
 };
 

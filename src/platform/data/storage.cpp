@@ -3,12 +3,64 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "platform/rtl/exceptions.h"
 #include "packet_internal.h"
 #include "platform/rtl/format.h"
 
 namespace data::detail {
+
+namespace {
+struct ChunkPool {
+  static constexpr size_t kMaxBytes = size_t{64} << 20;
+  std::mutex mutex;
+  std::vector<std::pair<size_t, void*>> free;  // few sizes: a short list
+  size_t bytes = 0;
+};
+ChunkPool& pool() {
+  static ChunkPool* p = new ChunkPool;  // never destroyed: chunks may be given back at exit
+  return *p;
+}
+}  // namespace
+
+void* takeChunk(size_t bytes) {
+  auto& p = pool();
+  {
+    std::lock_guard<std::mutex> lock(p.mutex);
+    for (size_t i = p.free.size(); i-- > 0;)
+      if (p.free[i].first == bytes) {
+        void* m = p.free[i].second;
+        p.free[i] = p.free.back();
+        p.free.pop_back();
+        p.bytes -= bytes;
+        return m;
+      }
+  }
+  return ::operator new(bytes);
+}
+
+void giveChunk(void* m, size_t bytes) {
+  auto& p = pool();
+  {
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (p.bytes + bytes <= ChunkPool::kMaxBytes) {
+      p.free.emplace_back(bytes, m);
+      p.bytes += bytes;
+      return;
+    }
+  }
+  ::operator delete(m);
+}
+
+size_t pooledChunkBytes() {
+  auto& p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  return p.bytes;
+}
 
 size_t Column::size() const {
   switch (type_) {
@@ -61,6 +113,7 @@ void Column::clear() {
   b_.clear();
   nul_.clear();
   recent_.reset();
+  looked_ = found_ = resting_ = 0;
 }
 
 double Column::storable(double d) {
@@ -68,11 +121,27 @@ double Column::storable(double d) {
 }
 
 namespace {
-// FNV-1a: short texts only.
+// Short texts only (at most 16 bytes): two words read at once (overlapping
+// when the text is shorter) and mixed, rather than a loop over the bytes.
 inline uint32_t hashText(std::string_view s) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : s) h = (h ^ c) * 16777619u;
-  return h;
+  const char* p = s.data();
+  size_t n = s.size();
+  uint64_t a = 0, b = 0;
+  if (n >= 8) {
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t x, y;
+    std::memcpy(&x, p, 4);
+    std::memcpy(&y, p + n - 4, 4);
+    a = x;
+    b = y;
+  } else if (n > 0) {
+    a = static_cast<unsigned char>(p[0]) | static_cast<unsigned>(static_cast<unsigned char>(p[n / 2])) << 8 |
+        static_cast<unsigned>(static_cast<unsigned char>(p[n - 1])) << 16;
+  }
+  uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ULL) ^ n) * 0xBF58476D1CE4E5B9ULL;
+  return static_cast<uint32_t>(h >> 32);
 }
 }  // namespace
 
@@ -80,14 +149,25 @@ uint32_t Column::store(std::string_view s) {
   // Codes, flags and other short texts are kept once: a later row with the
   // same text points at the first one's bytes.
   constexpr size_t kShort = 16;
+  // A column whose short texts rarely repeat (a client code, a document
+  // number) stops looking for a while, and looks again later.
   uint32_t* slot = nullptr;
-  if (s.size() <= kShort) {
+  if (s.size() <= kShort && resting_ > 0) {
+    --resting_;
+  } else if (s.size() <= kShort) {
     if (!recent_) {
       recent_.reset(new uint32_t[kRecent]);
       std::fill(recent_.get(), recent_.get() + kRecent, kNullOff);
     }
     slot = &recent_[hashText(s) & (kRecent - 1)];
-    if (*slot != kNullOff && text(*slot) == s) return *slot;
+    if (*slot != kNullOff && text(*slot) == s) {
+      ++found_;
+      return *slot;
+    }
+    if (++looked_ == 4096) {
+      if (found_ * 16 < looked_) resting_ = 65536;
+      looked_ = found_ = 0;
+    }
   }
   size_t len = s.size(), prefix = 1;
   for (size_t v = len >> 7; v; v >>= 7) ++prefix;
@@ -228,6 +308,8 @@ bool Column::equals(size_t r, const Variant& v) const {
 }
 
 bool Column::sameCell(size_t a, size_t b) const {
+  // A copied row shares its texts: the same offset is the same text (or both null).
+  if (type_ == TFieldType::String && s_[a] == s_[b]) return true;
   if (isNull(a) || isNull(b)) return isNull(a) && isNull(b);
   switch (type_) {
     case TFieldType::String: return str(a) == str(b);
@@ -238,6 +320,8 @@ bool Column::sameCell(size_t a, size_t b) const {
 }
 
 int Column::compare(size_t a, size_t b, bool ci) const {
+  // Repeated short texts are stored once: the same offset is the same text.
+  if (type_ == TFieldType::String && s_[a] == s_[b]) return 0;
   bool na = isNull(a), nb = isNull(b);
   if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
   switch (type_) {

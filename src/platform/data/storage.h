@@ -19,15 +19,48 @@
 
 #include "dataset.h"
 #include "packet.h"
+#include "rowvector.h"
 
 namespace data::detail {
 
-// A growable array in chunks of 2^Shift elements.
+// Memory for whole chunks. Chunks freed by one data set are kept (up to a
+// bound) for the next, so that loading after freeing reuses pages already
+// mapped instead of faulting fresh ones in, whatever the allocator decides
+// to give back to the system.
+void* takeChunk(size_t bytes);
+void giveChunk(void* p, size_t bytes);
+// Bytes kept for reuse: in the allocator's figures, but held by no data set.
+size_t pooledChunkBytes();
+
+// A growable array in chunks of 2^Shift elements: a first chunk that grows up
+// to the chunk's size, then whole chunks.
 template <class T, int Shift>
 class Chunked {
 public:
   static constexpr size_t kChunk = size_t{1} << Shift;
   static constexpr size_t kMask = kChunk - 1;
+  static constexpr size_t kSmall = 256 << 10;
+
+  Chunked() = default;
+  Chunked(const Chunked&) = delete;
+  Chunked& operator=(const Chunked&) = delete;
+  Chunked(Chunked&& o) noexcept
+      : first_(std::move(o.first_)), chunks_(std::move(o.chunks_)), size_(o.size_), cap_(o.cap_) {
+    o.chunks_.clear();
+    o.size_ = o.cap_ = 0;
+  }
+  Chunked& operator=(Chunked&& o) noexcept {
+    if (this != &o) {
+      clear();
+      first_ = std::move(o.first_);
+      chunks_ = std::move(o.chunks_);
+      size_ = o.size_, cap_ = o.cap_;
+      o.chunks_.clear();
+      o.size_ = o.cap_ = 0;
+    }
+    return *this;
+  }
+  ~Chunked() { freeRest(); }
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -42,8 +75,10 @@ public:
     if (n > cap_) grow(n);
   }
   void clear() {
+    freeRest();
     chunks_.clear();
     chunks_.shrink_to_fit();
+    first_ = RowVector<T>();
     size_ = cap_ = 0;
   }
   // Gives back the unused end of a first chunk that never filled.
@@ -65,25 +100,38 @@ public:
   }
 
 private:
+  void freeRest() {
+    for (size_t i = 1; i < chunks_.size(); ++i) giveChunk(chunks_[i], kChunk * sizeof(T));
+  }
   void resizeFirst(size_t n) {
-    std::unique_ptr<T[]> c(new T[n]);
-    if (size_) std::memcpy(c.get(), chunks_[0].get(), size_ * sizeof(T));
-    if (chunks_.empty()) chunks_.push_back(std::move(c));
-    else chunks_[0] = std::move(c);
+    first_.resizeUninit(std::min(size_, first_.capacity()));  // the elements to keep
+    if (n > first_.capacity()) {
+      first_.reserve(n);
+    } else {
+      first_.resizeUninit(n);
+      first_.shrink_to_fit();
+    }
+    if (chunks_.empty()) chunks_.push_back(first_.data());
+    else chunks_[0] = first_.data();
     cap_ = n;
   }
   void grow(size_t need) {
-    // The first chunk doubles until it has the chunk's size; then whole chunks are added.
+    // The first chunk doubles while small, then takes the chunk's whole size
+    // at once, so that no growth copies more than kSmall bytes into fresh
+    // pages (each a fault); then whole chunks are added.
     while (cap_ < need && cap_ < kChunk) {
-      size_t n = cap_ == 0 ? std::min<size_t>(kChunk, std::max<size_t>(need, 16)) : std::min(kChunk, std::max(cap_ * 2, need));
-      resizeFirst(n);
+      size_t n = cap_ == 0 ? std::max<size_t>(need, 16) : std::max(cap_ * 2, need);
+      if (n * sizeof(T) > kSmall) n = kChunk;
+      resizeFirst(std::min(kChunk, n));
     }
     while (cap_ < need) {
-      chunks_.emplace_back(new T[kChunk]);
+      chunks_.push_back(nullptr);
+      chunks_.back() = static_cast<T*>(takeChunk(kChunk * sizeof(T)));
       cap_ += kChunk;
     }
   }
-  std::vector<std::unique_ptr<T[]>> chunks_;
+  RowVector<T> first_;    // chunk 0
+  std::vector<T*> chunks_;  // chunk 0 is first_'s, the others taken with takeChunk
   size_t size_ = 0, cap_ = 0;
 };
 
@@ -114,6 +162,14 @@ public:
   }
   std::string_view str(size_t r) const { return text(s_[r]); }
   double num(size_t r) const { return d_[r]; }
+  // A float or date cell in one read: its value, 0 for null; false for the
+  // other types.
+  bool numOrNull(size_t r, double& out) const {
+    if (type_ != TFieldType::Float && type_ != TFieldType::DateTime) return false;
+    double d = d_[r];
+    out = isNullBits(d) ? 0.0 : d;
+    return true;
+  }
   int64_t integer(size_t r) const { return i_[r]; }
   bool boolean(size_t r) const { return b_[r] == 1; }
 
@@ -189,6 +245,7 @@ private:
   // repeat from row to row and are stored once.
   static constexpr size_t kRecent = 256;
   std::unique_ptr<uint32_t[]> recent_;
+  uint32_t looked_ = 0, found_ = 0, resting_ = 0;  // how well that pays, and stores left without looking
 };
 
 }  // namespace data::detail

@@ -1,0 +1,190 @@
+#pragma once
+// The data set's packets: its rows and change log written as a data packet or
+// a delta, and a data packet loaded into fresh storage.
+// Part of TClientDataSet::Impl (dataset_impl.h), which includes it.
+
+#include "dataset_impl.h"
+
+namespace data {
+
+// Natural order of the rows to encode: live rows as they are shown without
+// filter or index, deleted rows where they were.
+inline std::vector<int32_t> TClientDataSet::Impl::packetOrder() {
+  std::vector<int32_t> seq = natural().toVector();
+  std::vector<int32_t> deleted;
+  std::vector<uint8_t> present(rowState.size(), 0);
+  for (int32_t r : seq) present[static_cast<size_t>(r)] = 1;
+  log.forEach([&](int32_t r, LogEntry e) {
+    if (e.status == TUpdateStatus::Deleted && !present[static_cast<size_t>(r)]) deleted.push_back(r);
+  });
+  if (deleted.empty()) {
+    seq.erase(
+        std::remove_if(seq.begin(), seq.end(), [&](int32_t r) { return rowState[static_cast<size_t>(r)] == RowDead; }),
+        seq.end());
+    return seq;
+  }
+  std::sort(deleted.begin(), deleted.end());
+  std::vector<int32_t> out;
+  out.reserve(seq.size() + deleted.size());
+  size_t k = 0;
+  for (int32_t r : seq) {
+    if (rowState[static_cast<size_t>(r)] == RowDead) continue;
+    while (k < deleted.size() && deleted[k] < r) out.push_back(deleted[k++]);
+    out.push_back(r);
+  }
+  while (k < deleted.size()) out.push_back(deleted[k++]);
+  return out;
+}
+
+inline void TClientDataSet::Impl::writeRow(std::string& out, int32_t r) const {
+  for (auto& c : cols) c.appendJson(out, static_cast<size_t>(r));
+}
+
+inline void TClientDataSet::Impl::writeLogged(PacketWriter& w, int32_t r, const LogEntry* e) const {
+  using detail::WriterAccess;
+  TUpdateStatus st = e ? e->status : TUpdateStatus::Unmodified;
+  if (st == TUpdateStatus::Modified) {
+    // The compact form: the originals of the changed fields only, since
+    // an unchanged field's original is its value.
+    std::string& out = WriterAccess::beginCompactRow(w);
+    out += ",[";
+    bool any = false;
+    auto row = static_cast<size_t>(r), orig = static_cast<size_t>(e->orig);
+    for (size_t c = 0; c < cols.size(); ++c)
+      if (!cols[c].sameCell(row, orig)) {
+        if (any) out.push_back(',');
+        out += std::to_string(c);
+        any = true;
+      }
+    out.push_back(']');
+    writeRow(out, r);
+    for (auto& c : cols)
+      if (!c.sameCell(row, orig)) c.appendJson(out, orig);
+    WriterAccess::endRow(w);
+    return;
+  }
+  std::string& out = WriterAccess::beginRow(w, st);
+  if (st == TUpdateStatus::Deleted) {
+    writeRow(out, e->orig >= 0 ? e->orig : r);
+  } else {
+    writeRow(out, r);
+  }
+  WriterAccess::endRow(w);
+}
+
+inline size_t TClientDataSet::Impl::estimateBytes(size_t rows) const {
+  size_t perRow = 4;
+  for (auto& c : cols) perRow += (c.type() == TFieldType::String ? 4 : 20);
+  size_t text = 0;
+  for (auto& c : cols) text += c.bytes();
+  return rows * perRow + text + 256;
+}
+
+inline rtl::DataPacket TClientDataSet::Impl::encodeData() {
+  PacketWriter w(colDefs, PacketKind::Data);
+  auto seq = packetOrder();
+  w.Reserve(estimateBytes(seq.size()));
+  for (int32_t r : seq) {
+    auto e = log.get(r);
+    writeLogged(w, r, e ? &*e : nullptr);
+  }
+  return w.Finish();
+}
+
+inline rtl::DataPacket TClientDataSet::Impl::encodeDelta() const {
+  PacketWriter w(colDefs, PacketKind::Delta);
+  log.forEach([&](int32_t r, LogEntry e) { writeLogged(w, r, &e); });
+  return w.Finish();
+}
+
+// Loads a packet into fresh storage of a scratch Impl-like holder.
+struct TClientDataSet::Impl::Loaded {
+  std::vector<TFieldDef> defs;
+  std::vector<Column> cols;
+  RowVector<uint8_t> rowState;
+  ChangeLog log;
+  RowVector<int32_t> natural;
+};
+
+class TClientDataSet::Impl::LoadSink : public detail::RowSink {
+public:
+  explicit LoadSink(Loaded& l) : l_(l) {}
+  void beginRow(TUpdateStatus st) override {
+    status_ = st;
+    row_ = static_cast<int32_t>(l_.rowState.size());
+    orig_ = -1;
+    if (st == TUpdateStatus::Modified) {
+      orig_ = row_ + 1;
+      l_.rowState.push_back(RowLive);
+      l_.rowState.push_back(RowOrig);
+    } else {
+      l_.rowState.push_back(st == TUpdateStatus::Deleted ? RowDeleted : RowLive);
+    }
+  }
+  void null(int, int f) override { l_.cols[static_cast<size_t>(f)].pushNull(); }
+  void str(int, int f, std::string_view t) override { l_.cols[static_cast<size_t>(f)].pushStr(t); }
+  void num(int, int f, double d) override { l_.cols[static_cast<size_t>(f)].pushNum(d); }
+  void integer(int, int f, int64_t v) override { l_.cols[static_cast<size_t>(f)].pushInt(v); }
+  void boolean(int, int f, bool b) override { l_.cols[static_cast<size_t>(f)].pushBool(b); }
+  void sameOriginal(int f) override { l_.cols[static_cast<size_t>(f)].pushCopy(static_cast<size_t>(row_)); }
+  void endRow() override {
+    if (status_ != TUpdateStatus::Unmodified) l_.log.set(row_, LogEntry{status_, orig_});
+    if (status_ == TUpdateStatus::Modified && rowsEqual(row_, orig_)) {
+      // A change put back by hand is no change.
+      l_.rowState[static_cast<size_t>(orig_)] = RowDead;
+      l_.log.erase(row_);
+    }
+    l_.natural.push_back(row_);
+  }
+
+private:
+  bool rowsEqual(int32_t a, int32_t b) const {
+    for (auto& c : l_.cols)
+      if (!c.sameCell(static_cast<size_t>(a), static_cast<size_t>(b))) return false;
+    return true;
+  }
+  Loaded& l_;
+  TUpdateStatus status_ = TUpdateStatus::Unmodified;
+  int32_t row_ = -1, orig_ = -1;
+};
+
+inline auto TClientDataSet::Impl::load(const rtl::DataPacket& packet) -> Loaded {
+  detail::PacketParser parser(packet.bytes());
+  if (parser.kind() != PacketKind::Data) throw EDatabaseError("Data packet: a delta cannot be loaded as contents");
+  Loaded l;
+  l.defs = parser.defs();
+  for (auto& d : l.defs) l.cols.emplace_back(d.DataType);
+  LoadSink sink(l);
+  size_t rows = 0;
+  while (parser.next(sink)) {
+    // Size the storage once from a sample, instead of regrowing it.
+    if (++rows == 2048) {
+      double p = parser.progress();
+      if (p > 0.0 && p < 0.9) {
+        double f = 1.02 / p;
+        for (auto& c : l.cols) c.reserveFactor(f);
+        l.rowState.reserve(static_cast<size_t>(static_cast<double>(l.rowState.size()) * f));
+        l.natural.reserve(static_cast<size_t>(static_cast<double>(l.natural.size()) * f));
+      }
+    }
+  }
+  for (auto& c : l.cols) c.shrink();
+  l.rowState.shrink_to_fit();
+  l.natural.shrink_to_fit();
+  return l;
+}
+
+inline void TClientDataSet::Impl::install(Loaded&& l) {
+  resetStorage(l.defs);
+  cols = std::move(l.cols);
+  rowState = std::move(l.rowState);
+  log = std::move(l.log);
+  view.clear();
+  view.reserve(l.natural.size());
+  for (int32_t r : l.natural)
+    if (rowState[static_cast<size_t>(r)] == RowLive) view.push_back(r);
+  // Deleted rows stay out of the natural order; CancelUpdates and Data put
+  // them back by row number.
+}
+
+}  // namespace data
