@@ -12,17 +12,21 @@
 // refusal after at most maxUnauthenticatedBytes of body, or, when it declares
 // more, at once and with the connection closed.
 //
-// The steps run on the threads of one io_context. The session check and the
-// request itself block (database, password hashing), and they run right on the
-// thread that read them, which saves a hand-over per request; Runners starts
-// another thread whenever every thread is inside one, so one is always free
-// to accept and read. Deadlines (header, idle, body, write) and the limits per
+// Waiting is done by one I/O thread (Asio's reactor), which holds no
+// connection for long: the steps that block (the session check, the request
+// itself: database, password hashing) are handed to Workers, a pool that
+// starts another thread whenever all are busy. A worker that has written a
+// reply on a plain connection waits on it a moment (kLinger) for the next
+// request, as a clerk's action is often several calls in a row: those then
+// cost no hand-over. After that the connection goes back to the reactor and
+// holds no thread. Deadlines (header, idle, body, write) and the limits per
 // address are admission.h's; a sweep thread enforces the deadlines, and an
 // eviction or a deadline only shuts the socket down, which ends the step the
 // connection has pending.
 
 #include "net/http_server.h"
 
+#include <poll.h>
 #include <sodium.h>
 #include <sys/socket.h>
 
@@ -35,6 +39,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -110,31 +116,38 @@ std::string SourceAddress(const std::string& peer, bool peerIsLoopback, std::str
   return last.empty() || last.size() > 45 ? peer : last;
 }
 
-// The threads that run the io_context. A request blocks the thread it runs on;
-// while one does, Busy makes sure another is left for the others.
-class Runners {
+// How long a worker waits on a plain connection for its next request after
+// writing a reply, before the connection goes back to the reactor.
+constexpr int kLingerMs = 2;
+
+thread_local bool tOnWorker = false;
+
+// The threads that run the blocking steps. A step is queued and taken by an
+// idle worker; when none is idle another is started, up to maxThreads (beyond
+// that, steps wait their turn).
+class Workers {
 public:
-  Runners(asio::io_context& io, size_t threads, size_t maxThreads)
-      : io_(io), max_(std::max<size_t>(std::max<size_t>(threads, maxThreads), 2)) {
+  Workers(size_t threads, size_t maxThreads) : max_(std::max<size_t>(std::max<size_t>(threads, maxThreads), 1)) {
     std::lock_guard lock(m_);
-    for (size_t i = 0; i < std::max<size_t>(threads, 2); ++i) spawnLocked();
+    for (size_t i = 0; i < std::max<size_t>(threads, 1); ++i) spawnLocked();
   }
-  ~Runners() { join(); }
+  ~Workers() { stop(); }
 
-  class Busy {
-  public:
-    explicit Busy(Runners& r) : r_(r) {
-      if (r_.busy_.fetch_add(1) + 1 >= r_.count_.load()) r_.grow();
+  void post(std::function<void()> step) {
+    {
+      std::lock_guard lock(m_);
+      steps_.push_back(std::move(step));
+      if (idle_ < steps_.size() && threads_.size() < max_) spawnLocked();
     }
-    ~Busy() { r_.busy_.fetch_sub(1); }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-
-  private:
-    Runners& r_;
-  };
-
-  void join() {
+    cv_.notify_one();
+  }
+  // The queued steps still run, then the workers end.
+  void stop() {
+    {
+      std::lock_guard lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
     std::vector<std::thread> threads;
     {
       std::lock_guard lock(m_);
@@ -142,31 +155,43 @@ public:
     }
     for (auto& t : threads) t.join();
   }
-  size_t count() const { return count_.load(); }
 
 private:
-  void grow() {
-    std::lock_guard lock(m_);
-    if (busy_.load() >= count_.load() && count_.load() < max_) spawnLocked();
-  }
   void spawnLocked() {
-    threads_.emplace_back([this] { io_.run(); });
-    ++count_;
+    ++idle_;  // counted idle from the start, so a burst does not overshoot
+    threads_.emplace_back([this] { run(); });
+  }
+  void run() {
+    tOnWorker = true;
+    std::unique_lock lock(m_);
+    for (;;) {
+      cv_.wait(lock, [&] { return stop_ || !steps_.empty(); });
+      if (steps_.empty()) break;  // stopping
+      auto step = std::move(steps_.front());
+      steps_.pop_front();
+      --idle_;
+      lock.unlock();
+      step();
+      step = nullptr;  // the connection it held may end here, outside the lock
+      lock.lock();
+      ++idle_;
+    }
   }
 
-  asio::io_context& io_;
   const size_t max_;
   std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> steps_;
   std::vector<std::thread> threads_;
-  std::atomic<size_t> count_{0};
-  std::atomic<size_t> busy_{0};
+  size_t idle_ = 0;
+  bool stop_ = false;
 };
 
 }  // namespace
 
 // What every connection of one started server reaches. Destroyed in reverse:
-// the threads end first, then the connections still pending in io (they use
-// tls and admission).
+// the workers and the I/O thread end first, then the connections still
+// pending in io (they use tls and admission).
 struct HttpCore {
   HttpServerOptions& options;
   Endpoint& endpoint;
@@ -174,7 +199,8 @@ struct HttpCore {
   std::optional<asio::ssl::context> tls;
   asio::io_context io;
   asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
-  std::optional<Runners> runners;
+  std::optional<Workers> workers;
+  std::thread ioThread;
   std::atomic<bool> stopping{false};
 
   HttpCore(HttpServerOptions& o, Endpoint& e)
@@ -240,7 +266,36 @@ private:
       if (!beginRequest()) return close();
       return parse();
     }
+    if constexpr (!kTls) {
+      if (keptAlive && tOnWorker) {
+        lingerNext_ = true;  // drive() lingers, so a burst does not deepen the stack
+        return;
+      }
+    }
     readSome();
+  }
+
+  // Runs a blocking step on a worker.
+  void handOver(void (Connection::*step)()) {
+    core_.workers->post([self = this->shared_from_this(), step] { self->drive(step); });
+  }
+  void drive(void (Connection::*step)()) {
+    (this->*step)();
+    while (lingerNext_) {
+      lingerNext_ = false;
+      linger();
+    }
+  }
+
+  // On a worker, after a reply: the next request of a burst is read right
+  // here; otherwise the connection goes back to the reactor.
+  void linger() {
+    pollfd p{adm_.fd, POLLIN, 0};
+    if (::poll(&p, 1, kLingerMs) <= 0) return readSome();
+    error_code ec;
+    size_t n = socket().read_some(buf_.prepare(kReadChunk), ec);
+    if (ec == asio::error::would_block) return readSome();
+    onRead(ec, n);
   }
 
   // The first bytes of a request: from now its headers have the header timeout.
@@ -309,6 +364,12 @@ private:
   // The header is whole: the route, the session, and how much body to read.
   void onHeader() {
     if (!adm_.move(Phase::Header, Phase::Busy)) return close();
+    if (!tOnWorker) return handOver(&Connection::decide);
+    decide();
+  }
+
+  // On a worker: the session check may wait for the database.
+  void decide() {
     const auto& req = parser_->get();
     started_ = Clock::now();
     route_ = RouteOf(req.method(), SV(req.target()));
@@ -320,7 +381,6 @@ private:
     limit_ = core_.options.maxUnauthenticatedBytes;
     if (route_ == Route::Call) {
       try {
-        Runners::Busy busy(*core_.runners);
         auto auth = req.find(http::field::authorization);
         op_ = core_.endpoint.authenticate(Endpoint::BearerToken(auth == req.end() ? "" : SV(auth->value())));
         limit_ = core_.options.maxBodyBytes;
@@ -350,13 +410,15 @@ private:
 
   void onRequest() {
     if (!adm_.move(Phase::Body, Phase::Busy)) return close();
+    if (!tOnWorker) return handOver(&Connection::runRequest);
+    runRequest();
+  }
+
+  // On a worker: the module's call blocks.
+  void runRequest() {
     RequestLog log;
-    Reply reply;
     bool logged = route_ != Route::Health;
-    {
-      Runners::Busy busy(*core_.runners);
-      reply = run(log);
-    }
+    Reply reply = run(log);
     auto& req = parser_->get();
     respond(reply, log, logged, !req.keep_alive());
   }
@@ -505,6 +567,7 @@ private:
   boost::beast::flat_buffer buf_;
   std::optional<http::request_parser<http::string_body>> parser_;
   bool headerSeen_ = false;
+  bool lingerNext_ = false;
   // The request in progress.
   Clock::time_point started_;
   Route route_ = Route::Unknown;
@@ -662,7 +725,8 @@ void HttpServer::start() {
   d.isSecure = core->tls.has_value();
   d.listener = std::make_shared<Listener>(*core, std::move(acceptor));
   d.listener->accept();
-  core->runners.emplace(core->io, o.threads, o.maxThreads);
+  core->workers.emplace(o.threads, o.maxThreads);
+  core->ioThread = std::thread([&io = core->io] { io.run(); });
   d.core = std::move(core);
   {
     std::lock_guard lock(d.stateMutex);
@@ -688,7 +752,8 @@ void HttpServer::stop() {
   }
   core.work.reset();
   core.io.stop();
-  core.runners->join();
+  core.ioThread.join();
+  core.workers->stop();
   {
     std::lock_guard lock(d.stateMutex);
     d.isStopped = true;
