@@ -35,13 +35,17 @@ bool Admission::evictOldest(const std::list<Admitted*>* among, const Admitted* s
   const std::list<Admitted*>& from = among ? *among : all_;
   // A candidate may leave its waiting phase while we look: try the next oldest.
   for (int attempt = 0; attempt < 8; ++attempt) {
+    // The first in (trusted, since) order: untrusted before trusted, oldest first.
     Admitted* oldest = nullptr;
+    bool oldestTrusted = true;
     int64_t oldestSince = std::numeric_limits<int64_t>::max();
     for (Admitted* c : from) {
       if (c == spare || !c->counted_ || !Waiting(c->phase.load())) continue;
+      bool t = c->trusted.load();
       int64_t s = c->since.load();
-      if (s < oldestSince) {
+      if (!oldest || (!t && oldestTrusted) || (t == oldestTrusted && s < oldestSince)) {
         oldest = c;
+        oldestTrusted = t;
         oldestSince = s;
       }
     }

@@ -8,7 +8,9 @@
 // requests, or still sending its TLS handshake or its headers) is shut down to
 // make room: a clerk and a flooder may share an address (everyone behind one
 // NAT or one balancer), and a keep-alive client reconnects by itself, whereas
-// refusing the newcomer would lock the clerk out. Only when every connection of
+// refusing the newcomer would lock the clerk out. Connections that have not yet
+// carried a request with a valid session go first, so that whoever holds no
+// session cannot push a clerk's connection out. Only when every connection of
 // the address is running a request is the newcomer refused.
 //
 // Each connection also has a deadline that a sweep enforces:
@@ -52,6 +54,7 @@ struct Admitted {
   std::atomic<Phase> phase{Phase::Idle};
   std::atomic<int64_t> since{0};     // when the current request (or idle wait) began: the eviction order
   std::atomic<int64_t> deadline{0};  // past it the sweep shuts the connection down, unless Busy
+  std::atomic<bool> trusted{false};  // has carried a request with a valid session: evicted last
 
   // Moves from `from` to `to`; false when the phase was not `from` (the
   // registry shut the connection down meanwhile).

@@ -384,6 +384,7 @@ private:
         auto auth = req.find(http::field::authorization);
         op_ = core_.endpoint.authenticate(Endpoint::BearerToken(auth == req.end() ? "" : SV(auth->value())));
         limit_ = core_.options.maxBodyBytes;
+        adm_.trusted = true;
       } catch (const Refusal& r) {
         refused_ = r;
       } catch (const std::exception& e) {
@@ -428,9 +429,12 @@ private:
     log.client = source_ + ":" + std::to_string(peerPort_);
     try {
       switch (route_) {
-        case Route::Login:
+        case Route::Login: {
           log.path = "/login";
-          return core_.endpoint.login(req.body(), source_, log);
+          Reply r = core_.endpoint.login(req.body(), source_, log);
+          adm_.trusted = true;  // only a successful login returns
+          return r;
+        }
         case Route::Call:
           log.path = "/call";
           if (refused_) throw *refused_;
