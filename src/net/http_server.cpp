@@ -38,6 +38,7 @@
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -209,6 +210,12 @@ struct HttpCore {
 
 namespace {
 
+tcp ProtocolOf(tcp::socket& s) {
+  error_code ec;
+  auto at = s.local_endpoint(ec);
+  return !ec && at.address().is_v6() ? tcp::v6() : tcp::v4();
+}
+
 template <class Stream>
 class Connection : public std::enable_shared_from_this<Connection<Stream>> {
 public:
@@ -217,7 +224,7 @@ public:
   template <class... Args>
   Connection(HttpCore& core, std::string peer, int peerPort, bool loopback, Args&&... stream)
       : core_(core), stream_(std::forward<Args>(stream)...), peer_(std::move(peer)), peerPort_(peerPort),
-        loopback_(loopback) {}
+        loopback_(loopback), protocol_(ProtocolOf(socket())) {}
   ~Connection() { close(); }
 
   void start() {
@@ -280,6 +287,7 @@ private:
     core_.workers->post([self = this->shared_from_this(), step] { self->drive(step); });
   }
   void drive(void (Connection::*step)()) {
+    if constexpr (!kTls) detach();
     (this->*step)();
     while (lingerNext_) {
       lingerNext_ = false;
@@ -293,9 +301,40 @@ private:
     pollfd p{adm_.fd, POLLIN, 0};
     if (::poll(&p, 1, kLingerMs) <= 0) return readSome();
     error_code ec;
-    size_t n = socket().read_some(buf_.prepare(kReadChunk), ec);
+    size_t n = receive(ec);
     if (ec == asio::error::would_block) return readSome();
     onRead(ec, n);
+  }
+
+  // A plain socket is in the reactor's set only while the connection waits
+  // there: while a worker drives it, each byte the client sends would wake
+  // the I/O thread for nothing.
+  void detach() {
+    if (detached_) return;
+    error_code ec;
+    socket().release(ec);
+    detached_ = !ec;
+  }
+  bool attach() {
+    if (!detached_) return true;
+    error_code ec;
+    socket().assign(protocol_, adm_.fd, ec);
+    if (ec) return false;
+    detached_ = false;
+    return true;
+  }
+
+  // Plain TCP: what the socket holds now, without waiting (the socket is
+  // non-blocking); would_block when it holds nothing.
+  size_t receive(error_code& ec) {
+    auto space = buf_.prepare(kReadChunk);
+    ssize_t n;
+    do n = ::recv(adm_.fd, space.data(), space.size(), 0);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) return static_cast<size_t>(n);
+    ec = n == 0 ? error_code(asio::error::eof) : error_code(errno, boost::system::system_category());
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) ec = asio::error::would_block;
+    return 0;
   }
 
   // The first bytes of a request: from now its headers have the header timeout.
@@ -315,9 +354,10 @@ private:
     } else {
       // Waiting for the socket to become readable holds no buffer: an idle
       // connection costs its socket and this object, nothing more.
+      if (!attach()) return close();
       socket().async_wait(tcp::socket::wait_read, [self](error_code ec) {
         if (ec) return self->close();
-        size_t n = self->socket().read_some(self->buf_.prepare(kReadChunk), ec);
+        size_t n = self->receive(ec);
         if (ec == asio::error::would_block) return self->readSome();
         self->onRead(ec, n);
       });
@@ -525,15 +565,16 @@ private:
   // Plain TCP: the reply is sent right away from this thread; only what the
   // socket does not take at once waits for it to be writable.
   void writeSome(After after) {
-    error_code ec;
     while (written_ < out_.size()) {
-      size_t n = socket().write_some(asio::buffer(out_.data() + written_, out_.size() - written_), ec);
-      if (ec == asio::error::would_block) break;
-      if (ec) return close();
-      written_ += n;
+      ssize_t n = ::send(adm_.fd, out_.data() + written_, out_.size() - written_, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (n <= 0) return close();
+      written_ += static_cast<size_t>(n);
       adm_.deadline = SteadyNowNs() + Seconds(core_.options.writeTimeoutSeconds);
     }
     if (written_ == out_.size()) return written(after);
+    if (!attach()) return close();
     socket().async_wait(tcp::socket::wait_write, [self = this->shared_from_this(), after](error_code ec) {
       if (ec) return self->close();
       self->writeSome(after);
@@ -555,6 +596,11 @@ private:
     if (closed_) return;
     closed_ = true;
     core_.admission.leave(adm_);  // before the descriptor can be reused
+    if (detached_) {
+      ::shutdown(adm_.fd, SHUT_RDWR);
+      ::close(adm_.fd);
+      return;
+    }
     error_code ec;
     socket().shutdown(tcp::socket::shutdown_both, ec);
     socket().close(ec);
@@ -566,7 +612,9 @@ private:
   const std::string peer_;
   const int peerPort_;
   const bool loopback_;
+  const tcp protocol_;
   bool closed_ = false;
+  bool detached_ = false;  // plain: a worker drives the socket, out of the reactor's set
 
   boost::beast::flat_buffer buf_;
   std::optional<http::request_parser<http::string_body>> parser_;
