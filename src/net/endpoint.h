@@ -90,7 +90,8 @@ struct HttpServerOptions {
   // send its first request within headerTimeoutSeconds.
   int keepAliveTimeoutSeconds = 60;
   size_t keepAliveMaxCount = 100000;
-  // Argon2id takes tens of megabytes per check: bound the checks run at once.
+  // Argon2id takes tens of megabytes per check: bound the checks run at once
+  // (one more is kept for logins with no failure on record, see LoginGate).
   int maxConcurrentLogins = 2;
   // Failed logins allowed before each further attempt must wait, counted per
   // operator and per source address (a branch's clerks may share one address);
@@ -149,7 +150,7 @@ public:
 
 private:
   std::string newSession(const std::string& op);
-  void checkLoginWait(const std::string& key, int allowed);
+  int checkLoginWait(const std::string& key, int allowed);
   int64_t nowMs() const;
 
   contracts::OperatorStore& operators_;
