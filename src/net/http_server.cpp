@@ -120,6 +120,8 @@ std::string SourceAddress(const std::string& peer, bool peerIsLoopback, std::str
 // How long a worker waits on a plain connection for its next request after
 // writing a reply, before the connection goes back to the reactor.
 constexpr int kLingerMs = 2;
+// How long a login refused with "wait" (429) is held before its reply.
+constexpr int kRefusedLoginDelayMs = 1000;
 
 thread_local bool tOnWorker = false;
 
@@ -461,7 +463,27 @@ private:
     bool logged = route_ != Route::Health;
     Reply reply = run(log);
     auto& req = parser_->get();
+    if (route_ == Route::Login && reply.status == 429 && !core_.stopping.load())
+      return respondLater(std::move(reply), std::move(log));
     respond(reply, log, logged, !req.keep_alive());
+  }
+
+  // A login told to wait gets its refusal after kRefusedLoginDelay, on a
+  // timer: a guesser that sends its next attempt as soon as it is answered
+  // then costs a few requests a second instead of thousands, and holds no
+  // thread meanwhile. The connection counts as waiting, so it may be evicted.
+  void respondLater(Reply reply, RequestLog log) {
+    int64_t now = SteadyNowNs();
+    adm_.since = now;
+    adm_.deadline = now + kRefusedLoginDelayMs * 1'000'000 + Seconds(core_.options.writeTimeoutSeconds);
+    if (!adm_.move(Phase::Busy, Phase::Idle)) return close();
+    later_ = std::move(reply);
+    laterLog_ = std::move(log);
+    delay_.expires_after(std::chrono::milliseconds(kRefusedLoginDelayMs));
+    delay_.async_wait([self = this->shared_from_this()](error_code ec) {
+      if (ec || !self->adm_.move(Phase::Idle, Phase::Busy)) return self->close();
+      self->respond(self->later_, self->laterLog_, true, !self->parser_->get().keep_alive());
+    });
   }
 
   Reply run(RequestLog& log) {
@@ -627,6 +649,10 @@ private:
   std::string op_;
   std::optional<Refusal> refused_;
   size_t limit_ = 0;
+  // A refusal held back (respondLater), and its timer.
+  Reply later_;
+  RequestLog laterLog_;
+  asio::steady_timer delay_{core_.io};
   // The reply.
   std::string out_;
   size_t written_ = 0;
