@@ -39,8 +39,12 @@ set(CPACK_COMPONENTS_ALL server desktop)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+# The build keeps its debug information (RelWithDebInfo); the packages do not.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME efetivos-server)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "Servidor de aplicação dos efetivos diários (efetivos-server)")
+# postinst creates the service's system user with adduser.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "postgresql, haproxy")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/deploy/debian/postinst ${CMAKE_CURRENT_SOURCE_DIR}/deploy/debian/conffiles)

@@ -7,9 +7,12 @@
 #   BENCH_MIN_TIME=1 BENCH_REPS=5 scripts/bench.sh
 #   scripts/bench.sh data            only the data-set section: data_bench and its two peers
 #                                    (bench/peers), interleaved, BENCH_REPS times
+#   scripts/bench.sh transport       only the transport section: the cheapest call against a raw
+#                                    TCP round trip and GetServCli against in-process, interleaved,
+#                                    BENCH_REPS times, and bench/load_bench's p99 figures
 set -euo pipefail
 mode=${1:-all}
-case "$mode" in all | data) ;; *) echo "usage: scripts/bench.sh [data]" >&2; exit 2 ;; esac
+case "$mode" in all | data | transport) ;; *) echo "usage: scripts/bench.sh [data|transport]" >&2; exit 2 ;; esac
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BENCH_BUILD:-build-bench}
@@ -40,8 +43,11 @@ fi
 command -v python3 > /dev/null || { echo "python3 is needed to write the report" >&2; exit 1; }
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEFET_BUILD_BENCH=ON > "$out/configure.log"
-targets=(data_bench)
-[ "$mode" = all ] && targets+=(filter_bench net_bench rtl_bench pla01010_bench server_bench action_bench)
+case "$mode" in
+  data) targets=(data_bench) ;;
+  transport) targets=(net_bench server_bench load_bench) ;;
+  all) targets=(data_bench filter_bench net_bench rtl_bench pla01010_bench server_bench action_bench load_bench) ;;
+esac
 cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 
 # The data-set engine against its peers on their own row: each repetition runs
@@ -82,8 +88,38 @@ run_data() {
   echo "bench/report.md: data-set section written" >&2
 }
 
+# The transport's figures: each repetition runs net_bench's two exchanges and
+# server_bench's GetServCli cases back to back, so ratios compare like with like.
+run_transport() {
+  local tout=$out/transport k load0
+  mkdir -p "$tout"
+  load0=$(cut -d' ' -f1-3 /proc/loadavg)
+  for k in $(seq 1 "$reps"); do
+    echo "== transport, repetition $k of $reps" >&2
+    "$build/bench/net_bench" --benchmark_filter='BM_RawTcpPing|BM_CallEcho/packet_rows:0' \
+      --benchmark_min_time="$min_time" --benchmark_out_format=json --benchmark_out="$tout/net_$k.json" >&2
+    "$build/bench/server_bench" --benchmark_filter='GetServCli' --benchmark_min_time="$min_time" \
+      --benchmark_out_format=json --benchmark_out="$tout/servcli_$k.json" >&2
+  done
+  "$build/bench/load_bench" | tee "$tout/load.txt" >&2
+  {
+    echo "$build/bench/net_bench --benchmark_filter='BM_RawTcpPing|BM_CallEcho/packet_rows:0' --benchmark_min_time=$min_time"
+    echo "$build/bench/server_bench --benchmark_filter=GetServCli --benchmark_min_time=$min_time"
+    echo "$build/bench/load_bench    (login, flood, saves; EFET_LOAD_SECONDS=10)"
+    echo "# each of the first two BENCH_REPS=$reps times, interleaved: BENCH_REPS=$reps BENCH_MIN_TIME=$min_time scripts/bench.sh transport"
+  } > "$tout/commands.txt"
+  BENCH_TRANSPORT_OUT=$tout BENCH_LOAD_BEFORE=$load0 BENCH_LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg) \
+    BENCH_DATE=$(date -u '+%Y-%m-%d %H:%M UTC') BENCH_COMMIT=$(git rev-parse --short HEAD) BENCH_REPS=$reps \
+    python3 bench/transport_report.py bench/report.md > /dev/null
+  echo "bench/report.md: transport section written" >&2
+}
+
 if [ "$mode" = data ]; then
   run_data
+  exit 0
+fi
+if [ "$mode" = transport ]; then
+  run_transport
   exit 0
 fi
 
@@ -124,7 +160,10 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 BENCH_OUT=$out BENCH_LOAD_BEFORE=$load_before BENCH_LOAD_AFTER=$load_after BENCH_PG_NOTE=$pg_note \
   BENCH_MIN_TIME=$min_time BENCH_REPS=$reps python3 bench/report.py > "$out/report.md"
-# The data-set section on hand stays until run_data writes it anew.
-python3 bench/data_report.py --keep "$out/report.md" bench/report.md
+# The transport and data-set sections on hand stay until they are written anew.
+cp bench/report.md "$out/previous.md"
+python3 bench/transport_report.py --keep "$out/report.md" "$out/previous.md"
+python3 bench/data_report.py --keep "$out/previous.md" bench/report.md
+run_transport
 run_data
 echo "bench/report.md written" >&2

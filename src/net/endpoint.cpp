@@ -3,14 +3,14 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <mutex>
-#include <semaphore>
+#include <condition_variable>
 
 #include "contracts/result.h"
 #include "net/sodium_init.h"
+#include "platform/rtl/text.h"
 
 namespace net {
 
@@ -22,11 +22,6 @@ const char* const kSessionRefused = "Sessão expirada ou inválida. Entre novame
 const char* const kLoginRefused = "Operador ou senha inválidos.";
 // The same words the module uses when a call meets the database down.
 const char* const kDatabaseDown = "Banco de dados indisponível no momento. Tente novamente em instantes.";
-
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
 
 std::string errorBody(const std::string& message, const char* code = nullptr) {
   Envelope e;
@@ -207,11 +202,41 @@ std::string TokenHash(const std::string& token) {
   return hex;
 }
 
+// The password checks run at once: `slots` for any login, and one more kept
+// for clean logins, those whose operator and address have no failure on
+// record. A guessing flood fails, so its attempts soon queue for the general
+// slots only, and another operator's login does not wait behind them. The
+// order rests on failure counts the guesser already knows, so it tells him
+// nothing about which operators exist.
 struct Endpoint::LoginGate {
   explicit LoginGate(int slots) : slots(std::clamp(slots, 1, 1024)) {}
-  std::counting_semaphore<1024> slots;
+  const int slots;
+  std::mutex m;
+  std::condition_variable freed;
+  int busy = 0;
+  bool cleanBusy = false;
   std::once_flag dummyOnce;
   std::string dummyHash;
+
+  // Returns whether the kept slot was taken.
+  bool acquire(bool clean) {
+    std::unique_lock lock(m);
+    freed.wait(lock, [&] { return busy < slots || (clean && !cleanBusy); });
+    if (busy < slots) {
+      ++busy;
+      return false;
+    }
+    cleanBusy = true;
+    return true;
+  }
+  void release(bool kept) {
+    {
+      std::lock_guard lock(m);
+      if (kept) cleanBusy = false;
+      else --busy;
+    }
+    freed.notify_all();
+  }
 };
 
 Endpoint::Endpoint(contracts::OperatorStore& operators, HttpServerOptions& options)
@@ -228,9 +253,9 @@ Endpoint::Endpoint(contracts::OperatorStore& operators, HttpServerOptions& optio
 Endpoint::~Endpoint() = default;
 
 void Endpoint::addModule(contracts::RemoteModule& module) {
-  modules_[lower(module.ServerName())] = &module;
+  modules_[rtl::LowerCase(module.ServerName())] = &module;
   auto& names = methods_[&module];
-  for (const std::string& m : module.Methods()) names[lower(m)] = m;
+  for (const std::string& m : module.Methods()) names[rtl::LowerCase(m)] = m;
 }
 
 int64_t Endpoint::nowMs() const {
@@ -239,9 +264,7 @@ int64_t Endpoint::nowMs() const {
 
 std::string Endpoint::BearerToken(std::string_view header) {
   constexpr std::string_view scheme = "bearer ";
-  if (header.size() <= scheme.size()) return {};
-  for (size_t i = 0; i < scheme.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(header[i])) != scheme[i]) return {};
+  if (header.size() <= scheme.size() || !rtl::SameText(header.substr(0, scheme.size()), scheme)) return {};
   header.remove_prefix(scheme.size());
   while (!header.empty() && header.front() == ' ') header.remove_prefix(1);
   while (!header.empty() && header.back() == ' ') header.remove_suffix(1);
@@ -281,17 +304,19 @@ std::string Endpoint::authenticate(const std::string& token) {
   return *op;
 }
 
-// Refuses a login that comes too soon after the failures counted under key.
-void Endpoint::checkLoginWait(const std::string& key, int allowed) {
+// Refuses a login that comes too soon after the failures counted under key;
+// returns how many are counted (none once they are older than the longest wait).
+int Endpoint::checkLoginWait(const std::string& key, int allowed) {
   auto f = sessions_->LoginFailures(key);
   int64_t now = nowMs();
   int64_t maxWait = std::chrono::duration_cast<std::chrono::milliseconds>(options_.maxLoginWait).count();
-  if (f.count < allowed || now - f.lastMs > maxWait) return;
+  if (now - f.lastMs > maxWait) return 0;
+  if (f.count < allowed) return f.count;
   int64_t wait = std::chrono::duration_cast<std::chrono::milliseconds>(options_.firstLoginWait).count();
   for (int i = allowed; i < f.count && wait < maxWait; ++i) wait *= 2;
   wait = std::min(wait, maxWait);
   int64_t left = f.lastMs + wait - now;
-  if (left <= 0) return;
+  if (left <= 0) return f.count;
   int64_t seconds = (left + 999) / 1000;
   throw Refusal{429, "Muitas tentativas de entrada sem sucesso. Aguarde " + std::to_string(seconds) +
                          (seconds == 1 ? " segundo" : " segundos") + " antes de tentar novamente."};
@@ -305,26 +330,31 @@ Reply Endpoint::login(std::string_view body, const std::string& sourceAddress, R
   if (op.empty()) throw Refusal{401, kLoginRefused};
   const std::string opKey = "O:" + op.substr(0, 60), addressKey = "E:" + sourceAddress;
   std::optional<std::string> hash;
+  bool clean = false;
   try {
-    checkLoginWait(opKey, options_.loginFailuresPerOperator);
-    checkLoginWait(addressKey, options_.loginFailuresPerAddress);
+    clean = checkLoginWait(opKey, options_.loginFailuresPerOperator) == 0;
+    clean = checkLoginWait(addressKey, options_.loginFailuresPerAddress) == 0 && clean;
     hash = operators_.PasswordHash(op);
   } catch (const Refusal&) {
     throw;
   } catch (const std::exception& e) {
     throw StoreDown(e);
   }
-  gate_->slots.acquire();
-  bool ok;
-  if (hash) {
-    ok = VerifyPassword(*hash, password);
-  } else {
-    // Same work for an unknown operator, so timing does not tell which exist.
-    std::call_once(gate_->dummyOnce, [&] { gate_->dummyHash = HashPassword("-"); });
-    VerifyPassword(gate_->dummyHash, password);
-    ok = false;
+  bool ok = false;
+  {
+    struct Slot {
+      LoginGate& gate;
+      bool kept;
+      ~Slot() { gate.release(kept); }
+    } slot{*gate_, gate_->acquire(clean)};
+    if (hash) {
+      ok = VerifyPassword(*hash, password);
+    } else {
+      // Same work for an unknown operator, so timing does not tell which exist.
+      std::call_once(gate_->dummyOnce, [&] { gate_->dummyHash = HashPassword("-"); });
+      VerifyPassword(gate_->dummyHash, password);
+    }
   }
-  gate_->slots.release();
   try {
     if (!ok) {
       int64_t now = nowMs();
@@ -360,11 +390,11 @@ Reply Endpoint::call(const std::string& operatorCode, std::string_view body, Req
   ctx.operatorCode = operatorCode;
   ctx.clientAddress = log.client;
 
-  auto mod = modules_.find(lower(log.server));
+  auto mod = modules_.find(rtl::LowerCase(log.server));
   if (mod == modules_.end())
     throw Refusal{404, "Servidor de aplicação desconhecido: '" + log.server.substr(0, 60) + "'."};
   const auto& names = methods_.at(mod->second);
-  auto m = names.find(lower(log.method));
+  auto m = names.find(rtl::LowerCase(log.method));
   if (m == names.end())
     throw Refusal{404, "Método desconhecido no servidor " + mod->second->ServerName() + ": '" +
                            log.method.substr(0, 60) + "'."};

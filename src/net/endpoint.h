@@ -58,11 +58,20 @@ RequestLogger StderrRequestLogger();
 struct HttpServerOptions {
   std::string address = "127.0.0.1";
   int port = 0;  // 0: a free port, see HttpServer::port()
-  // Workers kept ready. An open keep-alive connection holds a worker while it
-  // waits for its next request, so more are started while every worker is
-  // busy, up to maxThreads (connections beyond that wait for a free worker).
+  // Threads kept ready. A connection holds no thread while it waits for a
+  // request or sends one; a request holds one while it runs (the modules'
+  // database work blocks). Another is started whenever every thread is
+  // running a request, up to maxThreads, so one is always left to read and
+  // accept (beyond maxThreads running requests, new ones wait).
   size_t threads = 8;
   size_t maxThreads = 256;
+  // Connections kept open from one address, and in all. At either limit the
+  // oldest connection that is only waiting (idle, or still sending its
+  // headers) is closed to make room; a newcomer is refused only when every
+  // connection of its address is running a request. Behind a balancer on this
+  // machine a connection counts under the address it forwards.
+  size_t maxConnectionsPerAddress = 256;
+  size_t maxConnections = 8192;
   std::chrono::seconds sessionTimeout = std::chrono::hours(12);  // sliding
   // Sessions one operator may hold at once; a new login ends the oldest.
   size_t maxSessionsPerOperator = 10;
@@ -70,11 +79,19 @@ struct HttpServerOptions {
   // What is read of a body before its session is known (a login's whole body).
   size_t maxUnauthenticatedBytes = 64u << 10;
   WireLimits limits;  // maxBytes follows maxBodyBytes
+  // A request's headers (and a TLS handshake) must arrive whole within
+  // headerTimeoutSeconds of their first byte, however slowly they trickle in.
+  int headerTimeoutSeconds = 10;
+  // A body, or a reply being written, that makes no progress for this long
+  // ends its connection.
   int readTimeoutSeconds = 30;
   int writeTimeoutSeconds = 30;
+  // An idle keep-alive connection is closed after this; a new connection must
+  // send its first request within headerTimeoutSeconds.
   int keepAliveTimeoutSeconds = 60;
   size_t keepAliveMaxCount = 100000;
-  // Argon2id takes tens of megabytes per check: bound the checks run at once.
+  // Argon2id takes tens of megabytes per check: bound the checks run at once
+  // (one more is kept for logins with no failure on record, see LoginGate).
   int maxConcurrentLogins = 2;
   // Failed logins allowed before each further attempt must wait, counted per
   // operator and per source address (a branch's clerks may share one address);
@@ -83,7 +100,7 @@ struct HttpServerOptions {
   int loginFailuresPerAddress = 20;
   std::chrono::seconds firstLoginWait = std::chrono::seconds(2);
   std::chrono::seconds maxLoginWait = std::chrono::minutes(15);
-  // Both set: HTTPS (the HTTP library is built with OpenSSL).
+  // Both set: HTTPS (OpenSSL).
   std::string certFile;
   std::string keyFile;
   RequestLogger logger;  // empty: standard error
@@ -133,7 +150,7 @@ public:
 
 private:
   std::string newSession(const std::string& op);
-  void checkLoginWait(const std::string& key, int allowed);
+  int checkLoginWait(const std::string& key, int allowed);
   int64_t nowMs() const;
 
   contracts::OperatorStore& operators_;
