@@ -14,6 +14,8 @@ import re
 import statistics
 import sys
 
+from report_section import commands_block, write_section
+
 BEGIN = "<!-- data-set section: scripts/bench.sh data -->"
 END = "<!-- end of data-set section -->"
 
@@ -226,21 +228,9 @@ if wi is not None and we is not None:
       + ("" if max(wi, we) <= 1e6 or wn is None else
          f" (slowest {fmt(max(wi, we) / 1e3)} µs; the allocation-free loop's slowest on the same clock {fmt(wn / 1e3)} µs)"))
 w("")
-w("Commands:")
-w("")
-w("```")
-for line in open(os.path.join(out, "commands.txt")):
-    w(line.rstrip("\n"))
-w("```")
+lines += commands_block(out)
 w(END)
 
 section = "\n".join(lines) + "\n"
-text = open(report, encoding="utf-8").read() if os.path.exists(report) else "# Benchmark report\n\n"
-if BEGIN in text and END in text:
-    head, rest = text.split(BEGIN, 1)
-    tail = rest.split(END, 1)[1].lstrip("\n")
-    text = head + section + ("\n" + tail if tail else "")
-else:
-    text = text.rstrip("\n") + "\n\n" + section
-open(report, "w", encoding="utf-8").write(text)
+write_section(report, BEGIN, END, section)
 print(section)

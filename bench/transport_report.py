@@ -15,6 +15,8 @@ import os
 import statistics
 import sys
 
+from report_section import commands_block, write_section
+
 BEGIN = "<!-- transport section: scripts/bench.sh transport -->"
 END = "<!-- end of transport section -->"
 
@@ -136,27 +138,9 @@ if os.path.exists(load):
     w("```")
     w("")
 
-w("Commands:")
-w("")
-w("```")
-for line in open(os.path.join(out, "commands.txt")):
-    w(line.rstrip("\n"))
-w("```")
+lines += commands_block(out)
 w(END)
 
 section = "\n".join(lines) + "\n"
-text = open(report, encoding="utf-8").read() if os.path.exists(report) else "# Benchmark report\n\n"
-if BEGIN in text and END in text:
-    head, rest = text.split(BEGIN, 1)
-    tail = rest.split(END, 1)[1].lstrip("\n")
-    text = head + section + ("\n" + tail if tail else "")
-else:
-    # Before the data-set section, which stays last.
-    data = "<!-- data-set section: scripts/bench.sh data -->"
-    if data in text:
-        head, tail = text.split(data, 1)
-        text = head.rstrip("\n") + "\n\n" + section + "\n" + data + tail
-    else:
-        text = text.rstrip("\n") + "\n\n" + section
-open(report, "w", encoding="utf-8").write(text)
+write_section(report, BEGIN, END, section, before="<!-- data-set section: scripts/bench.sh data -->")
 print(section)
