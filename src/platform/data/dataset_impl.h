@@ -47,19 +47,6 @@ inline std::vector<std::string> splitNames(std::string_view text) {
   return out;
 }
 
-// Cuts a UTF-8 text to at most n characters.
-inline std::string_view utf8Prefix(std::string_view s, size_t n) {
-  if (s.size() <= n) return s;
-  size_t chars = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-      if (chars == n) return s.substr(0, i);
-      ++chars;
-    }
-  }
-  return s;
-}
-
 inline const char* typeText(TFieldType t) {
   switch (t) {
     case TFieldType::String: return "String";
@@ -93,7 +80,6 @@ using detail::Event;
 using detail::isAscii;
 using detail::splitNames;
 using detail::typeText;
-using detail::utf8Prefix;
 using detail::evDataSetChange;
 using detail::evDataSetScroll;
 using detail::evFieldChange;

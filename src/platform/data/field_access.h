@@ -209,7 +209,7 @@ inline void TClientDataSet::Impl::setText(TField& f, std::string_view s) {
 // The text as a string field keeps it: valid UTF-8, cut to the field's size.
 inline std::string_view TClientDataSet::Impl::fitText(const TField& f, std::string_view s) {
   if (!detail::ValidUtf8(s)) throw rtl::EConvertError("Field '" + f.FieldName() + "': the text is not valid UTF-8");
-  return utf8Prefix(s, static_cast<size_t>(f.Size()));
+  return rtl::Utf8Prefix(s, static_cast<size_t>(f.Size()));
 }
 
 template <class MakeValue>

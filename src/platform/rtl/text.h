@@ -24,6 +24,20 @@ int AnsiCompareText(std::string_view a, std::string_view b);
 // Characters, not bytes.
 size_t Utf8Length(std::string_view text);
 std::string Utf8Copy(std::string_view text, size_t first, size_t count);  // 0-based
+// The first n characters (all of a shorter text), without a copy: the data
+// set cuts every text it stores to its field's size with it. A stray
+// continuation byte stays with the character before it.
+inline std::string_view Utf8Prefix(std::string_view text, size_t n) {
+  if (text.size() <= n) return text;
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (chars == n) return text.substr(0, i);
+      ++chars;
+    }
+  }
+  return text;
+}
 // The text without its last character; the characters one by one.
 std::string Utf8DropLast(std::string_view text);
 std::vector<std::string> Utf8Split(std::string_view text);
