@@ -27,3 +27,13 @@ def write_section(report, begin, end, section, before=None):
     else:
         text = text.rstrip("\n") + "\n\n" + section
     open(report, "w", encoding="utf-8").write(text)
+
+
+def keep_section(new_path, old_path, begin, end):
+    """`--keep NEW OLD`: NEW (the rest of the report, just written) replaces
+    OLD, with OLD's marked section carried over until it is measured anew."""
+    new = open(new_path, encoding="utf-8").read()
+    old = open(old_path, encoding="utf-8").read() if os.path.exists(old_path) else ""
+    if begin in old and end in old:
+        new = new.rstrip("\n") + "\n\n" + begin + old.split(begin, 1)[1].split(end, 1)[0] + end + "\n"
+    open(old_path, "w", encoding="utf-8").write(new)

@@ -15,19 +15,13 @@ import os
 import statistics
 import sys
 
-from report_section import commands_block, write_section
+from report_section import commands_block, keep_section, write_section
 
 BEGIN = "<!-- transport section: scripts/bench.sh transport -->"
 END = "<!-- end of transport section -->"
 
 if len(sys.argv) == 4 and sys.argv[1] == "--keep":
-    # --keep NEW OLD: NEW (the rest of the report, just written) replaces OLD,
-    # with OLD's transport section carried over until it is measured anew.
-    new = open(sys.argv[2], encoding="utf-8").read()
-    old = open(sys.argv[3], encoding="utf-8").read() if os.path.exists(sys.argv[3]) else ""
-    if BEGIN in old and END in old:
-        new = new.rstrip("\n") + "\n\n" + BEGIN + old.split(BEGIN, 1)[1].split(END, 1)[0] + END + "\n"
-    open(sys.argv[3], "w", encoding="utf-8").write(new)
+    keep_section(sys.argv[2], sys.argv[3], BEGIN, END)
     sys.exit(0)
 
 out = os.environ["BENCH_TRANSPORT_OUT"]
