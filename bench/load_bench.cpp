@@ -168,10 +168,7 @@ void Saves() {
       const std::string branch = kBranches[(i / 2) % kBranches.size()];
       const auto ops = OperatorsOf(branch);
       const std::string op = ops[i % 2 == 0 ? 0 : ops.size() - 1];
-      std::string password;
-      for (const auto& o : Operators())
-        if (o.code == op) password = o.password;
-      Clerk clerk(co.port(), op, password, branch, stats, ledger);
+      Clerk clerk(co.port(), op, PasswordOf(op), branch, stats, ledger);
       clerk.Login();
       for (int it = 0; Clock::now() < end; ++it) {
         rtl::TDateTime day = co.today - (1 + i * 3 + it % 3);

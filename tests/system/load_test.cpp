@@ -52,10 +52,7 @@ Result RunLoad(const std::string& conninfo, int port, int sessions, double secon
       const std::string branch = kBranches[(i / 2) % kBranches.size()];
       const auto ops = OperatorsOf(branch);
       const std::string op = ops[i % 2 == 0 ? 0 : ops.size() - 1];
-      std::string password;
-      for (const auto& o : Operators())
-        if (o.code == op) password = o.password;
-      Clerk clerk(port, op, password, branch, stats, ledger);
+      Clerk clerk(port, op, PasswordOf(op), branch, stats, ledger);
       bool waited = false, paired = false;
       try {
         clerk.Login();

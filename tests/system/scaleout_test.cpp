@@ -110,12 +110,6 @@ private:
   std::string log_;
 };
 
-std::string PasswordOf(const std::string& op) {
-  for (const auto& o : Operators())
-    if (o.code == op) return o.password;
-  return {};
-}
-
 }  // namespace
 
 TEST(ScaleOut, ClerksGoOnThroughTheBalancerWhileServersDieAndRestart) {

@@ -53,6 +53,12 @@ std::vector<std::string> OperatorsOf(const std::string& branch) {
   return r;
 }
 
+std::string PasswordOf(const std::string& op) {
+  for (const auto& o : Operators())
+    if (o.code == op) return o.password;
+  return {};
+}
+
 void BuildCompany(const std::string& conninfo, rtl::TDateTime today) {
   auto c = db::Open(conninfo);
   server::EnsureSchema(*c);

@@ -49,6 +49,7 @@ struct Operator {
 const std::vector<Operator>& Operators();
 // The operators that may use a branch (at least two each).
 std::vector<std::string> OperatorsOf(const std::string& branch);
+std::string PasswordOf(const std::string& op);
 
 // Creates the schema and the company; `today` is every branch's processing date.
 void BuildCompany(const std::string& conninfo, rtl::TDateTime today);
