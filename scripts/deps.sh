@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libbenchmark-dev
   libsqlite3-dev postgresql
-  nlohmann-json3-dev libcpp-httplib-dev libsodium-dev libsimdjson-dev libboost-dev libssl-dev
+  nlohmann-json3-dev libcpp-httplib-dev libsodium-dev libsimdjson-dev libzstd-dev libboost-dev libssl-dev
   qt6-base-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev
   xvfb xauth fonts-dejavu-core fontconfig poppler-utils
   tango-icon-theme xdotool x11-apps netpbm

@@ -8,6 +8,9 @@
 #include <limits>
 #include <random>
 
+#include <sodium.h>
+#include <zstd.h>
+
 #include "platform/data/dataset.h"
 #include "platform/data/packet.h"
 
@@ -291,6 +294,154 @@ TEST(PacketMalformed, ValidPacketWrittenByHandLoads) {
   ds.Next();
   EXPECT_TRUE(std::signbit(ds.FieldByName("F").AsFloat()));
   EXPECT_EQ(PacketFieldDefs(ds.Data()).size(), 2u);
+}
+
+// ---- packed deltas
+
+// Every row of a reader: status, mask, and the values' texts.
+std::vector<std::string> rowsOf(const rtl::DataPacket& p) {
+  std::vector<std::string> out;
+  PacketReader r(p);
+  while (r.Next()) {
+    std::string row = std::to_string(static_cast<int>(r.Status())) + "|";
+    for (size_t i = 0; i < r.Values().size(); ++i)
+      row += r.Values()[i].debugString() + "/" + r.OldValues()[i].debugString() + (r.Changed()[i] ? "*" : "") + "|";
+    out.push_back(row);
+  }
+  return out;
+}
+
+// The same rows written again, packed or not.
+rtl::DataPacket rewritten(const rtl::DataPacket& p, size_t packFrom) {
+  PacketReader r(p);
+  PacketWriter w(r.FieldDefs(), PacketKind::Delta);
+  w.PackFrom(packFrom);
+  while (r.Next()) {
+    switch (r.Status()) {
+      case TUpdateStatus::Modified: w.AddModified(r.Values(), r.OldValues()); break;
+      case TUpdateStatus::Inserted: w.AddInserted(r.Values()); break;
+      default: w.AddDeleted(r.Values()); break;
+    }
+  }
+  return w.Finish();
+}
+
+std::string base64(std::string_view bytes) {
+  std::string b(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(b.data(), b.size(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                    sodium_base64_VARIANT_ORIGINAL);
+  b.pop_back();
+  return b;
+}
+
+std::string zstdFrame(std::string_view text) {
+  std::string z(ZSTD_compressBound(text.size()), '\0');
+  z.resize(ZSTD_compress(z.data(), z.size(), text.data(), text.size(), 3));
+  return z;
+}
+
+rtl::DataPacket packedRaw(const std::string& zrows) {
+  return rtl::DataPacket(R"({"packet":"efet","version":1,"kind":"delta",)"
+                         R"("fields":[{"name":"S","type":"string","size":4},{"name":"F","type":"float"}],"zrows":)" +
+                         zrows + "}");
+}
+
+// A delta of many edits travels packed, in a fraction of its bytes, and reads
+// back as exactly the rows the unpacked form holds: every original the
+// server compares is there, changed or not.
+TEST(PacketPacked, ABigDeltaIsPackedAndReadsBackAsTheSameRows) {
+  TClientDataSet ds;
+  ds.FieldDefs() = {{"K", TFieldType::String, 10},
+                    {"N", TFieldType::String, 60},
+                    {"Q", TFieldType::Float},
+                    {"D", TFieldType::DateTime},
+                    {"I", TFieldType::Integer},
+                    {"B", TFieldType::Boolean}};
+  ds.CreateDataSet();
+  const char* words[] = {"Café", "Grill", "Norte", "Açaí", "Central", "Restaurante", "\"aspas\"", "Mercado"};
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i) {
+    ds.Append();
+    ds.FieldByName("K").SetAsString("C" + std::to_string(100000 + i));
+    std::string name;
+    for (int w = 0; w < 5; ++w) name += std::string(words[rng() % 8]) + " ";
+    ds.FieldByName("N").SetAsString(name);
+    ds.FieldByName("Q").SetAsFloat(i * 0.25);
+    if (i % 7) ds.FieldByName("D").SetAsDateTime(45000 + i % 30);
+    ds.FieldByName("I").SetAsInteger(i * 1000003LL);
+    ds.FieldByName("B").SetAsBoolean(i % 2);
+    ds.Post();
+  }
+  ds.MergeChangeLog();
+  ds.First();
+  for (int i = 0; i < 300; ++i, ds.Next()) {
+    if (i % 3 == 0) continue;
+    ds.Edit();
+    ds.FieldByName("Q").SetAsFloat(i + 0.5);
+    if (i % 5 == 0) ds.FieldByName("N").Clear();
+    ds.Post();
+  }
+  ds.First();
+  ds.Delete();
+  ds.Append();
+  ds.FieldByName("K").SetAsString("NOVO");
+  ds.Post();
+
+  auto delta = ds.Delta();
+  const std::string& bytes = delta.bytes();
+  EXPECT_NE(bytes.find(R"("zrows":")"), std::string::npos);
+  EXPECT_EQ(bytes.find(R"("rows")"), std::string::npos);
+  auto plain = rewritten(delta, SIZE_MAX);
+  EXPECT_EQ(plain.bytes().find("zrows"), std::string::npos);
+  EXPECT_LT(bytes.size() * 2, plain.bytes().size());
+  auto rows = rowsOf(delta);
+  EXPECT_EQ(rows.size(), 202u);
+  EXPECT_EQ(rows, rowsOf(plain));
+  EXPECT_EQ(rows, rowsOf(rewritten(delta, 0)));
+
+  // Small deltas stay readable text; forced, even one row packs.
+  auto one = raw(R"([4,[1],"ab",2.5,1.5])", "delta");
+  EXPECT_EQ(rewritten(one, 2048).bytes().find("zrows"), std::string::npos);
+  auto packedOne = rewritten(one, 0);
+  EXPECT_NE(packedOne.bytes().find("zrows"), std::string::npos);
+  EXPECT_EQ(rowsOf(packedOne), rowsOf(one));
+}
+
+// Packed rows that cannot be trusted are refused before any row is read,
+// with the same error as any malformed packet.
+TEST(PacketPacked, DamagedPackedRowsAreRefused) {
+  const std::string good = R"([[4,[1],"ab",2.5,1.5],[2,"cd",3]])";
+  ASSERT_EQ(rowsOf(packedRaw('"' + base64(zstdFrame(good)) + '"')).size(), 2u);
+  std::string frame = zstdFrame(good);
+  std::string noSize(ZSTD_compressBound(good.size()), '\0');
+  {
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
+    noSize.resize(ZSTD_compress2(c, noSize.data(), noSize.size(), good.data(), good.size()));
+    ZSTD_freeCCtx(c);
+  }
+  std::vector<std::string> bad = {
+      "12",                                                          // not a text
+      R"("!!!not base64")",                                          //
+      '"' + base64("plain bytes, not a frame") + '"',                //
+      '"' + base64(frame.substr(0, frame.size() - 3)) + '"',         // cut short
+      '"' + base64(frame + "trailing") + '"',                        //
+      '"' + base64(noSize) + '"',                                    // no declared size
+      '"' + base64(zstdFrame(std::string(4 << 20, ' ') + "[]")) + '"',  // more than 256 times its packed size
+      '"' + base64(zstdFrame(R"({"a":1})")) + '"',                    // not an array
+      '"' + base64(zstdFrame(R"([[4,[1],"ab",2.5)")) + '"',          // broken JSON
+      '"' + base64("") + '"',                                        //
+  };
+  for (auto& z : bad) {
+    SCOPED_TRACE(z.substr(0, 60));
+    EXPECT_THROW(rowsOf(packedRaw(z)), rtl::EDatabaseError);
+  }
+  // Rows inside are checked as ever.
+  EXPECT_THROW(rowsOf(packedRaw('"' + base64(zstdFrame(R"([[4,[2],"ab",2.5,1.5]])")) + '"')), rtl::EDatabaseError);
+  // Plain and packed rows together are ambiguous.
+  EXPECT_THROW(rowsOf(rtl::DataPacket(R"({"packet":"efet","version":1,"kind":"delta","fields":[{"name":"S","type":"string"}],"rows":[],"zrows":")" +
+                                     base64(zstdFrame("[]")) + "\"}")),
+               rtl::EDatabaseError);
 }
 
 }  // namespace

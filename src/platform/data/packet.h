@@ -21,6 +21,12 @@
 // shortest text that reads back to the same bits; NaN and infinities as the
 // strings "NaN", "Infinity", "-Infinity". The data set writes modified rows
 // in the compact form; PacketWriter writes the full one; both are read alike.
+// A delta of 2 KiB of rows or more is written packed: "rows" gives way to
+//   "zrows":"<base64 of the zstd frame of the rows array's text>"
+// which reads back as the very same rows, so whoever reads the delta sees
+// every value it would see unpacked (the server checks originals of fields
+// that did not change, so none can be left out), in about a third of the
+// bytes. The frame must declare its size, at most 256 times the packed one.
 // A data packet holds every row with its pending change, so loading it
 // restores the change log; a delta holds only the changes. Anything that does not match its own metadata (a wrong
 // count of values, a value of the wrong type, an unknown state) raises
@@ -57,6 +63,9 @@ public:
   size_t RowCount() const;
   // Hint for the size of the output, to avoid regrowing the buffer.
   void Reserve(size_t bytes);
+  // A delta whose rows take at least this many bytes of text is written
+  // packed (2 KiB unless set; 0 packs every delta, SIZE_MAX none).
+  void PackFrom(size_t bytes);
 
   // Whole rows of variants, one value per field in the order of FieldDefs.
   // Empty and Null are both written as null; numbers go to float, datetime
