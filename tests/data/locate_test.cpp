@@ -178,4 +178,63 @@ TEST(LocateIndex, FollowsRowsMovedByEdits) {
   EXPECT_EQ(ds.FieldByName("CD").AsString(), "C1205");  // before "C121" byte by byte
 }
 
+// With no index Locate scans, trying first the key that turns down most rows
+// of a sample and comparing texts without copies. It must find what the
+// rules find, case-insensitive and partial included, on texts of every case,
+// with accents and of several lengths.
+TEST(LocateScan, FindsWhatTheRulesFindOnRandomTexts) {
+  std::mt19937 rng(99);
+  auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const char* pieces[] = {"a", "A", "b", "B", "ç", "Ç", "é", "É", "ab", "AB", "çã"};
+  auto text = [&] {
+    std::string s;
+    for (int i = below(4); i > 0; --i) s += pieces[below(11)];
+    return s;
+  };
+  TClientDataSet ds("cdsScan");
+  ds.FieldDefs() = {{"A", TFieldType::String, 12}, {"B", TFieldType::String, 12}, {"N", TFieldType::Integer}};
+  ds.CreateDataSet();
+  for (int i = 0; i < 1500; ++i) {
+    ds.Append();
+    if (below(15)) ds.FieldByName("A").SetAsString(text());
+    if (below(15)) ds.FieldByName("B").SetAsString(below(3) ? text() : "fixo");
+    ds.FieldByName("N").SetAsInteger(below(40));
+    ds.Post();
+  }
+  int located = 0, missed = 0;
+  const std::vector<std::vector<std::string>> keySets = {{"A"}, {"A", "B"}, {"B", "A", "N"}, {"N", "B"}};
+  for (int q = 0; q < 1500; ++q) {
+    const auto& fields = keySets[static_cast<size_t>(below(4))];
+    std::vector<Variant> keys;
+    int from = 1 + below(ds.RecordCount());
+    for (auto& f : fields) {
+      TField& field = ds.FieldByName(f);
+      Variant v = ds.RecordValue(from, field);
+      if (below(4) == 0) v = field.DataType() == TFieldType::String ? Variant(text()) : Variant(below(40));
+      if (v.isString() && below(3) == 0) v = Variant(rtl::AnsiLowerCase(v.asStringRef()));
+      keys.push_back(v);
+    }
+    TLocateOptions opt;
+    opt.CaseInsensitive = below(2) == 0;
+    opt.PartialKey = below(2) == 0;
+    if (opt.PartialKey)
+      for (auto& k : keys)
+        if (k.isString() && k.asStringRef().size() > 1 && below(2)) k = Variant(k.asStringRef().substr(0, 1));
+
+    int expected = -1;
+    for (int r = 1; r <= ds.RecordCount() && expected < 0; ++r)
+      if (matches(ds, r, fields, keys, opt)) expected = r;
+    std::string names;
+    for (auto& n : fields) names += (names.empty() ? "" : ";") + n;
+    ds.First();
+    bool found = ds.Locate(names, keys.size() == 1 ? keys[0] : Variant(rtl::VariantArray(keys)), opt);
+    SCOPED_TRACE("query " + std::to_string(q) + " keys " + names);
+    ASSERT_EQ(found, expected > 0);
+    if (found) ASSERT_EQ(ds.RecNo(), expected);
+    (found ? located : missed)++;
+  }
+  EXPECT_GT(located, 500);
+  EXPECT_GT(missed, 100);
+}
+
 }  // namespace

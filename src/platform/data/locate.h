@@ -51,21 +51,21 @@ inline auto TClientDataSet::Impl::makeKeys(std::string_view keyFields, const Var
 }
 
 inline bool TClientDataSet::Impl::textMatches(std::string_view cell, const Key& k, const TLocateOptions& opt) {
-  if (!opt.CaseInsensitive) {
-    if (opt.PartialKey)
-      return cell.substr(0, std::min(cell.size(), k.text.size())) == k.text && cell.size() >= k.text.size();
-    return cell == k.text;
-  }
-  std::string up;
-  if (isAscii(cell)) {
-    up.assign(cell);
-    for (auto& ch : up)
+  const std::string& key = k.text;
+  // Lengths decide first where the compared text is the cell's own bytes.
+  if (!opt.CaseInsensitive || isAscii(cell)) {
+    if (opt.PartialKey ? cell.size() < key.size() : cell.size() != key.size()) return false;
+    if (!opt.CaseInsensitive) return cell.compare(0, key.size(), key) == 0;
+    for (size_t i = 0; i < key.size(); ++i) {  // upper-cased byte by byte: no copy
+      char ch = cell[i];
       if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
-  } else {
-    up = rtl::AnsiUpperCase(cell);
+      if (ch != key[i]) return false;
+    }
+    return true;
   }
-  if (opt.PartialKey) return up.size() >= k.text.size() && up.compare(0, k.text.size(), k.text) == 0;
-  return up == k.text;
+  std::string up = rtl::AnsiUpperCase(cell);
+  if (opt.PartialKey) return up.size() >= key.size() && up.compare(0, key.size(), key) == 0;
+  return up == key;
 }
 
 inline bool TClientDataSet::Impl::keyMatches(const Key& k, int32_t r, const TLocateOptions& opt) {
@@ -163,11 +163,29 @@ inline int TClientDataSet::Impl::find(const std::vector<Key>& keys, const TLocat
       if (rowMatches(keys, *at, opt)) return static_cast<int>(at - view.begin());
     return -1;
   }
+  // The scan. A row is turned down by its first key that differs, so the
+  // key that differs most often goes first: the one that matches fewest rows
+  // of a sample. Calculated keys keep the order given (computing them runs
+  // the application's code).
+  std::vector<const Key*> order;
+  for (auto& k : keys) order.push_back(&k);
+  bool stored = std::all_of(keys.begin(), keys.end(), [](const Key& k) { return k.col >= 0; });
+  constexpr size_t kSample = 64;
+  if (stored && keys.size() > 1 && view.size() >= 4 * kSample) {
+    std::vector<std::pair<int, size_t>> hits(keys.size());
+    for (size_t j = 0; j < keys.size(); ++j) hits[j] = {0, j};
+    for (size_t i = 0; i < kSample; ++i) {
+      int32_t r = view[i * (view.size() / kSample)];
+      for (size_t j = 0; j < keys.size(); ++j) hits[j].first += keyMatches(keys[j], r, opt);
+    }
+    std::stable_sort(hits.begin(), hits.end());
+    for (size_t j = 0; j < keys.size(); ++j) order[j] = &keys[hits[j].second];
+  }
   for (size_t i = 0; i < view.size(); ++i) {
     int32_t r = view[i];
     bool ok = true;
-    for (auto& k : keys)
-      if (!keyMatches(k, r, opt)) {
+    for (const Key* k : order)
+      if (!keyMatches(*k, r, opt)) {
         ok = false;
         break;
       }
