@@ -4,6 +4,8 @@
 #include <sodium.h>
 #include <zstd.h>
 
+#include <sys/mman.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -47,6 +49,22 @@ TFieldType FieldTypeFromName(std::string_view name) {
 }
 
 namespace detail {
+
+void AdviseHugePages(void* data, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  // A packet of many megabytes written once: faulting its pages in 2 MiB
+  // at a time instead of 4 KiB spares most of the faults, a large share of
+  // writing it on a virtual machine.
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  if (bytes < 2 * kHuge) return;
+  auto begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
 
 bool ValidUtf8(std::string_view text) {
   for (unsigned char c : text)
@@ -196,7 +214,10 @@ const std::vector<TFieldDef>& PacketWriter::FieldDefs() const { return s_->defs;
 PacketKind PacketWriter::Kind() const { return s_->kind; }
 size_t PacketWriter::RowCount() const { return s_->rows; }
 void PacketWriter::PackFrom(size_t bytes) { s_->packFrom = bytes; }
-void PacketWriter::Reserve(size_t bytes) { s_->out.reserve(bytes + simdjson::SIMDJSON_PADDING); }
+void PacketWriter::Reserve(size_t bytes) {
+  s_->out.reserve(bytes + simdjson::SIMDJSON_PADDING);
+  detail::AdviseHugePages(s_->out.data(), s_->out.capacity());
+}
 
 void PacketWriter::BeginRow(TUpdateStatus status) {
   auto& s = *s_;

@@ -62,5 +62,8 @@ struct WriterAccess {
 void AppendJsonString(std::string& out, std::string_view text);
 void AppendJsonDouble(std::string& out, double value);
 bool ValidUtf8(std::string_view text);
+// Asks for huge pages under a large buffer about to be filled (a hint; no
+// effect where the system has none).
+void AdviseHugePages(void* data, size_t bytes);
 
 }  // namespace data::detail
