@@ -380,10 +380,9 @@ void PacketWriter::AddModified(const std::vector<Variant>& newValues, const std:
 
 namespace {
 
-
 // A delta's rows as "zrows": the text of the rows array, compressed and in
 // base64. Every value of every row still travels (the reader gets back the
-// same rows), only in a third of the bytes: names repeat words, keys and
+// same rows), in under half the bytes: names repeat words, keys and
 // numbers repeat digits.
 std::string packRows(const std::string& out, size_t rowsKey, bool always) {
   // The context and the frame's buffer are kept between deltas: fresh ones
@@ -400,8 +399,8 @@ std::string packRows(const std::string& out, size_t rowsKey, bool always) {
   std::string& z = scratch.z;
   z.resize(ZSTD_compressBound(rows.size()));
   size_t zn = ZSTD_compressCCtx(scratch.cctx.get(), z.data(), z.size(), rows.data(), rows.size(), 1);
-  if (!ZSTD_isError(zn) && (always || sodium_base64_encoded_len(zn, sodium_base64_VARIANT_ORIGINAL) + 16 < rows.size())) {
-    size_t b64 = sodium_base64_encoded_len(zn, sodium_base64_VARIANT_ORIGINAL);  // with its NUL
+  size_t b64 = ZSTD_isError(zn) ? 0 : sodium_base64_encoded_len(zn, sodium_base64_VARIANT_ORIGINAL);  // with its NUL
+  if (b64 && (always || b64 + 16 < rows.size())) {
     packed.reserve(rowsKey + b64 + 16 + simdjson::SIMDJSON_PADDING);
     packed.append(out, 0, rowsKey);
     packed += R"("zrows":")";

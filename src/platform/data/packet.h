@@ -25,8 +25,8 @@
 //   "zrows":"<base64 of the zstd frame of the rows array's text>"
 // which reads back as the very same rows, so whoever reads the delta sees
 // every value it would see unpacked (the server checks originals of fields
-// that did not change, so none can be left out), in about a third of the
-// bytes. The frame must declare its size, at most 256 times the packed one.
+// that did not change, so none can be left out), in under half the bytes.
+// The frame must declare its size, at most 256 times the packed one.
 // A data packet holds every row with its pending change, so loading it
 // restores the change log; a delta holds only the changes. Anything that does not match its own metadata (a wrong
 // count of values, a value of the wrong type, an unknown state) raises
