@@ -405,6 +405,14 @@ TEST(PacketPacked, ABigDeltaIsPackedAndReadsBackAsTheSameRows) {
   auto packedOne = rewritten(one, 0);
   EXPECT_NE(packedOne.bytes().find("zrows"), std::string::npos);
   EXPECT_EQ(rowsOf(packedOne), rowsOf(one));
+
+  // Rows that would pack beyond what a reader accepts travel unpacked.
+  PacketWriter same({{"S", TFieldType::String, 5000}}, PacketKind::Delta);
+  same.PackFrom(0);
+  for (int i = 0; i < 40; ++i) same.AddInserted({Variant(std::string(4000, 'x'))});
+  auto repeated = same.Finish();
+  EXPECT_EQ(repeated.bytes().find("zrows"), std::string::npos);
+  EXPECT_EQ(rowsOf(repeated).size(), 40u);
 }
 
 // Packed rows that cannot be trusted are refused before any row is read,

@@ -24,6 +24,10 @@ constexpr std::string_view kTypeNames[] = {"string", "float", "datetime", "integ
 // Deltas at least this long are packed; below it the frame and the base64
 // padding cost more than they save.
 constexpr size_t kPackFrom = 2048;
+// Packed rows unpack to at most this many times their packed size: the
+// bound keeps a forged frame from claiming gigabytes. Rows that pack
+// tighter (a text of one letter repeated) are written unpacked.
+constexpr unsigned long long kMaxUnpackRatio = 256;
 // Scratch buffers larger than this are given back rather than kept.
 constexpr size_t kKeepScratch = size_t{1} << 25;
 
@@ -400,7 +404,7 @@ std::string packRows(const std::string& out, size_t rowsKey, bool always) {
   z.resize(ZSTD_compressBound(rows.size()));
   size_t zn = ZSTD_compressCCtx(scratch.cctx.get(), z.data(), z.size(), rows.data(), rows.size(), 1);
   size_t b64 = ZSTD_isError(zn) ? 0 : sodium_base64_encoded_len(zn, sodium_base64_VARIANT_ORIGINAL);  // with its NUL
-  if (b64 && (always || b64 + 16 < rows.size())) {
+  if (b64 && (always || b64 + 16 < rows.size()) && rows.size() <= kMaxUnpackRatio * zn) {
     packed.reserve(rowsKey + b64 + 16 + simdjson::SIMDJSON_PADDING);
     packed.append(out, 0, rowsKey);
     packed += R"("zrows":")";
@@ -626,11 +630,6 @@ PacketParser::~PacketParser() {
     parserPool.give(std::move(s_->rowsParser));
   }
 }
-
-// Rows unpack to at most this many times their packed size: real rows pack
-// to a tenth or a twentieth, and the bound keeps a forged frame from
-// claiming gigabytes.
-constexpr unsigned long long kMaxUnpackRatio = 256;
 
 void PacketParser::State::unpackRows(std::string_view b64) {
   std::string z(b64.size() / 4 * 3 + 3, '\0');
