@@ -23,8 +23,9 @@
 
 namespace data::detail {
 
-// Bytes held in the mappings of every RowVector, which the allocator's own
-// figures do not see: the benchmark's heap per row adds them.
+// Bytes the engine maps itself (the mappings of every RowVector, the slabs
+// column chunks are carved from), which the allocator's own figures do not
+// see: the benchmark's heap per row adds them.
 inline std::atomic<size_t> rowVectorMappedBytes{0};
 
 template <class T>
