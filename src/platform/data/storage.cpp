@@ -21,9 +21,12 @@ namespace data::detail {
 
 namespace {
 // Chunks are carved from slabs of 2 MiB, aligned so that the kernel can back
-// each with one huge page: a million-row data set then faults its memory in
-// a few hundred times rather than fifty thousand, and walks it with far
-// fewer TLB misses. A chunk given back serves the next chunk of its size; a
+// each with one huge page. Slabs for room asked for at once (a load sizing
+// its columns ahead) are advised so: a million-row load then faults its
+// memory in a few hundred times rather than fifty thousand. Slabs for rows
+// appended one at a time are not, since one huge page's fault (clearing 2 MiB)
+// would stall that single insert for milliseconds, where small pages spread
+// the cost over the rows. A chunk given back serves the next chunk of its size; a
 // slab whose chunks are all given back is kept whole for reuse (up to a
 // bound) or returned to the system. Blocks of half a slab or more (long
 // texts) go to the ordinary heap.
@@ -40,7 +43,7 @@ struct ChunkPool {
   std::unordered_map<uintptr_t, Slab> slabs;       // by base address
   std::vector<std::pair<size_t, void*>> freeChunks;  // given back, inside slabs still in use
   std::vector<void*> freeSlabs;
-  uintptr_t current = 0;  // the slab new chunks are carved from
+  uintptr_t current[2] = {0, 0};  // the slabs new chunks are carved from: appending, bulk
   size_t freeChunkBytes = 0;
 };
 
@@ -51,7 +54,7 @@ ChunkPool& pool() {
 
 uintptr_t slabOf(const void* m) { return reinterpret_cast<uintptr_t>(m) & ~(kSlab - 1); }
 
-void* mapSlab() {
+void* mapSlab(bool huge) {
 #if defined(__linux__)
   // Twice the size, then the unaligned ends cut off.
   void* q = mmap(nullptr, 2 * kSlab, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -59,10 +62,11 @@ void* mapSlab() {
   auto a = reinterpret_cast<uintptr_t>(q), b = (a + kSlab - 1) & ~(kSlab - 1);
   if (b > a) munmap(q, b - a);
   if (b + kSlab < a + 2 * kSlab) munmap(reinterpret_cast<void*>(b + kSlab), a + 2 * kSlab - b - kSlab);
-  madvise(reinterpret_cast<void*>(b), kSlab, MADV_HUGEPAGE);
+  if (huge) madvise(reinterpret_cast<void*>(b), kSlab, MADV_HUGEPAGE);
   rowVectorMappedBytes += kSlab;
   return reinterpret_cast<void*>(b);
 #else
+  (void)huge;
   void* q = std::aligned_alloc(kSlab, kSlab);
   if (!q) throw std::bad_alloc();
   return q;
@@ -89,13 +93,12 @@ void retireSlab(ChunkPool& p, uintptr_t base) {
       fc.pop_back();
     }
   p.slabs.erase(base);
-  if (p.current == base) p.current = 0;
   if (p.freeSlabs.size() < ChunkPool::kMaxFreeSlabs) p.freeSlabs.push_back(reinterpret_cast<void*>(base));
   else unmapSlab(reinterpret_cast<void*>(base));
 }
 }  // namespace
 
-void* takeChunk(size_t bytes) {
+void* takeChunk(size_t bytes, bool bulk) {
   if (bytes >= kSlab / 2) return ::operator new(bytes);
   auto& p = pool();
   std::lock_guard<std::mutex> lock(p.mutex);
@@ -108,19 +111,20 @@ void* takeChunk(size_t bytes) {
       ++p.slabs[slabOf(m)].live;
       return m;
     }
-  if (p.current == 0 || p.slabs[p.current].used + bytes > kSlab) {
+  uintptr_t& cur = p.current[bulk ? 1 : 0];
+  if (cur == 0 || p.slabs[cur].used + bytes > kSlab) {
     void* s;
     if (!p.freeSlabs.empty()) {
-      s = p.freeSlabs.back();
+      s = p.freeSlabs.back();  // its pages already faulted in, whichever way
       p.freeSlabs.pop_back();
     } else {
-      s = mapSlab();
+      s = mapSlab(bulk);
     }
-    p.current = reinterpret_cast<uintptr_t>(s);
-    p.slabs[p.current] = Slab{};
+    cur = reinterpret_cast<uintptr_t>(s);
+    p.slabs[cur] = Slab{};
   }
-  Slab& s = p.slabs[p.current];
-  void* m = reinterpret_cast<void*>(p.current + s.used);
+  Slab& s = p.slabs[cur];
+  void* m = reinterpret_cast<void*>(cur + s.used);
   s.used += bytes;
   ++s.live;
   return m;
@@ -133,7 +137,7 @@ void giveChunk(void* m, size_t bytes) {
   uintptr_t base = slabOf(m);
   Slab& s = p.slabs[base];
   if (--s.live == 0) {
-    if (base == p.current) {
+    if (base == p.current[0] || base == p.current[1]) {
       // Carving starts over; chunks given back earlier are part of that room.
       for (size_t i = p.freeChunks.size(); i-- > 0;)
         if (slabOf(p.freeChunks[i].second) == base) {
@@ -155,7 +159,8 @@ size_t pooledChunkBytes() {
   auto& p = pool();
   std::lock_guard<std::mutex> lock(p.mutex);
   size_t tail = 0;
-  if (p.current) tail = kSlab - p.slabs[p.current].used;
+  for (uintptr_t c : p.current)
+    if (c) tail += kSlab - p.slabs[c].used;
   return p.freeSlabs.size() * kSlab + p.freeChunkBytes + tail;
 }
 

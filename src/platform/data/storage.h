@@ -27,7 +27,8 @@ namespace data::detail {
 // bound) for the next, so that loading after freeing reuses pages already
 // mapped instead of faulting fresh ones in, whatever the allocator decides
 // to give back to the system.
-void* takeChunk(size_t bytes);
+// bulk: room asked for at once (a reserve), not grown by an append.
+void* takeChunk(size_t bytes, bool bulk = false);
 void giveChunk(void* p, size_t bytes);
 // Bytes kept for reuse: in the allocator's figures, but held by no data set.
 size_t pooledChunkBytes();
@@ -76,7 +77,7 @@ public:
   }
   // Room for n elements in all, allocated now rather than while appending.
   void reserve(size_t n) {
-    if (n > cap_) grow(n);
+    if (n > cap_) grow(n, true);
   }
   void clear() {
     freeRest();
@@ -143,7 +144,7 @@ private:
     }
     cap_ = n;
   }
-  void grow(size_t need) {
+  void grow(size_t need, bool bulk = false) {
     // The first chunk doubles while small, then takes the chunk's whole size
     // at once, so that no growth copies more than kSmall bytes into fresh
     // pages (each a fault); then whole chunks are added.
@@ -155,7 +156,7 @@ private:
     while (cap_ < need) {
       chunks_.push_back(nullptr);
       spans_.push_back(1);
-      chunks_.back() = static_cast<T*>(takeChunk(kChunk * sizeof(T)));
+      chunks_.back() = static_cast<T*>(takeChunk(kChunk * sizeof(T), bulk));
       cap_ += kChunk;
     }
   }
