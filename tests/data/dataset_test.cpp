@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -595,6 +596,115 @@ TEST(Storage, FreedChunksAreReusedAndShortTextsStayExact) {
   auto c = make("C", n);
   check(*b, "B", n);
   check(*c, "C", n);
+  // A load sizes its columns ahead, in slabs of its own; freeing the rows
+  // it was loaded from and appending more leaves it whole.
+  TClientDataSet d;
+  d.SetData(b->Data());
+  b.reset();
+  auto e = make("E", n);
+  check(d, "B", n);
+  check(*c, "C", n);
+  check(*e, "E", n);
+}
+
+// Texts longer than a chunk of a column's text take a block of chunks of
+// their own: they read back whole, the texts around them too, from the
+// first row on, through Data and SetData, an edit and a copy.
+TEST(Storage, TextsLongerThanAChunkKeepEveryByte) {
+  auto text = [](int len, char seed) {
+    std::string s(static_cast<size_t>(len), ' ');
+    for (int i = 0; i < len; ++i) s[static_cast<size_t>(i)] = static_cast<char>('a' + (i * 7 + seed) % 26);
+    return s;
+  };
+  const std::vector<int> lens = {1000000, 5, 70000, 65535, 65536, 65537, 12, 200000, 1};
+  TClientDataSet ds;
+  ds.FieldDefs() = {{"MEMO", TFieldType::String, 1000000}, {"N", TFieldType::Integer}};
+  ds.CreateDataSet();
+  for (size_t i = 0; i < lens.size(); ++i) {
+    ds.Append();
+    ds.FieldByName("MEMO").SetAsString(text(lens[i], static_cast<char>(i)));
+    ds.FieldByName("N").SetAsInteger(static_cast<int>(i));
+    ds.Post();
+  }
+  auto check = [&](TClientDataSet& d, size_t changed) {
+    size_t i = 0;
+    for (d.First(); !d.Eof(); d.Next(), ++i) {
+      int len = i == changed ? 100000 : lens[i];
+      char seed = static_cast<char>(i == changed ? 40 : i);
+      ASSERT_EQ(d.FieldByName("MEMO").AsString(), text(len, seed)) << "row " << i;
+      ASSERT_EQ(d.FieldByName("N").AsInteger(), static_cast<int>(i));
+    }
+    EXPECT_EQ(i, lens.size());
+  };
+  check(ds, lens.size());
+  ds.SetRecNo(4);
+  ds.Edit();
+  ds.FieldByName("MEMO").SetAsString(text(100000, 40));
+  ds.Post();
+  check(ds, 3);
+  TClientDataSet loaded;
+  loaded.SetData(ds.Data());
+  check(loaded, 3);
+  TClientDataSet copy;
+  copy.CopyDataFrom(ds);
+  check(copy, 3);
+}
+
+// The log lists consecutive rows as runs: rows deleted, edited and put back
+// inside and at the ends of a run of appends leave every other entry as it
+// was, in Delta and after tidying.
+TEST(Storage, ChangeLogRunsSurviveDeletesInsideThem) {
+  TClientDataSet ds;
+  ds.FieldDefs() = {{"K", TFieldType::Integer}, {"V", TFieldType::Float}};
+  ds.CreateDataSet();
+  const int n = 3000;
+  for (int i = 0; i < n; ++i) {
+    ds.Append();
+    ds.FieldByName("K").SetAsInteger(i);
+    ds.FieldByName("V").SetAsFloat(i);
+    ds.Post();
+  }
+  ds.MergeChangeLog();
+  for (int i = n; i < 2 * n; ++i) {  // one run of inserts
+    ds.Append();
+    ds.FieldByName("K").SetAsInteger(i);
+    ds.Post();
+  }
+  // Deleting most of the inserted rows (every one but multiples of 7) tidies the list.
+  int kept = 0;
+  ds.Last();
+  for (int i = 2 * n - 1; i >= n; --i) {
+    ASSERT_EQ(ds.FieldByName("K").AsInteger(), i);
+    if (i % 7 != 0 && i != n && i != 2 * n - 1) ds.Delete(), ds.Prior();
+    else ++kept, ds.Prior();
+  }
+  // Modified rows among the base rows, one edited back to its value.
+  for (int k : {0, 1, 2, 1500, n - 1}) {
+    ASSERT_TRUE(ds.Locate("K", k));
+    ds.Edit();
+    ds.FieldByName("V").SetAsFloat(k == 1500 ? k : -k - 1);
+    ds.Post();
+  }
+  EXPECT_EQ(ds.ChangeCount(), kept + 4);
+  PacketReader r(ds.Delta());
+  std::vector<int> inserted, modified;
+  while (r.Next()) {
+    if (r.Status() == TUpdateStatus::Inserted) inserted.push_back(r.Values()[0].toInt());
+    else if (r.Status() == TUpdateStatus::Modified) modified.push_back(r.Values()[0].toInt());
+    else ADD_FAILURE();
+  }
+  std::sort(inserted.begin(), inserted.end());
+  std::sort(modified.begin(), modified.end());
+  std::vector<int> want;
+  for (int i = n; i < 2 * n; ++i)
+    if (i % 7 == 0 || i == n || i == 2 * n - 1) want.push_back(i);
+  EXPECT_EQ(inserted, want);
+  EXPECT_EQ(modified, (std::vector<int>{0, 1, 2, n - 1}));
+  ds.CancelUpdates();
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(ds.RecordCount(), n);
+  ds.Last();
+  EXPECT_EQ(ds.FieldByName("V").AsFloat(), n - 1);
 }
 
 TEST_F(ChangeLog, LogChangesOffWritesStraightToTheBase) {

@@ -101,7 +101,7 @@ public:
     auto row = static_cast<size_t>(r);
     if (slots_.status(row) == 0) {
       ++count_;
-      rows_.push_back(r);
+      list(r);
     }
     slots_.setStatus(row, static_cast<uint8_t>(e.status));
     slots_.setOrig(row, e.orig);
@@ -112,23 +112,22 @@ public:
     slots_.setStatus(row, 0);
     slots_.setOrig(row, -1);
     --count_;
-    // rows_ keeps the row until it is tidied: entries are told apart by their status.
-    if (rows_.size() > 64 && rows_.size() > 2 * count_) tidy();
+    // runs_ keeps the row until it is tidied: entries are told apart by their status.
+    if (listed_ > 64 && listed_ > 2 * count_) tidy();
   }
   size_t size() const { return count_; }
   void clear() {
     // Pages stay for the next edits unless the log was large.
-    if (rows_.size() > 65536) {
+    if (listed_ > 65536) {
       slots_.clear();
     } else {
-      for (size_t i = 0; i < rows_.size(); ++i) {
-        auto row = static_cast<size_t>(rows_[i]);
-        slots_.setStatus(row, 0);
-        slots_.setOrig(row, -1);
-      }
+      forEachListed([&](int32_t r) {
+        slots_.setStatus(static_cast<size_t>(r), 0);
+        slots_.setOrig(static_cast<size_t>(r), -1);
+      });
     }
-    rows_.clear();
-    count_ = 0;
+    runs_.clear();
+    listed_ = count_ = 0;
   }
   // Entries in row order.
   template <class F>
@@ -140,32 +139,53 @@ public:
   // Every entry once, in no particular order, then an empty log.
   template <class F>
   void drain(F f) {
-    for (size_t i = 0; i < rows_.size(); ++i) {
-      int32_t r = rows_[i], orig;
+    forEachListed([&](int32_t r) {
+      int32_t orig;
       uint8_t st = slots_.take(static_cast<size_t>(r), orig);
       if (st != 0) f(r, LogEntry{static_cast<TUpdateStatus>(st), orig});
-    }
-    if (rows_.size() > 65536) slots_.clear();
-    rows_.clear();
-    count_ = 0;
+    });
+    if (listed_ > 65536) slots_.clear();
+    runs_.clear();
+    listed_ = count_ = 0;
   }
 
 private:
+  // Rows are listed in runs of consecutive rows: the rows a load or a series
+  // of appends inserts take one run, not four bytes each.
+  struct Run {
+    int32_t first, count;
+  };
+  void list(int32_t r) {
+    size_t n = runs_.size();
+    if (n && runs_[n - 1].first + runs_[n - 1].count == r) ++runs_[n - 1].count;
+    else runs_.push_back(Run{r, 1});
+    ++listed_;
+  }
+  template <class F>
+  void forEachListed(F f) const {
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      Run run = runs_[i];
+      for (int32_t r = run.first; r < run.first + run.count; ++r) f(r);
+    }
+  }
   std::vector<int32_t> sortedRows() const {
-    std::vector<int32_t> rows(rows_.size());
-    for (size_t i = 0; i < rows.size(); ++i) rows[i] = rows_[i];
+    std::vector<int32_t> rows;
+    rows.reserve(listed_);
+    forEachListed([&](int32_t r) { rows.push_back(r); });
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
   }
   void tidy() {
     auto rows = sortedRows();
-    rows_.clear();
+    runs_.clear();
+    listed_ = 0;
     for (int32_t r : rows)
-      if (slots_.status(static_cast<size_t>(r)) != 0) rows_.push_back(r);
+      if (slots_.status(static_cast<size_t>(r)) != 0) list(r);
   }
   RowSlots slots_;
-  Chunked<int32_t, 14> rows_;  // rows with an entry (and some without, after erase)
+  Chunked<Run, 13> runs_;  // rows with an entry (and some without, after erase)
+  size_t listed_ = 0;      // rows in runs_
   size_t count_ = 0;
 };
 

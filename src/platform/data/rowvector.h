@@ -1,6 +1,6 @@
 #pragma once
 // A contiguous array of plain values (row numbers, row states) that grows
-// without copying what it holds once large: grown by appending past 2 MiB it
+// without copying what it holds once large: grown by appending past 64 KiB it
 // lives in its own memory mapping, and growing moves the mapping's pages
 // rather than its bytes. The view and the row states of a million-row data
 // set grow by doubling like any vector, but no append waits while megabytes
@@ -23,8 +23,9 @@
 
 namespace data::detail {
 
-// Bytes held in the mappings of every RowVector, which the allocator's own
-// figures do not see: the benchmark's heap per row adds them.
+// Bytes the engine maps itself (the mappings of every RowVector, the slabs
+// column chunks are carved from), which the allocator's own figures do not
+// see: the benchmark's heap per row adds them.
 inline std::atomic<size_t> rowVectorMappedBytes{0};
 
 template <class T>
@@ -117,10 +118,16 @@ public:
 private:
   // Below this many bytes the ordinary heap, which recycles the memory of
   // data sets freed before (fresh pages cost a fault each); from it on a
-  // mapping of its own.
-  static constexpr size_t kMapBytes = size_t{2} << 20;
+  // mapping of its own. Small, because the move into the mapping copies into
+  // fresh pages, a fault for each: at 2 MiB that one append took milliseconds.
+  static constexpr size_t kMapBytes = size_t{64} << 10;
 
-  static size_t growTo(size_t need) { return std::max<size_t>(16, need * 2); }
+  // Doubling on the heap, where growth copies; by an eighth in a mapping,
+  // where it moves pages, so that the unused room stays small.
+  static size_t growTo(size_t need) {
+    if (bytes(need) < kMapBytes) return std::max<size_t>(16, need * 2);
+    return need + std::max(need / 8, kMapBytes / sizeof(T));
+  }
   static size_t bytes(size_t n) { return n * sizeof(T); }
   static size_t pageRound(size_t b) { return (b + 4095) & ~size_t{4095}; }
 

@@ -27,7 +27,8 @@ namespace data::detail {
 // bound) for the next, so that loading after freeing reuses pages already
 // mapped instead of faulting fresh ones in, whatever the allocator decides
 // to give back to the system.
-void* takeChunk(size_t bytes);
+// bulk: room asked for at once (a reserve), not grown by an append.
+void* takeChunk(size_t bytes, bool bulk = false);
 void giveChunk(void* p, size_t bytes);
 // Bytes kept for reuse: in the allocator's figures, but held by no data set.
 size_t pooledChunkBytes();
@@ -45,8 +46,10 @@ public:
   Chunked(const Chunked&) = delete;
   Chunked& operator=(const Chunked&) = delete;
   Chunked(Chunked&& o) noexcept
-      : first_(std::move(o.first_)), chunks_(std::move(o.chunks_)), size_(o.size_), cap_(o.cap_) {
+      : first_(std::move(o.first_)), chunks_(std::move(o.chunks_)), spans_(std::move(o.spans_)), size_(o.size_),
+        cap_(o.cap_) {
     o.chunks_.clear();
+    o.spans_.clear();
     o.size_ = o.cap_ = 0;
   }
   Chunked& operator=(Chunked&& o) noexcept {
@@ -54,8 +57,10 @@ public:
       clear();
       first_ = std::move(o.first_);
       chunks_ = std::move(o.chunks_);
+      spans_ = std::move(o.spans_);
       size_ = o.size_, cap_ = o.cap_;
       o.chunks_.clear();
+      o.spans_.clear();
       o.size_ = o.cap_ = 0;
     }
     return *this;
@@ -72,12 +77,14 @@ public:
   }
   // Room for n elements in all, allocated now rather than while appending.
   void reserve(size_t n) {
-    if (n > cap_) grow(n);
+    if (n > cap_) grow(n, true);
   }
   void clear() {
     freeRest();
     chunks_.clear();
     chunks_.shrink_to_fit();
+    spans_.clear();
+    spans_.shrink_to_fit();
     first_ = RowVector<T>();
     size_ = cap_ = 0;
   }
@@ -87,11 +94,13 @@ public:
   }
   size_t capacity() const { return cap_; }
   const T* at(size_t i) const { return &(*this)[i]; }
-  // Appends n elements that lie in one chunk (n at most a chunk), skipping
-  // the end of the current chunk when they would not fit; returns the index
-  // of the first and where to write them.
+  // Appends n contiguous elements, skipping the end of the current chunk
+  // when they would not fit; returns the index of the first and where to
+  // write them. A run longer than a chunk gets a block of whole chunks of
+  // its own after the others, each of its chunks listed in turn, so that
+  // indexing goes on working across it.
   T* appendRun(size_t n, size_t& first) {
-    if (n > kChunk) return nullptr;
+    if (n > kChunk) return appendBlock(n, first);
     if ((size_ >> Shift) != ((size_ + n - 1) >> Shift)) size_ = (size_ + n - 1) & ~kMask;
     if (size_ + n > cap_) grow(size_ + n);
     first = size_;
@@ -101,7 +110,23 @@ public:
 
 private:
   void freeRest() {
-    for (size_t i = 1; i < chunks_.size(); ++i) giveChunk(chunks_[i], kChunk * sizeof(T));
+    for (size_t i = 1; i < chunks_.size(); ++i)
+      if (spans_[i]) giveChunk(chunks_[i], spans_[i] * kChunk * sizeof(T));
+  }
+  T* appendBlock(size_t n, size_t& first) {
+    grow(kChunk);  // chunk 0 whole, so that the block starts at a chunk of its own
+    size_t k = (n + kMask) >> Shift;
+    auto* block = static_cast<T*>(takeChunk(k * kChunk * sizeof(T)));
+    chunks_.reserve(chunks_.size() + k);
+    spans_.reserve(chunks_.size() + k);
+    for (size_t j = 0; j < k; ++j) {
+      chunks_.push_back(block + j * kChunk);
+      spans_.push_back(j == 0 ? static_cast<uint32_t>(k) : 0);
+    }
+    first = cap_;
+    cap_ += k * kChunk;
+    size_ = first + n;
+    return block;
   }
   void resizeFirst(size_t n) {
     first_.resizeUninit(std::min(size_, first_.capacity()));  // the elements to keep
@@ -111,11 +136,15 @@ private:
       first_.resizeUninit(n);
       first_.shrink_to_fit();
     }
-    if (chunks_.empty()) chunks_.push_back(first_.data());
-    else chunks_[0] = first_.data();
+    if (chunks_.empty()) {
+      chunks_.push_back(first_.data());
+      spans_.push_back(0);  // first_'s own
+    } else {
+      chunks_[0] = first_.data();
+    }
     cap_ = n;
   }
-  void grow(size_t need) {
+  void grow(size_t need, bool bulk = false) {
     // The first chunk doubles while small, then takes the chunk's whole size
     // at once, so that no growth copies more than kSmall bytes into fresh
     // pages (each a fault); then whole chunks are added.
@@ -126,12 +155,14 @@ private:
     }
     while (cap_ < need) {
       chunks_.push_back(nullptr);
-      chunks_.back() = static_cast<T*>(takeChunk(kChunk * sizeof(T)));
+      spans_.push_back(1);
+      chunks_.back() = static_cast<T*>(takeChunk(kChunk * sizeof(T), bulk));
       cap_ += kChunk;
     }
   }
   RowVector<T> first_;    // chunk 0
   std::vector<T*> chunks_;  // chunk 0 is first_'s, the others taken with takeChunk
+  std::vector<uint32_t> spans_;  // per chunk: chunks in the block it starts, 0 inside a block
   size_t size_ = 0, cap_ = 0;
 };
 
@@ -200,8 +231,10 @@ public:
   size_t bytes() const;
 
 private:
-  static constexpr int kRowShift = 14;    // 16,384 cells a chunk
-  static constexpr int kArenaShift = 20;  // 1 MiB of text a chunk
+  // Small chunks: a column holds at most one chunk of unused room, which is
+  // most of what the storage spends beyond the values themselves.
+  static constexpr int kRowShift = 12;    // 4,096 cells a chunk
+  static constexpr int kArenaShift = 16;  // 64 KiB of text a chunk; longer texts a block of their own
   // A null float or date is one NaN of its own; any NaN stored is made the
   // ordinary quiet NaN first, so a value can never be taken for a null.
   static constexpr uint64_t kNullBits = 0x7FF4E11A7FF4E11AULL;
