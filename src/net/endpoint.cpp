@@ -295,10 +295,15 @@ struct Endpoint::LoginGate {
   size_t recorded = 0;
   LowPriorityChecks lowPriority;
 
-  // Returns whether the kept slot was taken.
+  int cleanRunning = 0;
+
+  // Returns whether the kept slot was taken. A login with failures on record
+  // also waits while a clean one is checked: two checks at once share the
+  // memory bus as well as the cores.
   bool acquire(bool clean) {
     std::unique_lock lock(m);
-    freed.wait(lock, [&] { return busy < slots || (clean && !cleanBusy); });
+    freed.wait(lock, [&] { return clean ? busy < slots || !cleanBusy : busy < slots && cleanRunning == 0; });
+    if (clean) ++cleanRunning;
     if (busy < slots) {
       ++busy;
       return false;
@@ -306,9 +311,10 @@ struct Endpoint::LoginGate {
     cleanBusy = true;
     return true;
   }
-  void release(bool kept) {
+  void release(bool kept, bool clean) {
     {
       std::lock_guard lock(m);
+      if (clean) --cleanRunning;
       if (kept) cleanBusy = false;
       else --busy;
     }
@@ -440,9 +446,10 @@ Reply Endpoint::login(std::string_view body, const std::string& sourceAddress, R
     auto started = Clock::now();
     struct Slot {
       LoginGate& gate;
+      bool clean;
       bool kept;
-      ~Slot() { gate.release(kept); }
-    } slot{*gate_, gate_->acquire(clean)};
+      ~Slot() { gate.release(kept, clean); }
+    } slot{*gate_, clean, gate_->acquire(clean)};
     if (hash) {
       ok = clean ? VerifyPassword(*hash, password) : gate_->lowPriority.verify(*hash, password);
     } else {
