@@ -2,11 +2,20 @@
 
 #include <sodium.h>
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <future>
 #include <map>
 #include <mutex>
-#include <condition_variable>
+#include <thread>
 
 #include "contracts/result.h"
 #include "net/sodium_init.h"
@@ -202,14 +211,79 @@ std::string TokenHash(const std::string& token) {
   return hex;
 }
 
+namespace {
+
+// Threads at the lowest CPU priority for the password checks of logins with
+// failures on record: a guesser's checks then take only the time no clean
+// login wants. Started on the first such check.
+class LowPriorityChecks {
+public:
+  explicit LowPriorityChecks(int threads) : threads_(threads) {}
+  ~LowPriorityChecks() {
+    {
+      std::lock_guard lock(m_);
+      stop_ = true;
+    }
+    ready_.notify_all();
+    for (auto& t : pool_) t.join();
+  }
+
+  bool verify(const std::string& hash, const std::string& password) {
+    std::packaged_task<bool()> task([&] { return VerifyPassword(hash, password); });
+    auto done = task.get_future();
+    {
+      std::lock_guard lock(m_);
+      if (pool_.empty())
+        for (int i = 0; i < threads_; ++i) pool_.emplace_back([this] { serve(); });
+      queue_.push_back(std::move(task));
+    }
+    ready_.notify_one();
+    return done.get();
+  }
+
+private:
+  void serve() {
+    // Linux keeps the nice value per thread; SCHED_IDLE goes lower still
+    // where allowed. Either failing leaves the thread as it was.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    sched_param none{};
+    (void)pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+    for (;;) {
+      std::packaged_task<bool()> task;
+      {
+        std::unique_lock lock(m_);
+        ready_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        task = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      task();
+    }
+  }
+
+  const int threads_;
+  std::mutex m_;
+  std::condition_variable ready_;
+  std::deque<std::packaged_task<bool()>> queue_;
+  std::vector<std::thread> pool_;
+  bool stop_ = false;
+};
+
+}  // namespace
+
 // The password checks run at once: `slots` for any login, and one more kept
 // for clean logins, those whose operator and address have no failure on
 // record. A guessing flood fails, so its attempts soon queue for the general
 // slots only, and another operator's login does not wait behind them. The
 // order rests on failure counts the guesser already knows, so it tells him
 // nothing about which operators exist.
+//
+// An unknown operator's login does no check: it is refused after a time drawn
+// from the recent real checks (their wait for a slot included) with some
+// jitter, so it answers as late as a known operator's wrong password would,
+// at no cost in CPU or memory.
 struct Endpoint::LoginGate {
-  explicit LoginGate(int slots) : slots(std::clamp(slots, 1, 1024)) {}
+  explicit LoginGate(int slots) : slots(std::clamp(slots, 1, 1024)), lowPriority(this->slots) {}
   const int slots;
   std::mutex m;
   std::condition_variable freed;
@@ -217,11 +291,19 @@ struct Endpoint::LoginGate {
   bool cleanBusy = false;
   std::once_flag dummyOnce;
   std::string dummyHash;
+  std::array<double, 64> recentMs{};  // the last real checks, a ring
+  size_t recorded = 0;
+  LowPriorityChecks lowPriority;
 
-  // Returns whether the kept slot was taken.
+  int cleanRunning = 0;
+
+  // Returns whether the kept slot was taken. A login with failures on record
+  // also waits while a clean one is checked: two checks at once share the
+  // memory bus as well as the cores.
   bool acquire(bool clean) {
     std::unique_lock lock(m);
-    freed.wait(lock, [&] { return busy < slots || (clean && !cleanBusy); });
+    freed.wait(lock, [&] { return clean ? busy < slots || !cleanBusy : busy < slots && cleanRunning == 0; });
+    if (clean) ++cleanRunning;
     if (busy < slots) {
       ++busy;
       return false;
@@ -229,13 +311,31 @@ struct Endpoint::LoginGate {
     cleanBusy = true;
     return true;
   }
-  void release(bool kept) {
+  void release(bool kept, bool clean) {
     {
       std::lock_guard lock(m);
+      if (clean) --cleanRunning;
       if (kept) cleanBusy = false;
       else --busy;
     }
     freed.notify_all();
+  }
+
+  void recordCheck(double ms) {
+    std::lock_guard lock(m);
+    recentMs[recorded++ % recentMs.size()] = ms;
+  }
+  // A real check's time to answer an unknown operator after; 0 before any
+  // check was timed.
+  int unknownOperatorDelayMs() {
+    double ms;
+    {
+      std::lock_guard lock(m);
+      if (recorded == 0) return 0;
+      ms = recentMs[randombytes_uniform(static_cast<uint32_t>(std::min(recorded, recentMs.size())))];
+    }
+    double jitter = 0.9 + 0.2 * randombytes_uniform(1001) / 1000.0;
+    return std::max(1, static_cast<int>(ms * jitter + 0.5));
   }
 };
 
@@ -341,19 +441,23 @@ Reply Endpoint::login(std::string_view body, const std::string& sourceAddress, R
     throw StoreDown(e);
   }
   bool ok = false;
-  {
+  int delayMs = hash ? 0 : gate_->unknownOperatorDelayMs();
+  if (hash || delayMs == 0) {
+    auto started = Clock::now();
     struct Slot {
       LoginGate& gate;
+      bool clean;
       bool kept;
-      ~Slot() { gate.release(kept); }
-    } slot{*gate_, gate_->acquire(clean)};
+      ~Slot() { gate.release(kept, clean); }
+    } slot{*gate_, clean, gate_->acquire(clean)};
     if (hash) {
-      ok = VerifyPassword(*hash, password);
+      ok = clean ? VerifyPassword(*hash, password) : gate_->lowPriority.verify(*hash, password);
     } else {
-      // Same work for an unknown operator, so timing does not tell which exist.
+      // No real check timed yet: do one, so the first answers take their time too.
       std::call_once(gate_->dummyOnce, [&] { gate_->dummyHash = HashPassword("-"); });
       VerifyPassword(gate_->dummyHash, password);
     }
+    gate_->recordCheck(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
   }
   try {
     if (!ok) {
@@ -365,7 +469,7 @@ Reply Endpoint::login(std::string_view body, const std::string& sourceAddress, R
         if (f.count > 0 && now - f.lastMs > maxWait) sessions_->ClearLoginFailures(key);
         sessions_->RecordLoginFailure(key, now);
       }
-      throw Refusal{401, kLoginRefused};
+      throw Refusal{401, kLoginRefused, delayMs};
     }
     if (sessions_->LoginFailures(opKey).count > 0) sessions_->ClearLoginFailures(opKey);
   } catch (const Refusal&) {
@@ -459,7 +563,8 @@ Reply Endpoint::refuse(const Refusal& r, RequestLog& log) {
   std::string message = r.message;
   // The driver's own text stays in the log.
   if (r.status == 503 && message.rfind(kDatabaseDown, 0) == 0) message = kDatabaseDown;
-  return Reply{r.status, errorBody(message, r.status == 401 ? "session" : r.status == 429 ? "wait" : nullptr)};
+  return Reply{r.status, errorBody(message, r.status == 401 ? "session" : r.status == 429 ? "wait" : nullptr),
+               r.delayMs};
 }
 
 }  // namespace net

@@ -92,6 +92,8 @@ struct HttpServerOptions {
   size_t keepAliveMaxCount = 100000;
   // Argon2id takes tens of megabytes per check: bound the checks run at once
   // (one more is kept for logins with no failure on record, see LoginGate).
+  // The checks of logins with failures on record run on as many threads of
+  // the lowest CPU priority, so a clean login's check gets the core first.
   int maxConcurrentLogins = 2;
   // Failed logins allowed before each further attempt must wait, counted per
   // operator and per source address (a branch's clerks may share one address);
@@ -116,11 +118,16 @@ struct HttpServerOptions {
 struct Refusal {
   int status;
   std::string message;
+  int delayMs = 0;  // see Reply::delayMs
 };
 
 struct Reply {
   int status = 200;
   std::string body;
+  // The engine holds the reply this long before sending it, on a timer, with
+  // no thread: an unknown operator's login is answered as late as a real
+  // password check would be, without doing one.
+  int delayMs = 0;
 };
 
 class Endpoint {

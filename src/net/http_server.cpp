@@ -463,23 +463,26 @@ private:
     bool logged = route_ != Route::Health;
     Reply reply = run(log);
     auto& req = parser_->get();
-    if (route_ == Route::Login && reply.status == 429 && !core_.stopping.load())
-      return respondLater(std::move(reply), std::move(log));
+    if (route_ == Route::Login && !core_.stopping.load()) {
+      int delayMs = reply.status == 429 ? kRefusedLoginDelayMs : reply.delayMs;
+      if (delayMs > 0) return respondLater(std::move(reply), std::move(log), delayMs);
+    }
     respond(reply, log, logged, !req.keep_alive());
   }
 
   // A login told to wait gets its refusal after kRefusedLoginDelay, on a
   // timer: a guesser that sends its next attempt as soon as it is answered
   // then costs a few requests a second instead of thousands, and holds no
-  // thread meanwhile. The connection counts as waiting, so it may be evicted.
-  void respondLater(Reply reply, RequestLog log) {
+  // thread meanwhile. An unknown operator's refusal waits as long as the
+  // endpoint asks. The connection counts as waiting, so it may be evicted.
+  void respondLater(Reply reply, RequestLog log, int delayMs) {
     int64_t now = SteadyNowNs();
     adm_.since = now;
-    adm_.deadline = now + kRefusedLoginDelayMs * 1'000'000 + Seconds(core_.options.writeTimeoutSeconds);
+    adm_.deadline = now + int64_t{delayMs} * 1'000'000 + Seconds(core_.options.writeTimeoutSeconds);
     if (!adm_.move(Phase::Busy, Phase::Idle)) return close();
     later_ = std::move(reply);
     laterLog_ = std::move(log);
-    delay_.expires_after(std::chrono::milliseconds(kRefusedLoginDelayMs));
+    delay_.expires_after(std::chrono::milliseconds(delayMs));
     delay_.async_wait([self = this->shared_from_this()](error_code ec) {
       if (ec || !self->adm_.move(Phase::Idle, Phase::Busy)) return self->close();
       self->respond(self->later_, self->laterLog_, true, !self->parser_->get().keep_alive());

@@ -231,36 +231,50 @@ Variant MediEfetivos::Call(const std::string& method, VariantArray& args, const 
   } else {
     try {
       auto lease = pool_.Acquire();
-      server::Call k{*lease, ctx.operatorCode, {}, {}, {}};
-      k.method = method;
-      // On SQLite the writes take turns here, in arrival order, before they
-      // ask for the database's lock.
-      std::optional<WriterQueue::Turn> turn;
-      if (!entry->readOnly && lease->dialect() == db::Dialect::SQLite) turn.emplace(writers_);
-      try {
-        // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
-        if (entry->readOnly) lease->beginRead();
-        NeedArgs(args, entry->minArgs, entry->name);
-        result = fn(k, args);
-      } catch (const Refusal& e) {
-        result = Failure(*entry, e.what());
-      } catch (const db::DbError& e) {
-        if (e.kind() == db::ErrorKind::Connection) lease.discard();
-        result = Failure(*entry, DbFailureText(e));
-        Fault(method, ctx.operatorCode, "database", e.code(), e.what());
-      } catch (const std::exception& e) {
-        result = Failure(*entry, kInternalFailure);
-        Fault(method, ctx.operatorCode, "internal", "", e.what());
-      }
-      if (lease->inTransaction()) {
+      // Runs the method on c; returns whether c failed under it.
+      auto attempt = [&](db::Connection& c) {
+        bool broken = false;
+        server::Call k{c, ctx.operatorCode, {}, {}, {}};
+        k.method = method;
         try {
-          lease->rollback();
-        } catch (...) {
-          lease.discard();
+          // Ended below by the rollback, which for a read-only snapshot is the same as a commit.
+          if (entry->readOnly) c.beginRead();
+          NeedArgs(args, entry->minArgs, entry->name);
+          result = fn(k, args);
+        } catch (const Refusal& e) {
+          result = Failure(*entry, e.what());
+        } catch (const db::DbError& e) {
+          if (e.kind() == db::ErrorKind::Connection) broken = true;
+          result = Failure(*entry, DbFailureText(e));
+          Fault(method, ctx.operatorCode, "database", e.code(), e.what());
+        } catch (const std::exception& e) {
+          result = Failure(*entry, kInternalFailure);
+          Fault(method, ctx.operatorCode, "internal", "", e.what());
         }
+        if (c.inTransaction()) {
+          try {
+            c.rollback();
+          } catch (...) {
+            broken = true;
+          }
+        }
+        branch = k.branchForLog;
+        ctx.branch = branch;
+        return broken;
+      };
+      bool broken;
+      if (!entry->readOnly && lease->dialect() == db::Dialect::SQLite) {
+        // On SQLite the writes queue here, in arrival order, before they ask
+        // for the database's lock, and are committed in groups.
+        GroupCommit::Save save{attempt, [&](const db::DbError& e) {
+                                 result = Failure(*entry, DbFailureText(e));
+                                 Fault(method, ctx.operatorCode, "database", e.code(), e.what());
+                               }};
+        broken = writers_.Run(*lease, save);
+      } else {
+        broken = attempt(*lease);
       }
-      branch = k.branchForLog;
-      ctx.branch = branch;
+      if (broken) lease.discard();
     } catch (const std::exception& e) {  // no connection at all
       result = Failure(*entry, kDatabaseDown);
       Fault(method, ctx.operatorCode, "connection", "", e.what());

@@ -9,7 +9,7 @@
 
 #include "contracts/remote.h"
 #include "platform/db/connection.h"
-#include "server/writer_queue.h"
+#include "server/group_commit.h"
 
 namespace server {
 
@@ -74,7 +74,7 @@ private:
   void Fault(const std::string& method, const std::string& op, const char* kind, const std::string& code,
              const std::string& text) const;
   ConnectionPool pool_;
-  WriterQueue writers_;
+  GroupCommit writers_;
 };
 
 }  // namespace server

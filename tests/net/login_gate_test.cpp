@@ -75,3 +75,58 @@ TEST(LoginGate, AnotherOperatorsLoginDoesNotWaitForAGuessersCheck) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(after, before) << "the login waited for the guesser's check to end";
 }
+
+namespace {
+
+double ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+}  // namespace
+
+// An unknown operator gets the wrong password's refusal, held back about as
+// long as a real check takes, but no check is run for it: a flood of made-up
+// names costs no CPU. Its failures still count towards the waits.
+TEST(LoginGate, AnUnknownOperatorIsRefusedAsLateAsAWrongPasswordWithoutACheck) {
+  Store ops;
+  ops.hashes["CAIXA"] = net::HashPassword("outra senha");
+  auto sessions = net::MakeMemorySessionStore();
+  net::HttpServerOptions o;
+  o.loginFailuresPerOperator = o.loginFailuresPerAddress = 1000;
+  o.sessions = sessions.get();
+  net::Endpoint endpoint(ops, o);
+
+  auto refusal = [&](const std::string& op, const std::string& address) {
+    net::RequestLog log;
+    try {
+      endpoint.login(Body(op, "errada"), address, log);
+    } catch (const net::Refusal& r) {
+      return r;
+    }
+    ADD_FAILURE() << op << " logged in";
+    return net::Refusal{200, ""};
+  };
+
+  double cpu0 = ThreadCpuMs();
+  auto wall0 = std::chrono::steady_clock::now();
+  net::Refusal known = refusal("CAIXA", "10.0.0.1");  // clean: checked on this thread
+  double knownWallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall0).count();
+  double knownCpuMs = ThreadCpuMs() - cpu0;
+  EXPECT_EQ(known.delayMs, 0);
+
+  for (int i = 0; i < 5; ++i) {
+    double cpu1 = ThreadCpuMs();
+    net::Refusal unknown = refusal("NINGUEM" + std::to_string(i), "10.0.0." + std::to_string(10 + i));
+    double unknownCpuMs = ThreadCpuMs() - cpu1;
+    EXPECT_EQ(unknown.status, known.status);
+    EXPECT_EQ(unknown.message, known.message);
+    EXPECT_EQ(unknown.message, "Operador ou senha inválidos.");
+    // Drawn from the one real check, jitter of a tenth either way.
+    EXPECT_GE(unknown.delayMs, 0.5 * knownWallMs);
+    EXPECT_LE(unknown.delayMs, 1.5 * knownWallMs);
+    EXPECT_LT(unknownCpuMs, 0.1 * knownCpuMs) << "a password check ran for an unknown operator";
+    EXPECT_EQ(sessions->LoginFailures("O:NINGUEM" + std::to_string(i)).count, 1);
+  }
+}
