@@ -120,13 +120,21 @@ TEST_F(Admission, ANewcomerIsRefusedOnlyWhenEveryConnectionOfItsAddressIsRunning
   std::atomic<int> ok{0};
   for (int i = 0; i < 2; ++i)
     sleepers.emplace_back([&] {
-      auto t = net::MakeHttpTransport("127.0.0.1", server_->port());
-      rtl::VariantArray args = {1500};
-      if (contracts::ResultSucceeded(t->Call(nettest::kModuleName, "Sleep", args, token))) ++ok;
+      try {
+        auto t = net::MakeHttpTransport("127.0.0.1", server_->port());
+        rtl::VariantArray args = {60000};  // until woken below
+        if (contracts::ResultSucceeded(t->Call(nettest::kModuleName, "Sleep", args, token))) ++ok;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
     });
-  std::this_thread::sleep_for(500ms);  // both are inside Sleep by now
-  Raw newcomer(server_->port());
-  EXPECT_TRUE(newcomer.ClosedWithin(1000)) << "nothing could make room for it";
+  bool inside = module_.AwaitSleepers(2, 20s);
+  EXPECT_TRUE(inside) << "the two requests never ran at once";
+  if (inside) {
+    Raw newcomer(server_->port());
+    EXPECT_TRUE(newcomer.ClosedWithin(5000)) << "nothing could make room for it";
+  }
+  module_.WakeSleepers();
   for (auto& t : sleepers) t.join();
   EXPECT_EQ(ok, 2);
   // Once they are done there is room again.

@@ -3,7 +3,9 @@
 // methods to exercise the way there and back, nothing of the real server.
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "contracts/remote.h"
@@ -33,16 +35,38 @@ public:
     if (method == "Fail") return contracts::ResultFail("Motivo da falha.");
     if (method == "WhoAmI") return contracts::ResultOk(rtl::VarArrayOf({ctx.operatorCode, ctx.clientAddress}));
     if (method == "Sleep") {
-      std::this_thread::sleep_for(std::chrono::milliseconds(args.at(0).toInt()));
+      // Sleeps the time given, or less if WakeSleepers is called; tests see
+      // how many are inside, so they need not guess with sleeps of their own.
+      std::unique_lock lock(sleepM_);
+      ++sleeping_;
+      sleepCv_.notify_all();
+      sleepCv_.wait_for(lock, std::chrono::milliseconds(args.at(0).toInt()), [&] { return woken_; });
+      --sleeping_;
       return contracts::ResultOk(true);
     }
     return contracts::ResultFail("?");
+  }
+  // Whether `n` calls of Sleep are inside it at once within `timeout`.
+  bool AwaitSleepers(int n, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(sleepM_);
+    return sleepCv_.wait_for(lock, timeout, [&] { return sleeping_ >= n; });
+  }
+  void WakeSleepers() {
+    std::lock_guard lock(sleepM_);
+    woken_ = true;
+    sleepCv_.notify_all();
   }
   // Increment's first three arguments are by reference; Echo has none.
   std::vector<size_t> ByReference(const std::string& method) const override {
     if (method == "Increment") return {0, 1, 2};
     return {};
   }
+
+private:
+  std::mutex sleepM_;
+  std::condition_variable sleepCv_;
+  int sleeping_ = 0;
+  bool woken_ = false;
 };
 
 class Operators : public contracts::OperatorStore {
