@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <ctime>
@@ -231,6 +232,25 @@ Loaded& loaded(int n) {
 
 void setRows(benchmark::State& state, double rows) { state.counters["rows"] = rows; }
 
+// Minor page faults (first touches of memory new to the process) per row
+// over a benchmark's whole loop, timed or not: what tells a size whose
+// iterations reuse memory already mapped from one that maps fresh pages.
+long minorFaults() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
+}
+struct FaultCount {
+  benchmark::State& state;
+  double rows;
+  long start = minorFaults();
+  FaultCount(benchmark::State& s, double r) : state(s), rows(r) {}
+  ~FaultCount() {
+    double it = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["faults_per_row"] = static_cast<double>(minorFaults() - start) / (rows * it);
+  }
+};
+
 int editStep(int n) { return std::max(1, n / kMaxEdits); }
 int editCount(int n) { return std::min(kMaxEdits, n); }
 
@@ -252,6 +272,7 @@ void editPass(TClientDataSet& ds, int count, int step) {
 void insert_all(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const auto& rows = rowsOf(n);
+  FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = newDataSet();
@@ -266,9 +287,32 @@ void insert_all(benchmark::State& state) {
   state.counters["heap_bytes_per_row"] = loaded(n).heapPerRowInsert;
 }
 
+// insert_all with no memory to reuse: every slab kept is given back (and the
+// heap trimmed) before each pass, so each pass faults all its pages in anew,
+// as the first data set of a fresh process does.
+void x_insert_cold(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto& rows = rowsOf(n);
+  FaultCount faults(state, n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    data::detail::releaseAllChunks();
+    malloc_trim(0);
+    auto ds = newDataSet();
+    state.ResumeTiming();
+    fill(*ds, rows);
+    benchmark::DoNotOptimize(ds->ChangeCount());
+    state.PauseTiming();
+    ds.reset();
+    state.ResumeTiming();
+  }
+  setRows(state, n);
+}
+
 void save_packet(benchmark::State& state) {
   auto& l = loaded(static_cast<int>(state.range(0)));
   size_t bytes = 0;
+  FaultCount faults(state, static_cast<double>(state.range(0)));
   for (auto _ : state) {
     auto p = l.ds->Data();
     bytes = p.bytes().size();
@@ -281,6 +325,7 @@ void save_packet(benchmark::State& state) {
 void load_packet(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto& l = loaded(n);
+  FaultCount faults(state, n);
   for (auto _ : state) {
     auto ds = std::make_unique<TClientDataSet>("cdsServCli");
     ds->SetData(l.packet);
@@ -369,6 +414,7 @@ void locate3(benchmark::State& state) {
 void locate3_index_build(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto& ds = *loaded(n).ds;
+  FaultCount faults(state, n);
   for (auto _ : state) {
     ds.SetIndexFieldNames("CDFILIAL;CDSERVFILI;CDCLIENTE");
     state.PauseTiming();
@@ -413,6 +459,7 @@ std::unique_ptr<TClientDataSet> freshCopy(int n) {
 void edit_post_10k(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto ds = freshCopy(n);
+  FaultCount faults(state, editCount(n));
   for (auto _ : state) {
     editPass(*ds, editCount(n), editStep(n));
     state.PauseTiming();
@@ -426,6 +473,7 @@ void edit_post_10k(benchmark::State& state) {
 void merge_change_log(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto ds = freshCopy(n);
+  FaultCount faults(state, editCount(n));
   for (auto _ : state) {
     state.PauseTiming();
     editPass(*ds, editCount(n), editStep(n));
@@ -439,6 +487,7 @@ void delta(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto ds = freshCopy(n);
   size_t bytes = 0;
+  FaultCount faults(state, editCount(n));
   for (auto _ : state) {
     state.PauseTiming();
     editPass(*ds, editCount(n), editStep(n));
@@ -458,6 +507,7 @@ void x_copy_data(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto src = freshCopy(n);
   editPass(*src, 100, editStep(n));
+  FaultCount faults(state, n);
   for (auto _ : state) {
     TClientDataSet copy;
     copy.CopyDataFrom(*src);
@@ -480,6 +530,7 @@ void x_worst_insert(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const auto& rows = rowsOf(n);
   double worst = 0, over = 0;
+  FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = newDataSet();
@@ -506,6 +557,7 @@ void x_worst_insert(benchmark::State& state) {
 void x_worst_edit(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   double worst = 0, over = 0;
+  FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = freshCopy(n);
@@ -570,6 +622,7 @@ BENCHMARK(merge_change_log)->Apply(sizes);
 BENCHMARK(delta)->Apply(sizes);
 BENCHMARK(walk_sum)->Apply(sizes);
 BENCHMARK(x_copy_data)->Apply(sizes);
+BENCHMARK(x_insert_cold)->Apply(sizes);
 BENCHMARK(x_worst_insert)->Apply(sizes)->Iterations(1);
 BENCHMARK(x_worst_edit)->Apply(sizes)->Iterations(1);
 BENCHMARK(x_worst_noise)->Apply(sizes)->Iterations(1);
