@@ -535,59 +535,76 @@ double nowNs() {
   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
+// The slowest operations and what they did: page faults taken during the
+// slowest, and during all those over 1 ms (counted outside the timed span),
+// and where the slowest fell (its row).
+struct Slowest {
+  double worst = 0, over = 0, worstFaults = 0, worstRow = 0, overFaults = 0;
+  void note(double ns, long faults, size_t row) {
+    if (ns > 1e6) over += 1, overFaults += static_cast<double>(faults);
+    if (ns > worst) worst = ns, worstFaults = static_cast<double>(faults), worstRow = static_cast<double>(row);
+  }
+  void report(benchmark::State& state) const {
+    state.counters["worst_ns"] = worst;
+    state.counters["over_1ms"] = over;
+    state.counters["worst_faults"] = worstFaults;
+    state.counters["worst_row"] = worstRow;
+    state.counters["over_1ms_faults"] = overFaults;
+  }
+};
+
 void x_worst_insert(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const auto& rows = rowsOf(n);
-  double worst = 0, over = 0;
+  Slowest slow;
   FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = newDataSet();
     Fields fs(*ds);
     state.ResumeTiming();
-    for (auto& r : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      long f0 = minorFaults();
       double t0 = nowNs();
-      appendRow(*ds, fs, r);
+      appendRow(*ds, fs, rows[i]);
       double dt = nowNs() - t0;
-      over += dt > 1e6;
-      worst = std::max(worst, dt);
+      slow.note(dt, minorFaults() - f0, i);
     }
     state.PauseTiming();
     ds.reset();
     state.ResumeTiming();
   }
   setRows(state, n);
-  state.counters["worst_ns"] = worst;
-  state.counters["over_1ms"] = over;
+  slow.report(state);
 }
 
 // Edits of every row in turn (rows, not 10,000), so the change log grows to
 // the size of the data set.
 void x_worst_edit(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  double worst = 0, over = 0;
+  Slowest slow;
   FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = freshCopy(n);
     TField& qt = ds->FieldByName("QTCOMEFETCLI");
     state.ResumeTiming();
-    for (ds->First(); !ds->Eof(); ds->Next()) {
+    size_t i = 0;
+    for (ds->First(); !ds->Eof(); ds->Next(), ++i) {
+      long f0 = minorFaults();
       double t0 = nowNs();
       ds->Edit();
       qt.SetAsFloat(qt.AsFloat() + 1);
       ds->Post();
       double dt = nowNs() - t0;
-      over += dt > 1e6;
-      worst = std::max(worst, dt);
+      slow.note(dt, minorFaults() - f0, i);
     }
     state.PauseTiming();
     ds.reset();
     state.ResumeTiming();
   }
   setRows(state, n);
-  state.counters["worst_ns"] = worst;
-  state.counters["over_1ms"] = over;
+  slow.report(state);
 }
 
 // The clock's own floor on this machine: as many timings of a fixed loop of
