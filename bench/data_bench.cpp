@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <ctime>
@@ -231,6 +232,25 @@ Loaded& loaded(int n) {
 
 void setRows(benchmark::State& state, double rows) { state.counters["rows"] = rows; }
 
+// Minor page faults (first touches of memory new to the process) per row
+// over a benchmark's whole loop, timed or not: what tells a size whose
+// iterations reuse memory already mapped from one that maps fresh pages.
+long minorFaults() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
+}
+struct FaultCount {
+  benchmark::State& state;
+  double rows;
+  long start = minorFaults();
+  FaultCount(benchmark::State& s, double r) : state(s), rows(r) {}
+  ~FaultCount() {
+    double it = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["faults_per_row"] = static_cast<double>(minorFaults() - start) / (rows * it);
+  }
+};
+
 int editStep(int n) { return std::max(1, n / kMaxEdits); }
 int editCount(int n) { return std::min(kMaxEdits, n); }
 
@@ -252,6 +272,16 @@ void editPass(TClientDataSet& ds, int count, int step) {
 void insert_all(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const auto& rows = rowsOf(n);
+  const double heapPerRow = loaded(n).heapPerRowInsert;  // built before the faults are counted
+  // One pass untimed first: at 100,000 rows the runs that settle the
+  // iteration count already reuse the memory a pass frees, at 1,000,000 one
+  // pass is the whole run, which would pay first touch alone. x_insert_cold
+  // measures that cost.
+  {
+    auto warm = newDataSet();
+    fill(*warm, rows);
+  }
+  FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = newDataSet();
@@ -263,12 +293,35 @@ void insert_all(benchmark::State& state) {
     state.ResumeTiming();
   }
   setRows(state, n);
-  state.counters["heap_bytes_per_row"] = loaded(n).heapPerRowInsert;
+  state.counters["heap_bytes_per_row"] = heapPerRow;
+}
+
+// insert_all with no memory to reuse: every slab kept is given back (and the
+// heap trimmed) before each pass, so each pass faults all its pages in anew,
+// as the first data set of a fresh process does.
+void x_insert_cold(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto& rows = rowsOf(n);
+  FaultCount faults(state, n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    data::detail::releaseAllChunks();
+    malloc_trim(0);
+    auto ds = newDataSet();
+    state.ResumeTiming();
+    fill(*ds, rows);
+    benchmark::DoNotOptimize(ds->ChangeCount());
+    state.PauseTiming();
+    ds.reset();
+    state.ResumeTiming();
+  }
+  setRows(state, n);
 }
 
 void save_packet(benchmark::State& state) {
   auto& l = loaded(static_cast<int>(state.range(0)));
   size_t bytes = 0;
+  FaultCount faults(state, static_cast<double>(state.range(0)));
   for (auto _ : state) {
     auto p = l.ds->Data();
     bytes = p.bytes().size();
@@ -281,6 +334,7 @@ void save_packet(benchmark::State& state) {
 void load_packet(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto& l = loaded(n);
+  FaultCount faults(state, n);
   for (auto _ : state) {
     auto ds = std::make_unique<TClientDataSet>("cdsServCli");
     ds->SetData(l.packet);
@@ -369,6 +423,7 @@ void locate3(benchmark::State& state) {
 void locate3_index_build(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto& ds = *loaded(n).ds;
+  FaultCount faults(state, n);
   for (auto _ : state) {
     ds.SetIndexFieldNames("CDFILIAL;CDSERVFILI;CDCLIENTE");
     state.PauseTiming();
@@ -413,6 +468,7 @@ std::unique_ptr<TClientDataSet> freshCopy(int n) {
 void edit_post_10k(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto ds = freshCopy(n);
+  FaultCount faults(state, editCount(n));
   for (auto _ : state) {
     editPass(*ds, editCount(n), editStep(n));
     state.PauseTiming();
@@ -426,6 +482,7 @@ void edit_post_10k(benchmark::State& state) {
 void merge_change_log(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto ds = freshCopy(n);
+  FaultCount faults(state, editCount(n));
   for (auto _ : state) {
     state.PauseTiming();
     editPass(*ds, editCount(n), editStep(n));
@@ -439,6 +496,7 @@ void delta(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto ds = freshCopy(n);
   size_t bytes = 0;
+  FaultCount faults(state, editCount(n));
   for (auto _ : state) {
     state.PauseTiming();
     editPass(*ds, editCount(n), editStep(n));
@@ -458,6 +516,7 @@ void x_copy_data(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   auto src = freshCopy(n);
   editPass(*src, 100, editStep(n));
+  FaultCount faults(state, n);
   for (auto _ : state) {
     TClientDataSet copy;
     copy.CopyDataFrom(*src);
@@ -476,57 +535,76 @@ double nowNs() {
   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
+// The slowest operations and what they did: page faults taken during the
+// slowest, and during all those over 1 ms (counted outside the timed span),
+// and where the slowest fell (its row).
+struct Slowest {
+  double worst = 0, over = 0, worstFaults = 0, worstRow = 0, overFaults = 0;
+  void note(double ns, long faults, size_t row) {
+    if (ns > 1e6) over += 1, overFaults += static_cast<double>(faults);
+    if (ns > worst) worst = ns, worstFaults = static_cast<double>(faults), worstRow = static_cast<double>(row);
+  }
+  void report(benchmark::State& state) const {
+    state.counters["worst_ns"] = worst;
+    state.counters["over_1ms"] = over;
+    state.counters["worst_faults"] = worstFaults;
+    state.counters["worst_row"] = worstRow;
+    state.counters["over_1ms_faults"] = overFaults;
+  }
+};
+
 void x_worst_insert(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const auto& rows = rowsOf(n);
-  double worst = 0, over = 0;
+  Slowest slow;
+  FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = newDataSet();
     Fields fs(*ds);
     state.ResumeTiming();
-    for (auto& r : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      long f0 = minorFaults();
       double t0 = nowNs();
-      appendRow(*ds, fs, r);
+      appendRow(*ds, fs, rows[i]);
       double dt = nowNs() - t0;
-      over += dt > 1e6;
-      worst = std::max(worst, dt);
+      slow.note(dt, minorFaults() - f0, i);
     }
     state.PauseTiming();
     ds.reset();
     state.ResumeTiming();
   }
   setRows(state, n);
-  state.counters["worst_ns"] = worst;
-  state.counters["over_1ms"] = over;
+  slow.report(state);
 }
 
 // Edits of every row in turn (rows, not 10,000), so the change log grows to
 // the size of the data set.
 void x_worst_edit(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  double worst = 0, over = 0;
+  Slowest slow;
+  FaultCount faults(state, n);
   for (auto _ : state) {
     state.PauseTiming();
     auto ds = freshCopy(n);
     TField& qt = ds->FieldByName("QTCOMEFETCLI");
     state.ResumeTiming();
-    for (ds->First(); !ds->Eof(); ds->Next()) {
+    size_t i = 0;
+    for (ds->First(); !ds->Eof(); ds->Next(), ++i) {
+      long f0 = minorFaults();
       double t0 = nowNs();
       ds->Edit();
       qt.SetAsFloat(qt.AsFloat() + 1);
       ds->Post();
       double dt = nowNs() - t0;
-      over += dt > 1e6;
-      worst = std::max(worst, dt);
+      slow.note(dt, minorFaults() - f0, i);
     }
     state.PauseTiming();
     ds.reset();
     state.ResumeTiming();
   }
   setRows(state, n);
-  state.counters["worst_ns"] = worst;
-  state.counters["over_1ms"] = over;
+  slow.report(state);
 }
 
 // The clock's own floor on this machine: as many timings of a fixed loop of
@@ -570,6 +648,7 @@ BENCHMARK(merge_change_log)->Apply(sizes);
 BENCHMARK(delta)->Apply(sizes);
 BENCHMARK(walk_sum)->Apply(sizes);
 BENCHMARK(x_copy_data)->Apply(sizes);
+BENCHMARK(x_insert_cold)->Apply(sizes);
 BENCHMARK(x_worst_insert)->Apply(sizes)->Iterations(1);
 BENCHMARK(x_worst_edit)->Apply(sizes)->Iterations(1);
 BENCHMARK(x_worst_noise)->Apply(sizes)->Iterations(1);

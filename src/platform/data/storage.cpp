@@ -1,6 +1,7 @@
 #include "storage.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -15,6 +16,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace data::detail {
@@ -37,18 +39,42 @@ struct Slab {
   size_t live = 0;  // chunks carved and not given back
 };
 
+using Clock = std::chrono::steady_clock;
+
+struct FreeSlab {
+  void* base;
+  Clock::time_point since;  // when it was last given back whole
+};
+
 struct ChunkPool {
-  static constexpr size_t kMaxFreeSlabs = 32;  // 64 MiB kept whole
+  static constexpr size_t kFloorSlabs = 32;  // 64 MiB kept however long idle
   std::mutex mutex;
   std::unordered_map<uintptr_t, Slab> slabs;       // by base address
   std::vector<std::pair<size_t, void*>> freeChunks;  // given back, inside slabs still in use
-  std::vector<void*> freeSlabs;
+  std::vector<FreeSlab> freeSlabs;  // oldest first; taken from the back, whose pages are the likeliest still cached
+  size_t maxFreeSlabs = 0;
   uintptr_t current[2] = {0, 0};  // the slabs new chunks are carved from: appending, bulk
   size_t freeChunkBytes = 0;
 };
 
+// An eighth of physical memory, at least the floor: room for the largest
+// data sets a server holds to be freed and loaded again without faulting,
+// not so much that freed memory starves the rest of the machine.
+size_t retentionSlabs() {
+  size_t phys = 0;
+#if defined(__linux__)
+  long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page > 0) phys = static_cast<size_t>(pages) * static_cast<size_t>(page);
+#endif
+  return std::max(ChunkPool::kFloorSlabs, phys / 8 / kSlab);
+}
+
 ChunkPool& pool() {
-  static ChunkPool* p = new ChunkPool;  // never destroyed: chunks may be given back at exit
+  static ChunkPool* p = [] {
+    auto* q = new ChunkPool;  // never destroyed: chunks may be given back at exit
+    q->maxFreeSlabs = retentionSlabs();
+    return q;
+  }();
   return *p;
 }
 
@@ -82,6 +108,21 @@ void unmapSlab(void* m) {
 #endif
 }
 
+// Gives back to the system the slabs kept longer than idle, oldest first,
+// down to keep of them.
+size_t expireSlabs(ChunkPool& p, Clock::duration idle, size_t keep) {
+  auto now = Clock::now();
+  size_t n = 0;
+  while (n < p.freeSlabs.size() && p.freeSlabs.size() - n > keep && now - p.freeSlabs[n].since >= idle) ++n;
+  for (size_t i = 0; i < n; ++i) unmapSlab(p.freeSlabs[i].base);
+  p.freeSlabs.erase(p.freeSlabs.begin(), p.freeSlabs.begin() + static_cast<std::ptrdiff_t>(n));
+  return n * kSlab;
+}
+
+Clock::duration seconds(double s) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
 // A slab none of whose chunks is in use: its given-back chunks leave the
 // free list, and the slab is kept whole or unmapped.
 void retireSlab(ChunkPool& p, uintptr_t base) {
@@ -93,10 +134,30 @@ void retireSlab(ChunkPool& p, uintptr_t base) {
       fc.pop_back();
     }
   p.slabs.erase(base);
-  if (p.freeSlabs.size() < ChunkPool::kMaxFreeSlabs) p.freeSlabs.push_back(reinterpret_cast<void*>(base));
+  if (p.freeSlabs.size() < p.maxFreeSlabs) p.freeSlabs.push_back({reinterpret_cast<void*>(base), Clock::now()});
   else unmapSlab(reinterpret_cast<void*>(base));
+  // Freeing is when a server has the time to give back what sat unused.
+  expireSlabs(p, seconds(kChunkIdleSeconds), ChunkPool::kFloorSlabs);
 }
 }  // namespace
+
+size_t releaseIdleChunks(double idleSeconds) {
+  auto& p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  return expireSlabs(p, seconds(idleSeconds), ChunkPool::kFloorSlabs);
+}
+
+size_t releaseAllChunks() {
+  auto& p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  return expireSlabs(p, Clock::duration::zero(), 0);
+}
+
+size_t chunkRetentionLimit() {
+  auto& p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  return p.maxFreeSlabs * kSlab;
+}
 
 void* takeChunk(size_t bytes, bool bulk) {
   if (bytes >= kSlab / 2) return ::operator new(bytes);
@@ -115,7 +176,7 @@ void* takeChunk(size_t bytes, bool bulk) {
   if (cur == 0 || p.slabs[cur].used + bytes > kSlab) {
     void* s;
     if (!p.freeSlabs.empty()) {
-      s = p.freeSlabs.back();  // its pages already faulted in, whichever way
+      s = p.freeSlabs.back().base;  // its pages already faulted in, whichever way
       p.freeSlabs.pop_back();
     } else {
       s = mapSlab(bulk);

@@ -32,6 +32,18 @@ void* takeChunk(size_t bytes, bool bulk = false);
 void giveChunk(void* p, size_t bytes);
 // Bytes kept for reuse: in the allocator's figures, but held by no data set.
 size_t pooledChunkBytes();
+// Whole slabs freed and kept are bounded by a share of physical memory, so
+// that a data set loaded after another was freed reuses its pages; those
+// kept longer than the idle period beyond a small floor go back to the
+// system when chunks are next freed, or when this is called (a server's idle
+// path): a process that freed a large data set does not hold it for good.
+// Returns the bytes given back. idle 0 gives back every kept slab beyond the floor.
+inline constexpr double kChunkIdleSeconds = 10;
+size_t releaseIdleChunks(double idleSeconds = kChunkIdleSeconds);
+// Gives back every slab kept, floor included (before measuring a cold start).
+size_t releaseAllChunks();
+// The most bytes of whole slabs kept for reuse.
+size_t chunkRetentionLimit();
 
 // A growable array in chunks of 2^Shift elements: a first chunk that grows up
 // to the chunk's size, then whole chunks.
