@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "contracts/net_connection.h"
 #include "contracts/result.h"
@@ -116,18 +118,34 @@ TEST_F(Admission, ANewcomerIsRefusedOnlyWhenEveryConnectionOfItsAddressIsRunning
   options_.maxConnectionsPerAddress = 2;
   Start();
   std::string token = contracts::CurrentSession().token;
-  std::vector<std::thread> sleepers;
   std::atomic<int> ok{0};
+  std::vector<std::thread> holders;
   for (int i = 0; i < 2; ++i)
-    sleepers.emplace_back([&] {
-      auto t = net::MakeHttpTransport("127.0.0.1", server_->port());
-      rtl::VariantArray args = {1500};
-      if (contracts::ResultSucceeded(t->Call(nettest::kModuleName, "Sleep", args, token))) ++ok;
+    holders.emplace_back([&] {
+      try {
+        auto t = net::MakeHttpTransport("127.0.0.1", server_->port());
+        rtl::VariantArray args;
+        if (contracts::ResultSucceeded(t->Call(nettest::kModuleName, "Hold", args, token))) ++ok;
+      } catch (...) {
+        // Counted as a failed call: ok stays short of 2.
+      }
     });
-  std::this_thread::sleep_for(500ms);  // both are inside Sleep by now
+  // Whatever happens below, the holders are let go and joined.
+  struct Release {
+    nettest::EchoModule& m;
+    std::vector<std::thread>& ts;
+    ~Release() {
+      m.OpenGate();
+      for (auto& t : ts)
+        if (t.joinable()) t.join();
+    }
+  } release{module_, holders};
+
+  ASSERT_TRUE(module_.WaitHeld(2, 30s)) << "both requests should be running";
   Raw newcomer(server_->port());
-  EXPECT_TRUE(newcomer.ClosedWithin(1000)) << "nothing could make room for it";
-  for (auto& t : sleepers) t.join();
+  EXPECT_TRUE(newcomer.ClosedWithin(5000)) << "nothing could make room for it";
+  module_.OpenGate();
+  for (auto& t : holders) t.join();
   EXPECT_EQ(ok, 2);
   // Once they are done there is room again.
   EXPECT_TRUE(contracts::ResultSucceeded(Clerk()->Call("Echo")));
