@@ -854,5 +854,6 @@ bool HttpServer::running() const { return impl_->core && !impl_->core->stopping;
 int HttpServer::port() const { return impl_->boundPort; }
 const std::string& HttpServer::address() const { return impl_->options.address; }
 bool HttpServer::secure() const { return impl_->isSecure; }
+size_t HttpServer::connections() const { return impl_->core ? impl_->core->admission.size() : 0; }
 
 }  // namespace net

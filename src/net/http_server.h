@@ -42,6 +42,9 @@ public:
   int port() const;
   const std::string& address() const;
   bool secure() const;
+  // The connections counted against the limits now: open ones, less those
+  // already made to give way. 0 when not running.
+  size_t connections() const;
 
 private:
   struct Impl;

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "contracts/net_connection.h"
 #include "contracts/result.h"
@@ -19,6 +21,18 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// Whether done() comes true within limit, polled: the server counts its
+// connections on its own threads.
+template <class Done>
+bool Within(std::chrono::milliseconds limit, Done done) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
 
 // A connection that only sends what the test tells it to.
 class Raw {
@@ -116,26 +130,39 @@ TEST_F(Admission, ANewcomerIsRefusedOnlyWhenEveryConnectionOfItsAddressIsRunning
   options_.maxConnectionsPerAddress = 2;
   Start();
   std::string token = contracts::CurrentSession().token;
-  std::vector<std::thread> sleepers;
   std::atomic<int> ok{0};
-  for (int i = 0; i < 2; ++i)
-    sleepers.emplace_back([&] {
+  std::vector<std::thread> holders;
+  // Whatever happens below, the holders are let go and joined.
+  struct Release {
+    nettest::EchoModule& m;
+    std::vector<std::thread>& ts;
+    ~Release() {
+      m.OpenGate();
+      for (auto& t : ts)
+        if (t.joinable()) t.join();
+    }
+  } release{module_, holders};
+  // The login's connection, closed by the client, may still be counted (a
+  // connection finishing its reply does not give way): wait until it is not.
+  ASSERT_TRUE(Within(30s, [&] { return server_->connections() == 0; })) << "the login's connection is still open";
+  // One at a time: a connection still sending its first request is itself
+  // one that may give way to the next newcomer.
+  for (int i = 1; i <= 2; ++i) {
+    holders.emplace_back([&] {
       try {
         auto t = net::MakeHttpTransport("127.0.0.1", server_->port());
-        rtl::VariantArray args = {60000};  // until woken below
-        if (contracts::ResultSucceeded(t->Call(nettest::kModuleName, "Sleep", args, token))) ++ok;
-      } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
+        rtl::VariantArray args;
+        if (contracts::ResultSucceeded(t->Call(nettest::kModuleName, "Hold", args, token))) ++ok;
+      } catch (...) {
+        // Counted as a failed call: ok stays short of 2.
       }
     });
-  bool inside = module_.AwaitSleepers(2, 20s);
-  EXPECT_TRUE(inside) << "the two requests never ran at once";
-  if (inside) {
-    Raw newcomer(server_->port());
-    EXPECT_TRUE(newcomer.ClosedWithin(5000)) << "nothing could make room for it";
+    ASSERT_TRUE(module_.WaitHeld(i, 30s)) << i << " request(s) should be running";
   }
-  module_.WakeSleepers();
-  for (auto& t : sleepers) t.join();
+  Raw newcomer(server_->port());
+  EXPECT_TRUE(newcomer.ClosedWithin(5000)) << "nothing could make room for it";
+  module_.OpenGate();
+  for (auto& t : holders) t.join();
   EXPECT_EQ(ok, 2);
   // Once they are done there is room again.
   EXPECT_TRUE(contracts::ResultSucceeded(Clerk()->Call("Echo")));

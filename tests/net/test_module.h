@@ -20,7 +20,7 @@ class EchoModule : public contracts::RemoteModule {
 public:
   std::string ServerName() const override { return kModuleName; }
   std::vector<std::string> Methods() const override {
-    return {"Echo", "Increment", "Throws", "Fail", "WhoAmI", "Sleep"};
+    return {"Echo", "Increment", "Throws", "Fail", "WhoAmI", "Sleep", "Hold"};
   }
   rtl::Variant Call(const std::string& method, rtl::VariantArray& args, const contracts::CallContext& ctx) override {
     if (!args.empty() && args[0].isString()) ctx.branch = args[0].toString();
@@ -35,26 +35,20 @@ public:
     if (method == "Fail") return contracts::ResultFail("Motivo da falha.");
     if (method == "WhoAmI") return contracts::ResultOk(rtl::VarArrayOf({ctx.operatorCode, ctx.clientAddress}));
     if (method == "Sleep") {
-      // Sleeps the time given, or less if WakeSleepers is called; tests see
-      // how many are inside, so they need not guess with sleeps of their own.
-      std::unique_lock lock(sleepM_);
-      ++sleeping_;
-      sleepCv_.notify_all();
-      sleepCv_.wait_for(lock, std::chrono::milliseconds(args.at(0).toInt()), [&] { return woken_; });
-      --sleeping_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(args.at(0).toInt()));
       return contracts::ResultOk(true);
     }
+    if (method == "Hold") {
+      // Stays inside the method until the test opens the gate; the 60 s cap
+      // only keeps a failed test from hanging.
+      std::unique_lock lock(mu_);
+      ++held_;
+      changed_.notify_all();
+      bool opened = changed_.wait_for(lock, std::chrono::seconds(60), [&] { return open_; });
+      --held_;
+      return opened ? contracts::ResultOk(true) : contracts::ResultFail("O portão não abriu.");
+    }
     return contracts::ResultFail("?");
-  }
-  // Whether `n` calls of Sleep are inside it at once within `timeout`.
-  bool AwaitSleepers(int n, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(sleepM_);
-    return sleepCv_.wait_for(lock, timeout, [&] { return sleeping_ >= n; });
-  }
-  void WakeSleepers() {
-    std::lock_guard lock(sleepM_);
-    woken_ = true;
-    sleepCv_.notify_all();
   }
   // Increment's first three arguments are by reference; Echo has none.
   std::vector<size_t> ByReference(const std::string& method) const override {
@@ -62,11 +56,23 @@ public:
     return {};
   }
 
+  // Waits until `count` calls are inside Hold; false if they are not by `limit`.
+  bool WaitHeld(int count, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mu_);
+    return changed_.wait_for(lock, limit, [&] { return held_ >= count; });
+  }
+  // Lets every call inside Hold (and any later one) return.
+  void OpenGate() {
+    std::lock_guard lock(mu_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
 private:
-  std::mutex sleepM_;
-  std::condition_variable sleepCv_;
-  int sleeping_ = 0;
-  bool woken_ = false;
+  std::mutex mu_;
+  std::condition_variable changed_;
+  int held_ = 0;
+  bool open_ = false;
 };
 
 class Operators : public contracts::OperatorStore {
