@@ -4,11 +4,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <iostream>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/data/storage.h"
 #include "platform/db/connection.h"
 #include "platform/rtl/datetime.h"
 #include "server/admin.h"
@@ -228,6 +233,17 @@ int main(int argc, char** argv) {
     http.addModule(module);
     http.addModule(historico);
     http.start();
+    // Data sets give their freed memory to a pool the next ones reuse; what
+    // lies unused there for a while goes back to the system even when no
+    // request comes to free more.
+    std::jthread trimmer([](std::stop_token stop) {
+      std::mutex m;
+      std::condition_variable_any wake;
+      std::unique_lock lock(m);
+      const auto period = std::chrono::duration<double>(data::detail::kChunkIdleSeconds);
+      while (!wake.wait_for(lock, stop, period, [&] { return stop.stop_requested(); }))
+        data::detail::releaseIdleChunks();
+    });
     std::cerr << "efetivos-server: serving " << module.ServerName() << " on " << http.address() << ":" << http.port()
               << " (" << db::DialectName(kind) << ")\n";
     http.wait();
