@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,6 +14,7 @@
 
 #include "platform/data/dataset.h"
 #include "platform/data/packet.h"
+#include "platform/data/packet_internal.h"
 
 using namespace data;
 using rtl::Variant;
@@ -61,6 +63,72 @@ TEST(PacketRoundTrip, DoublesComeBackBitForBit) {
   PacketReader nr(nanWriter.Finish());
   ASSERT_TRUE(nr.Next());
   EXPECT_TRUE(std::isnan(nr.Values()[0].toDouble()));
+}
+
+// Amounts and quantities take a short way to their text; it must be the very
+// text of the general shortest form, so packets stay as they were.
+TEST(PacketRoundTrip, FewDecimalsWriteTheShortestTextAndComeBackExactly) {
+  std::mt19937_64 rng(7);
+  std::vector<double> values = {0.01, -0.01, 0.0099, 0.015, 0.1, 0.5, 145.02, 48236.62, 99999999999.9999,
+                                1e11 - 0.5, 1e11 + 0.5, 123456.7891, 0.0001, 2.5e-3, 1e14 + 0.25};
+  for (int i = 0; i < 20000; ++i) {
+    double scale = std::pow(10.0, static_cast<int>(rng() % 5));
+    double whole = static_cast<double>(rng() % 100000000000000ULL) / std::pow(10.0, static_cast<int>(rng() % 14));
+    double v = std::nearbyint(whole * scale) / scale;
+    values.push_back(rng() % 2 ? -v : v);
+  }
+  for (int i = 0; i < 2000; ++i) values.push_back(static_cast<double>(rng() % 1000000) / 1000.0 + 1e-9 * (rng() % 3));
+  TClientDataSet a;
+  a.FieldDefs() = {{"F", TFieldType::Float}};
+  a.CreateDataSet();
+  for (double v : values) {
+    if (std::nearbyint(v) == v) continue;  // whole numbers have their own way
+    char ours[detail::kJsonDoubleMax], general[64];
+    std::string_view mine(ours, static_cast<size_t>(detail::WriteJsonDouble(ours, v) - ours));
+    auto end = std::fabs(v) >= 1e15 ? std::to_chars(general, general + 64, v, std::chars_format::scientific).ptr
+                                    : std::to_chars(general, general + 64, v).ptr;
+    ASSERT_EQ(mine, std::string_view(general, static_cast<size_t>(end - general))) << v;
+    a.Append();
+    a.FieldByName("F").SetAsFloat(v);
+    a.Post();
+  }
+  TClientDataSet b;
+  b.SetData(a.Data());
+  ASSERT_EQ(b.RecordCount(), a.RecordCount());
+  a.First();
+  for (b.First(); !b.Eof(); b.Next(), a.Next()) ASSERT_EQ(bits(b.FieldByName("F").AsFloat()), bits(a.FieldByName("F").AsFloat()));
+}
+
+// Texts are copied whole when nothing in them needs an escape, found eight
+// bytes at a time: each escaped character at every place of every length.
+TEST(PacketRoundTrip, EscapesAreFoundAtEveryPlace) {
+  TClientDataSet a;
+  a.FieldDefs() = {{"S", TFieldType::String, 200}};
+  a.CreateDataSet();
+  std::vector<std::string> texts;
+  for (char special : {'"', '\\', '\n', '\x01', '\x1f'})
+    for (size_t len = 1; len <= 20; ++len)
+      for (size_t at = 0; at < len; ++at) {
+        std::string t(len, 'a');
+        t[at] = special;
+        if (len > 3 && at > 1) t[0] = '\xc3', t[1] = '\xa9';  // bytes of 0x80 and up need no escape
+        texts.push_back(t);
+      }
+  texts.push_back(std::string(150, '"'));  // longer than the short way's room
+  for (auto& t : texts) {
+    EXPECT_EQ(detail::NeedsJsonEscape(t), true) << t;
+    a.Append();
+    a.FieldByName("S").SetAsString(t);
+    a.Post();
+  }
+  EXPECT_FALSE(detail::NeedsJsonEscape("Jalape\xc3\xb1o Caf\xc3\xa9 !#$%&'()*+,-./~\x7f"));
+  TClientDataSet b;
+  b.SetData(a.Data());
+  b.First();
+  for (auto& t : texts) {
+    ASSERT_EQ(b.FieldByName("S").AsString(), t);
+    b.Next();
+  }
 }
 
 TEST(PacketRoundTrip, NullsEmptyTextBlanksAndEscapesThroughADataSet) {

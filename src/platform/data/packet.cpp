@@ -76,9 +76,36 @@ bool ValidUtf8(std::string_view text) {
   return true;
 }
 
+bool NeedsJsonEscape(std::string_view text) {
+  // Eight bytes at a time, by the borrow a subtraction leaves in a byte's
+  // top bit: below 0x20, or zero once xored with '"' or '\\'. ~w drops the
+  // bytes of 0x80 and up (UTF-8 sequences); xoring with '"' or '\\' leaves
+  // the top bit as it was, so ~w serves all three words.
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+  const char* p = text.data();
+  size_t n = text.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    uint64_t quote = w ^ (kOnes * '"'), slash = w ^ (kOnes * '\\');
+    uint64_t hits = ((w - kOnes * 0x20) | (quote - kOnes) | (slash - kOnes)) & ~w & kHigh;
+    if (hits) return true;
+  }
+  for (; n; ++p, --n) {
+    auto c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == '"' || c == '\\') return true;
+  }
+  return false;
+}
+
 void AppendJsonString(std::string& out, std::string_view text) {
   static const char hex[] = "0123456789abcdef";
   out.push_back('"');
+  if (!NeedsJsonEscape(text)) {
+    out.append(text);
+    out.push_back('"');
+    return;
+  }
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -101,32 +128,56 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void AppendJsonDouble(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "\"NaN\"";
-    return;
+namespace {
+// Quantities and amounts have a few decimals. Such a value is k / 10^4 for a
+// whole k, and then the digits of k are its shortest text that reads back
+// exactly: the decimal k / 10^4 reads back as the division k / 10000.0,
+// which is the value; and below 1e11 two doubles lie less than 10^-4 apart,
+// so no text with fewer decimals reads back as the same value. Writing k
+// costs a fraction of the general shortest-text search. Below 0.01 the
+// general search may choose the exponent form, so those values take it.
+char* WriteFewDecimals(char* p, double value) {
+  double a = std::fabs(value);
+  if (!(a >= 0.01 && a < 1e11)) return nullptr;
+  double k = std::nearbyint(value * 10000.0);
+  if (k / 10000.0 != value) return nullptr;
+  auto scaled = static_cast<uint64_t>(std::fabs(k));
+  if (value < 0) *p++ = '-';
+  p = std::to_chars(p, p + 20, scaled / 10000).ptr;
+  auto frac = static_cast<unsigned>(scaled % 10000);  // not 0: whole numbers are written before
+  *p++ = '.';
+  for (unsigned div = 1000; frac; div /= 10) {
+    *p++ = static_cast<char>('0' + frac / div);
+    frac %= div;
   }
-  if (std::isinf(value)) {
-    out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-    return;
-  }
-  char buf[32];
-  // Whole numbers (headcounts) are most values; their shortest text is their digits.
+  return p;
+}
+}  // namespace
+
+char* WriteJsonDouble(char* p, double value) {
+  auto put = [&p](std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+  };
+  if (std::isnan(value)) return put("\"NaN\"");
+  if (std::isinf(value)) return put(value > 0 ? "\"Infinity\"" : "\"-Infinity\"");
+  // Whole numbers (headcounts, dates) are most values; their shortest text is their digits.
   if (value >= -9e15 && value <= 9e15 && value == static_cast<double>(static_cast<int64_t>(value)) &&
-      !(value == 0.0 && std::signbit(value))) {
-    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
-    out.append(buf, r.ptr);
-    return;
-  }
-  if (value == 0.0) {  // negative zero: a plain "-0" would read back as the integer 0
-    out += "-0.0";
-    return;
-  }
+      !(value == 0.0 && std::signbit(value)))
+    return std::to_chars(p, p + kJsonDoubleMax, static_cast<int64_t>(value)).ptr;
+  // Negative zero: a plain "-0" would read back as the integer 0.
+  if (value == 0.0) return put("-0.0");
+  if (char* e = WriteFewDecimals(p, value)) return e;
   // Large whole numbers in exponent form: as plain digits they would read back
   // as integers too big for 64 bits.
-  auto r = std::fabs(value) >= 1e15 ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific)
-                                    : std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, r.ptr);
+  return (std::fabs(value) >= 1e15 ? std::to_chars(p, p + kJsonDoubleMax, value, std::chars_format::scientific)
+                                   : std::to_chars(p, p + kJsonDoubleMax, value))
+      .ptr;
+}
+
+void AppendJsonDouble(std::string& out, double value) {
+  char buf[kJsonDoubleMax];
+  out.append(buf, WriteJsonDouble(buf, value));
 }
 
 }  // namespace detail
@@ -709,8 +760,11 @@ bool PacketParser::next(RowSink& sink) {
   const int expected = st == TUpdateStatus::Modified ? 2 * n : n;
   sink.beginRow(st);
   ++it;
-  int count = 0;
-  for (; it != end && count < expected; ++it, ++count) s.readValue(*it, count / n, count % n, sink);
+  int count = 0, part = 0, f = 0;
+  for (; it != end && count < expected; ++it, ++count) {
+    s.readValue(*it, part, f, sink);
+    if (++f == n) f = 0, ++part;
+  }
   if (count < expected) s.rowError(std::to_string(count) + " values for " + std::to_string(expected) + " expected");
   if (st == TUpdateStatus::Modified) {
     std::string_view m;

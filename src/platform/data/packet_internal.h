@@ -61,6 +61,13 @@ struct WriterAccess {
 // JSON text helpers shared with the data set's encoder.
 void AppendJsonString(std::string& out, std::string_view text);
 void AppendJsonDouble(std::string& out, double value);
+// The JSON text of a number written at p, which has room for kJsonDoubleMax
+// characters; returns the end.
+constexpr size_t kJsonDoubleMax = 32;
+char* WriteJsonDouble(char* p, double value);
+// True when a text holds a character JSON escapes: a control character, '"'
+// or a backslash.
+bool NeedsJsonEscape(std::string_view text);
 bool ValidUtf8(std::string_view text);
 // Asks for huge pages under a large buffer about to be filled (a hint; no
 // effect where the system has none).
