@@ -713,7 +713,7 @@ PacketKind PacketParser::kind() const { return s_->kind; }
 const std::vector<TFieldDef>& PacketParser::defs() const { return s_->defs; }
 size_t PacketParser::rowNumber() const { return s_->row; }
 
-void PacketParser::State::readValue(dj::element v, int part, int f, RowSink& sink) {
+[[gnu::flatten]] void PacketParser::State::readValue(dj::element v, int part, int f, RowSink& sink) {
   using T = dj::element_type;
   const T t = v.type();  // one read of the tape decides
   if (t == T::NULL_VALUE) return sink.null(part, f);
@@ -743,7 +743,9 @@ void PacketParser::State::readValue(dj::element v, int part, int f, RowSink& sin
   rowError(fieldLabel(defs, f) + " expects a text");
 }
 
-bool PacketParser::next(RowSink& sink) {
+// Flattened: the DOM's accessors are plain inline functions the compiler
+// keeps out of line, a call per value and per step through a row.
+[[gnu::flatten]] bool PacketParser::next(RowSink& sink) {
   auto& s = *s_;
   if (!s.hasRows || s.rit == s.rend) return false;
   ++s.row;

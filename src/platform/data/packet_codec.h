@@ -208,10 +208,12 @@ inline void TClientDataSet::Impl::install(Loaded&& l) {
   cols = std::move(l.cols);
   rowState = std::move(l.rowState);
   log = std::move(l.log);
-  view.clear();
-  view.reserve(l.natural.size());
-  for (int32_t r : l.natural)
-    if (rowState[static_cast<size_t>(r)] == RowLive) view.push_back(r);
+  // The loaded order becomes the view in place: a packet's rows are
+  // nearly all live, and copying them would write the array twice.
+  auto live = std::remove_if(l.natural.begin(), l.natural.end(),
+                             [this](int32_t r) { return rowState[static_cast<size_t>(r)] != RowLive; });
+  l.natural.resize(static_cast<size_t>(live - l.natural.begin()));
+  view = std::move(l.natural);
   // Deleted rows stay out of the natural order; CancelUpdates and Data put
   // them back by row number.
 }
