@@ -192,8 +192,11 @@ inline auto TClientDataSet::Impl::load(const rtl::DataPacket& packet) -> Loaded 
       if (p > 0.0 && p < 0.9) {
         double f = 1.02 / p;
         for (auto& c : l.cols) c.reserveFactor(f);
-        l.rowState.reserve(static_cast<size_t>(static_cast<double>(l.rowState.size()) * f));
-        l.natural.reserve(static_cast<size_t>(static_cast<double>(l.natural.size()) * f));
+        // The first edit or append then grows them in place rather than
+        // moving them off the heap into fresh pages, a stall of
+        // milliseconds on a large data set.
+        l.rowState.reserveToGrow(static_cast<size_t>(static_cast<double>(l.rowState.size()) * f));
+        l.natural.reserveToGrow(static_cast<size_t>(static_cast<double>(l.natural.size()) * f));
       }
     }
   }

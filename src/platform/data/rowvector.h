@@ -1,11 +1,12 @@
 #pragma once
 // A contiguous array of plain values (row numbers, row states) that grows
 // without copying what it holds once large: grown by appending past 64 KiB it
-// lives in its own memory mapping, and growing moves the mapping's pages
-// rather than its bytes. The view and the row states of a million-row data
-// set grow by doubling like any vector, but no append waits while megabytes
-// are copied. Contiguous, so the
-// view is sorted and searched as any array.
+// lives in its own memory mapping, inside a reservation of address space
+// several times its size, and grows in place by opening more of that
+// reservation. No append waits while megabytes are copied, nor while the
+// system moves a mapping's pages (on a virtual machine, moving a mapping of
+// a megabyte took milliseconds). Contiguous, so the view is sorted and
+// searched as any array.
 
 #include <algorithm>
 #include <atomic>
@@ -40,8 +41,8 @@ public:
   RowVector() = default;
   RowVector(size_t n, T v) { assign(n, v); }
   RowVector(const RowVector& o) { copyFrom(o.data_, o.size_); }
-  RowVector(RowVector&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_), mapped_(o.mapped_) {
-    o.data_ = nullptr, o.size_ = o.cap_ = 0, o.mapped_ = false;
+  RowVector(RowVector&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_), reserved_(o.reserved_) {
+    o.data_ = nullptr, o.size_ = o.cap_ = o.reserved_ = 0;
   }
   RowVector& operator=(const RowVector& o) {
     if (this != &o) {
@@ -53,8 +54,8 @@ public:
   RowVector& operator=(RowVector&& o) noexcept {
     if (this != &o) {
       release();
-      data_ = o.data_, size_ = o.size_, cap_ = o.cap_, mapped_ = o.mapped_;
-      o.data_ = nullptr, o.size_ = o.cap_ = 0, o.mapped_ = false;
+      data_ = o.data_, size_ = o.size_, cap_ = o.cap_, reserved_ = o.reserved_;
+      o.data_ = nullptr, o.size_ = o.cap_ = o.reserved_ = 0;
     }
     return *this;
   }
@@ -75,6 +76,12 @@ public:
 
   void reserve(size_t n) {
     if (n > cap_) realloc(n);
+  }
+  // Room for n elements in a mapping of its own when that is large, as
+  // growth by appending would take: for an array that will go on growing
+  // (a loaded data set's row states and order), which then never moves.
+  void reserveToGrow(size_t n) {
+    if (n > cap_) realloc(n, true, true);
   }
   void push_back(T v) {
     if (size_ == cap_) realloc(growTo(size_ + 1), true);
@@ -123,7 +130,8 @@ private:
   static constexpr size_t kMapBytes = size_t{64} << 10;
 
   // Doubling on the heap, where growth copies; by an eighth in a mapping,
-  // where it moves pages, so that the unused room stays small.
+  // where it opens more of the reservation, so that the unused room stays
+  // small.
   static size_t growTo(size_t need) {
     if (bytes(need) < kMapBytes) return std::max<size_t>(16, need * 2);
     return need + std::max(need / 8, kMapBytes / sizeof(T));
@@ -139,66 +147,100 @@ private:
   void release() {
     if (data_) {
 #if defined(__linux__)
-      if (mapped_) {
-        munmap(data_, pageRound(bytes(cap_)));
+      if (reserved_) {
+        munmap(data_, reserved_);
         rowVectorMappedBytes -= pageRound(bytes(cap_));
+      } else {
+        std::free(data_);
       }
-      else std::free(data_);
 #else
       std::free(data_);
 #endif
     }
     data_ = nullptr;
-    size_ = cap_ = 0;
-    mapped_ = false;
+    size_ = cap_ = reserved_ = 0;
   }
-  // New capacity n (at least size_). Growth by appending takes a mapping of
-  // its own from kMapBytes on, which later growth moves by pages; a size
-  // asked for at once (a copy, a reserve) stays on the heap, whose freed
-  // memory the next one may reuse without faulting its pages in.
-  void realloc(size_t n, bool appending = false) {
-    T* p = nullptr;
-    bool toMap = false;
 #if defined(__linux__)
-    toMap = bytes(n) >= kMapBytes && (mapped_ || appending);
-    if (mapped_ && toMap) {
-      void* q = mremap(data_, pageRound(bytes(cap_)), pageRound(bytes(n)), MREMAP_MAYMOVE);
-      if (q == MAP_FAILED) throw std::bad_alloc();
-      p = static_cast<T*>(q);
-    } else if (toMap) {
-      // Leaving the heap copies what is stored: its pages are mapped in one
-      // call rather than faulted in one by one, a stall of milliseconds on
-      // the first row appended to a large loaded data set (a virtual
-      // machine's page fault costs microseconds).
-      int populate = bytes(size_) >= kMapBytes ? MAP_POPULATE : 0;
-      void* q = mmap(nullptr, pageRound(bytes(n)), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | populate, -1, 0);
-      if (q == MAP_FAILED) throw std::bad_alloc();
-      p = static_cast<T*>(q);
-      if (size_) std::memcpy(p, data_, bytes(size_));
-      std::free(data_);
-    } else if (mapped_) {
-      p = static_cast<T*>(std::malloc(bytes(n)));
-      if (!p) throw std::bad_alloc();
-      if (size_) std::memcpy(p, data_, bytes(size_));
-      munmap(data_, pageRound(bytes(cap_)));
-    } else
-#endif
-    {
-      p = static_cast<T*>(std::realloc(data_, bytes(n)));
-      if (!p) throw std::bad_alloc();
+  // Address space for a mapping of `open` bytes to grow into: eight times
+  // them, at least 64 MiB. Unopened address space costs no memory and is
+  // not charged against the system's commit limit.
+  static size_t reservationFor(size_t open) { return std::max(open * 8, size_t{64} << 20); }
+  // A fresh reservation whose first `open` bytes are writable and mapped in
+  // one call (their pages are about to be written by a copy).
+  static T* mapReserved(size_t open, size_t reserve, bool populate) {
+    void* q = mmap(nullptr, reserve, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (q == MAP_FAILED) throw std::bad_alloc();
+    void* w = mmap(q, open, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | (populate ? MAP_POPULATE : 0),
+                   -1, 0);
+    if (w == MAP_FAILED) {
+      munmap(q, reserve);
+      throw std::bad_alloc();
     }
-#if defined(__linux__)
-    if (mapped_) rowVectorMappedBytes -= pageRound(bytes(cap_));
-    if (toMap) rowVectorMappedBytes += pageRound(bytes(n));
+    return static_cast<T*>(q);
+  }
 #endif
+  // New capacity n (at least size_). Growth by appending takes a mapping of
+  // its own from kMapBytes on, which later growth opens further in place; a
+  // size asked for at once (a copy, a reserve) stays on the heap, whose
+  // freed memory the next one may reuse without faulting its pages in.
+  // populate: the room is about to be filled, so its pages are mapped in
+  // one call.
+  void realloc(size_t n, bool appending = false, bool populate = false) {
+#if defined(__linux__)
+    const bool mapped = reserved_ != 0;
+    const bool toMap = bytes(n) >= kMapBytes && (mapped || appending);
+    const size_t open = pageRound(bytes(n)), was = pageRound(bytes(cap_));
+    if (mapped && toMap && open <= reserved_) {
+      // In place: more of the reservation opened, or the end given back.
+      auto* base = reinterpret_cast<char*>(data_);
+      if (open > was && mprotect(base + was, open - was, PROT_READ | PROT_WRITE) != 0) throw std::bad_alloc();
+      if (open < was) {
+        madvise(base + open, was - open, MADV_DONTNEED);
+        mprotect(base + open, was - open, PROT_NONE);
+      }
+      rowVectorMappedBytes += open;
+      rowVectorMappedBytes -= was;
+      cap_ = n;
+      return;
+    }
+    if (toMap) {
+      // Into a new reservation: leaving the heap, or past the end of the
+      // old reservation. What is stored is copied, so its pages are mapped
+      // in one call rather than faulted in one by one (a virtual machine's
+      // page fault costs microseconds).
+      size_t reserve = reservationFor(open);
+      T* p = mapReserved(open, reserve, populate || bytes(size_) >= kMapBytes);
+      size_t keep = size_;
+      if (keep) std::memcpy(p, data_, bytes(keep));
+      release();
+      data_ = p;
+      size_ = keep;
+      cap_ = n;
+      reserved_ = reserve;
+      rowVectorMappedBytes += open;
+      return;
+    }
+    if (mapped) {
+      auto* p = static_cast<T*>(std::malloc(bytes(n)));
+      if (!p) throw std::bad_alloc();
+      size_t keep = size_;
+      if (keep) std::memcpy(p, data_, bytes(keep));
+      release();
+      data_ = p;
+      size_ = keep;
+      cap_ = n;
+      return;
+    }
+#endif
+    auto* p = static_cast<T*>(std::realloc(data_, bytes(n)));
+    if (!p) throw std::bad_alloc();
     data_ = p;
     cap_ = n;
-    mapped_ = toMap;
   }
 
   T* data_ = nullptr;
   size_t size_ = 0, cap_ = 0;
-  bool mapped_ = false;
+  size_t reserved_ = 0;  // bytes of address space reserved; 0 on the heap
 };
 
 }  // namespace data::detail
