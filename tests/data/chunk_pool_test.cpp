@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "platform/data/packet.h"
 #include "platform/data/rowvector.h"
 #include "platform/data/storage.h"
 
@@ -67,6 +68,43 @@ TEST(ChunkPool, IdleSlabsGoBackToTheSystemDownToTheFloor) {
   void* c = takeChunk(kChunk);  // still serves after everything went back
   ASSERT_NE(c, nullptr);
   giveChunk(c, kChunk);
+}
+
+// A large packet's text, once no one holds the packet, is where the next
+// large packet is written: no fresh pages for a second save of a million
+// rows. It goes back to the system with the idle slabs.
+TEST(ChunkPool, ALargePacketsTextIsReusedByTheNextAndGivenBackWhenIdle) {
+  releaseAllChunks();
+  constexpr size_t kBig = size_t{40} << 20;  // room asked for, never written
+  auto write = [](size_t room) {
+    data::PacketWriter w({{"N", data::TFieldType::Integer}});
+    w.Reserve(room);
+    w.AddRow({rtl::Variant(7)});
+    return w.Finish();
+  };
+  const char* first;
+  {
+    rtl::DataPacket p = write(kBig);
+    first = p.bytes().data();
+    rtl::DataPacket copy = p;  // the text is kept only when the last holder lets go
+  }
+  EXPECT_GE(pooledChunkBytes(), kBig);
+  {
+    rtl::DataPacket small = write(kBig / 4);  // far smaller: not handed a buffer four times its size
+    EXPECT_NE(small.bytes().data(), first);
+  }
+  rtl::DataPacket again = write(kBig);
+  EXPECT_EQ(again.bytes().data(), first);
+  {
+    data::PacketReader r(again);  // holds the packet too
+    ASSERT_TRUE(r.Next());
+    EXPECT_EQ(r.Values()[0].toInt(), 7);
+    EXPECT_FALSE(r.Next());
+  }
+  again = rtl::DataPacket();
+  EXPECT_EQ(releaseIdleChunks(3600), 0u);  // freed just now
+  EXPECT_GE(releaseIdleChunks(0), kBig);
+  EXPECT_LT(pooledChunkBytes(), kBig);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "packet_internal.h"
+#include "storage.h"
 #include "platform/rtl/text.h"
 
 namespace data {
@@ -270,8 +271,15 @@ PacketKind PacketWriter::Kind() const { return s_->kind; }
 size_t PacketWriter::RowCount() const { return s_->rows; }
 void PacketWriter::PackFrom(size_t bytes) { s_->packFrom = bytes; }
 void PacketWriter::Reserve(size_t bytes) {
-  s_->out.reserve(bytes + simdjson::SIMDJSON_PADDING);
-  detail::AdviseHugePages(s_->out.data(), s_->out.capacity());
+  auto& out = s_->out;
+  std::string spare;
+  if (detail::takeSpareText(bytes + simdjson::SIMDJSON_PADDING, spare)) {
+    spare.assign(out);  // the header written so far
+    out.swap(spare);
+    return;
+  }
+  out.reserve(bytes + simdjson::SIMDJSON_PADDING);
+  detail::AdviseHugePages(out.data(), out.capacity());
 }
 
 void PacketWriter::BeginRow(TUpdateStatus status) {
@@ -488,6 +496,16 @@ rtl::DataPacket PacketWriter::Finish() {
   s.out.push_back('}');
   // Room for the parser's padding, so reading the packet back needs no copy.
   s.out.reserve(s.out.size() + simdjson::SIMDJSON_PADDING);
+  if (s.out.capacity() >= detail::kSpareTextBytes) {
+    // A large text goes back to be reused once the packet is let go.
+    auto* text = new std::string(std::move(s.out));
+    s.out.clear();
+    return rtl::DataPacket(std::shared_ptr<const std::string>(text, [](const std::string* t) {
+      auto* mine = const_cast<std::string*>(t);  // made mutable above
+      detail::keepSpareText(std::move(*mine));
+      delete mine;
+    }));
+  }
   rtl::DataPacket p(std::move(s.out));
   s.out.clear();
   return p;

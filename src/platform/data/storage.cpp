@@ -8,6 +8,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,8 @@ struct ChunkPool {
   size_t maxFreeSlabs = 0;
   uintptr_t current[2] = {0, 0};  // the slabs new chunks are carved from: appending, bulk
   size_t freeChunkBytes = 0;
+  std::string spareText;  // the text of a large packet no one holds any more
+  Clock::time_point spareSince;
 };
 
 // An eighth of physical memory, at least the floor: room for the largest
@@ -142,16 +145,51 @@ void retireSlab(ChunkPool& p, uintptr_t base) {
 }
 }  // namespace
 
+// The memory a kept packet text holds (an empty string's own room is none).
+static size_t spareBytes(const std::string& text) { return text.capacity() >= kSpareTextBytes ? text.capacity() : 0; }
+static size_t spareBytes(const ChunkPool& p) { return spareBytes(p.spareText); }
+
 size_t releaseIdleChunks(double idleSeconds) {
+  std::string gone;
   auto& p = pool();
   std::lock_guard<std::mutex> lock(p.mutex);
-  return expireSlabs(p, seconds(idleSeconds), ChunkPool::kFloorSlabs);
+  if (spareBytes(p) && Clock::now() - p.spareSince >= seconds(idleSeconds)) gone.swap(p.spareText);
+  return expireSlabs(p, seconds(idleSeconds), ChunkPool::kFloorSlabs) + spareBytes(gone);
 }
 
 size_t releaseAllChunks() {
+  std::string gone;
   auto& p = pool();
   std::lock_guard<std::mutex> lock(p.mutex);
-  return expireSlabs(p, Clock::duration::zero(), 0);
+  gone.swap(p.spareText);
+  return expireSlabs(p, Clock::duration::zero(), 0) + spareBytes(gone);
+}
+
+void keepSpareText(std::string&& text) noexcept {
+  if (text.capacity() < kSpareTextBytes) return;
+  std::string gone;
+  auto& p = pool();
+  try {
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (text.capacity() > p.maxFreeSlabs * kSlab) return;
+    gone.swap(p.spareText);  // the newer one is the likelier size of the next
+    p.spareText.swap(text);
+    p.spareText.clear();
+    p.spareSince = Clock::now();
+  } catch (...) {
+    // Not kept: the text is freed with its packet.
+  }
+}
+
+bool takeSpareText(size_t bytes, std::string& into) {
+  if (bytes < kSpareTextBytes) return false;
+  auto& p = pool();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  // Not a buffer far larger than asked for: the packet would hold it whole.
+  if (p.spareText.capacity() < bytes || p.spareText.capacity() / 2 > bytes) return false;
+  into.swap(p.spareText);
+  std::string().swap(p.spareText);
+  return true;
 }
 
 size_t chunkRetentionLimit() {
@@ -223,7 +261,7 @@ size_t pooledChunkBytes() {
   size_t tail = 0;
   for (uintptr_t c : p.current)
     if (c) tail += kSlab - p.slabs[c].used;
-  return p.freeSlabs.size() * kSlab + p.freeChunkBytes + tail;
+  return p.freeSlabs.size() * kSlab + p.freeChunkBytes + tail + spareBytes(p);
 }
 
 size_t Column::size() const {

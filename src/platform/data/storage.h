@@ -45,6 +45,17 @@ size_t releaseAllChunks();
 // The most bytes of whole slabs kept for reuse.
 size_t chunkRetentionLimit();
 
+// The text of a large packet (a million rows: hundreds of megabytes) is
+// kept, once no one holds the packet, for the next large packet written:
+// writing into fresh memory costs its pages' faults, which at that size
+// doubled the time of a save. One text is kept, within the bound of the
+// slabs above, and given back with them when idle.
+inline constexpr size_t kSpareTextBytes = size_t{32} << 20;
+void keepSpareText(std::string&& text) noexcept;
+// The kept text when it has room for bytes (and not more than twice that),
+// swapped into `into`; false otherwise.
+bool takeSpareText(size_t bytes, std::string& into);
+
 // A growable array in chunks of 2^Shift elements: a first chunk that grows up
 // to the chunk's size, then whole chunks.
 template <class T, int Shift>

@@ -23,6 +23,9 @@ class DataPacket {
 public:
   DataPacket() = default;
   explicit DataPacket(std::string bytes) : bytes_(std::make_shared<const std::string>(std::move(bytes))) {}
+  // Bytes whose owner decides what becomes of them once the last copy of the
+  // packet is gone (a writer that reuses large buffers).
+  explicit DataPacket(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
   const std::string& bytes() const;
   bool empty() const { return !bytes_ || bytes_->empty(); }
   bool operator==(const DataPacket& other) const { return bytes() == other.bytes(); }
