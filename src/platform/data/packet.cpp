@@ -133,8 +133,8 @@ namespace {
 // Quantities and amounts have a few decimals. Such a value is k / 10^4 for a
 // whole k, and then the digits of k are its shortest text that reads back
 // exactly: the decimal k / 10^4 reads back as the division k / 10000.0,
-// which is the value; and below 1e11 two doubles lie less than 10^-4 apart,
-// so no text with fewer decimals reads back as the same value. Writing k
+// which is the value; and below 1e11 neighbouring doubles lie less than
+// 10^-4 apart, so no text with fewer decimals reads back as the same value. Writing k
 // costs a fraction of the general shortest-text search. Below 0.01 the
 // general search may choose the exponent form, so those values take it.
 char* WriteFewDecimals(char* p, double value) {

@@ -553,8 +553,8 @@ void Column::write(PacketWriter& w, size_t r) const {
 }
 
 void Column::appendJson(std::string& out, size_t r) const {
-  // The separator and the value go in with one append: the string's
-  // growth check per character was most of the cost of writing a packet.
+  // The separator and the value go in with one append: the string's growth
+  // checks, several per cell, were a large share of writing a packet.
   constexpr size_t kRoom = 128;
   char buf[kRoom];
   char* p = buf;
