@@ -179,6 +179,16 @@ private:
     return static_cast<T*>(q);
   }
 #endif
+  // Copies what is stored into p, room for n, which replaces the present
+  // memory (given back).
+  void moveTo(T* p, size_t n) {
+    size_t keep = size_;
+    if (keep) std::memcpy(p, data_, bytes(keep));
+    release();
+    data_ = p;
+    size_ = keep;
+    cap_ = n;
+  }
   // New capacity n (at least size_). Growth by appending takes a mapping of
   // its own from kMapBytes on, which later growth opens further in place; a
   // size asked for at once (a copy, a reserve) stays on the heap, whose
@@ -209,13 +219,7 @@ private:
       // in one call rather than faulted in one by one (a virtual machine's
       // page fault costs microseconds).
       size_t reserve = reservationFor(open);
-      T* p = mapReserved(open, reserve, populate || bytes(size_) >= kMapBytes);
-      size_t keep = size_;
-      if (keep) std::memcpy(p, data_, bytes(keep));
-      release();
-      data_ = p;
-      size_ = keep;
-      cap_ = n;
+      moveTo(mapReserved(open, reserve, populate || bytes(size_) >= kMapBytes), n);
       reserved_ = reserve;
       rowVectorMappedBytes += open;
       return;
@@ -223,12 +227,7 @@ private:
     if (mapped) {
       auto* p = static_cast<T*>(std::malloc(bytes(n)));
       if (!p) throw std::bad_alloc();
-      size_t keep = size_;
-      if (keep) std::memcpy(p, data_, bytes(keep));
-      release();
-      data_ = p;
-      size_ = keep;
-      cap_ = n;
+      moveTo(p, n);
       return;
     }
 #endif
