@@ -141,7 +141,8 @@ w(f"Written by `{os.environ.get('BENCH_DATA_CMD', 'scripts/bench.sh data')}` on 
   f"TBufDataset peer, at each size; {reps} repetitions, medians shown. All three time CPU: the peers are built "
   "from `bench/peers` with their clock switched from `CLOCK_MONOTONIC` to `CLOCK_PROCESS_CPUTIME_ID`, nothing "
   "else changed. Same row, generator and seed (splitmix64 20240101), default allocator. "
-  f"Load average (1, 5, 15 min): before {os.environ.get('BENCH_LOAD_BEFORE', '?')}; after "
+  + (f"All three run pinned to one CPU (`{os.environ['BENCH_DATA_PIN']}`). " if os.environ.get("BENCH_DATA_PIN") else "")
+  + f"Load average (1, 5, 15 min): before {os.environ.get('BENCH_LOAD_BEFORE', '?')}; after "
   f"{os.environ.get('BENCH_LOAD_AFTER', '?')}. The peers do not run at 1,000,000 rows (TBufDataset's insert is "
   "quadratic there).")
 w("")

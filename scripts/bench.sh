@@ -6,7 +6,8 @@
 #   scripts/bench.sh                 min time 0.3 s per benchmark, 3 repetitions of the server figures
 #   BENCH_MIN_TIME=1 BENCH_REPS=5 scripts/bench.sh
 #   scripts/bench.sh data            only the data-set section: data_bench and its two peers
-#                                    (bench/peers), interleaved, BENCH_REPS times
+#                                    (bench/peers), interleaved, BENCH_REPS times, all three on
+#                                    CPU BENCH_CPU (0 unless set; BENCH_CPU= leaves them unpinned)
 #   scripts/bench.sh transport       only the transport section: the cheapest call against a raw
 #                                    TCP round trip and GetServCli against in-process, interleaved,
 #                                    BENCH_REPS times, and bench/load_bench's p99 figures
@@ -67,21 +68,27 @@ run_data() {
   grep -q CLOCK_PROCESS_CPUTIME_ID "$peers/tbufdataset/bench.pas"
   sh "$peers/sqlite-mem/build.sh" > "$out/peer-build.log" 2>&1
   sh "$peers/tbufdataset/build.sh" >> "$out/peer-build.log" 2>&1
+  # All three on one CPU: a virtual machine's CPUs need not be alike (on the
+  # development machine the second ran the engine's scans about 1.5 times
+  # slower and the peers' no slower), so a ratio must not depend on where the
+  # scheduler happened to put each program. BENCH_CPU= (empty) turns it off.
+  local pin=() cpu=${BENCH_CPU-0}
+  if [ -n "$cpu" ] && command -v taskset > /dev/null; then pin=(taskset -c "$cpu"); fi
   load0=$(cut -d' ' -f1-3 /proc/loadavg)
   for k in $(seq 1 "$reps"); do
     echo "== data_bench and peers, repetition $k of $reps" >&2
-    "$build/bench/data_bench" --benchmark_min_time="$min_time" --benchmark_out_format=json \
+    "${pin[@]}" "$build/bench/data_bench" --benchmark_min_time="$min_time" --benchmark_out_format=json \
       --benchmark_out="$dout/data_bench_$k.json" >&2
     for n in 10000 100000; do
-      "$peers/sqlite-mem/bench" "$n" > "$dout/sqlite_${n}_$k.txt"
-      "$peers/tbufdataset/bench" "$n" > "$dout/tbuf_${n}_$k.txt"
+      "${pin[@]}" "$peers/sqlite-mem/bench" "$n" > "$dout/sqlite_${n}_$k.txt"
+      "${pin[@]}" "$peers/tbufdataset/bench" "$n" > "$dout/tbuf_${n}_$k.txt"
     done
   done
   {
-    echo "$build/bench/data_bench --benchmark_min_time=$min_time --benchmark_out_format=json --benchmark_out=FILE"
-    echo "bench/peers/sqlite-mem/bench N; bench/peers/tbufdataset/bench N   (N = 10000, 100000; CPU clock)"
+    echo "${pin[*]}${pin[*]:+ }$build/bench/data_bench --benchmark_min_time=$min_time --benchmark_out_format=json --benchmark_out=FILE"
+    echo "${pin[*]}${pin[*]:+ }bench/peers/sqlite-mem/bench N; ${pin[*]}${pin[*]:+ }bench/peers/tbufdataset/bench N   (N = 10000, 100000; CPU clock)"
   } > "$dout/commands.txt"
-  BENCH_DATA_OUT=$dout BENCH_LOAD_BEFORE=$load0 BENCH_LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg) \
+  BENCH_DATA_OUT=$dout BENCH_DATA_PIN=${pin[*]} BENCH_LOAD_BEFORE=$load0 BENCH_LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg) \
     BENCH_DATE=$(date -u '+%Y-%m-%d %H:%M UTC') BENCH_COMMIT=$(git rev-parse --short HEAD) \
     BENCH_DATA_CMD="BENCH_REPS=$reps BENCH_MIN_TIME=$min_time scripts/bench.sh data" \
     python3 bench/data_report.py bench/report.md > /dev/null
