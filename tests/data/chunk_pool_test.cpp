@@ -41,7 +41,9 @@ TEST(ChunkPool, KeepsFreedSlabsBeyondTheFloorUpToItsLimitAndReusesThem) {
   takeAndFree(slabs);
   size_t kept = mapped();
   // An eighth of a machine of 1 GiB or more holds all of them.
-  if (physicalMemory() >= (size_t{1} << 30)) EXPECT_GE(kept, (slabs - 2) * kSlab);
+  if (physicalMemory() >= (size_t{1} << 30)) {
+    EXPECT_GE(kept, (slabs - 2) * kSlab);
+  }
   EXPECT_LE(kept, chunkRetentionLimit() + 2 * kSlab);
   EXPECT_GE(pooledChunkBytes(), kept - kSlab);
   // The next data set of that size maps nothing new.

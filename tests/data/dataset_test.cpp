@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/data/dataset.h"
 #include "platform/data/packet.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/text.h"
 
 using namespace data;
 using rtl::Variant;
@@ -607,6 +609,92 @@ TEST(Storage, FreedChunksAreReusedAndShortTextsStayExact) {
   check(*e, "E", n);
 }
 
+// A text column keeps its first distinct values as one-byte codes and turns
+// into offsets at the 256th: whether that happens on an append or on an
+// edit, with originals kept in the change log, every value, null, order,
+// comparison and undo stays what it was.
+TEST(Storage, CodedTextColumnsSwitchToOffsetsWithoutLosingAValue) {
+  auto code = [](int i) { return "C" + std::to_string(i); };
+  for (bool onEdit : {false, true}) {
+    SCOPED_TRACE(onEdit ? "switch on an edit" : "switch on an append");
+    TClientDataSet ds;
+    ds.FieldDefs() = {{"CODE", TFieldType::String, 20}, {"N", TFieldType::Integer}};
+    ds.CreateDataSet();
+    std::vector<std::string> want;  // per row, "" for null
+    const int n = 3000;
+    for (int i = 0; i < n; ++i) {
+      ds.Append();
+      // 255 distinct texts, repeated, and nulls between them.
+      std::string v = i % 7 == 3 ? "" : code(i % 255);
+      if (!v.empty()) ds.FieldByName("CODE").SetAsString(v);
+      ds.FieldByName("N").SetAsInteger(i);
+      ds.Post();
+      want.push_back(v);
+    }
+    ds.MergeChangeLog();
+    rtl::DataPacket merged = ds.Data();
+    // Edits among the coded values: their originals share codes.
+    for (int i = 0; i < n; i += 10) {
+      ds.SetRecNo(i + 1);
+      ds.Edit();
+      if (i % 20 == 0) ds.FieldByName("CODE").Clear();
+      else ds.FieldByName("CODE").SetAsString(code((i + 1) % 255));
+      ds.Post();
+      want[static_cast<size_t>(i)] = i % 20 == 0 ? "" : code((i + 1) % 255);
+    }
+    // The 256th distinct text.
+    if (onEdit) {
+      ds.SetRecNo(5);
+      ds.Edit();
+      ds.FieldByName("CODE").SetAsString("NEW");
+      ds.Post();
+      want[4] = "NEW";
+    } else {
+      ds.Append();
+      ds.FieldByName("CODE").SetAsString("NEW");
+      ds.FieldByName("N").SetAsInteger(n);
+      ds.Post();
+      want.push_back("NEW");
+    }
+    ds.Append();
+    ds.FieldByName("CODE").SetAsString(code(7));
+    ds.FieldByName("N").SetAsInteger(static_cast<int>(want.size()));
+    ds.Post();
+    want.push_back(code(7));
+
+    auto check = [&](TClientDataSet& d, const std::vector<std::string>& w) {
+      ASSERT_EQ(d.RecordCount(), static_cast<int>(w.size()));
+      size_t i = 0;
+      for (d.First(); !d.Eof(); d.Next(), ++i) {
+        size_t row = static_cast<size_t>(d.FieldByName("N").AsInteger());
+        ASSERT_EQ(d.FieldByName("CODE").IsNull(), w[row].empty()) << "row " << row;
+        ASSERT_EQ(d.FieldByName("CODE").AsString(), w[row]) << "row " << row;
+      }
+    };
+    check(ds, want);
+    TClientDataSet copy;
+    copy.SetData(ds.Data());
+    check(copy, want);
+
+    // An index on the column orders as the texts do, nulls first.
+    ds.SetIndexFieldNames("CODE;N");
+    std::vector<std::pair<std::string, int>> sorted;
+    for (size_t i = 0; i < want.size(); ++i) sorted.emplace_back(want[i], static_cast<int>(i));
+    std::sort(sorted.begin(), sorted.end());
+    size_t k = 0;
+    for (ds.First(); !ds.Eof(); ds.Next(), ++k)
+      ASSERT_EQ(ds.FieldByName("N").AsInteger(), sorted[k].second) << "position " << k;
+    EXPECT_TRUE(ds.Locate("CODE", Variant("NEW")));
+    EXPECT_EQ(ds.FieldByName("CODE").AsString(), "NEW");
+
+    // Undone, the data set is the merged one again, byte for byte.
+    ds.SetIndexFieldNames("");
+    ds.CancelUpdates();
+    EXPECT_EQ(ds.ChangeCount(), 0);
+    EXPECT_EQ(ds.Data(), merged);
+  }
+}
+
 // Texts longer than a chunk of a column's text take a block of chunks of
 // their own: they read back whole, the texts around them too, from the
 // first row on, through Data and SetData, an edit and a copy.
@@ -869,6 +957,92 @@ TEST_F(Indexes, NamedIndexOnADateKeepsOrderWhileEditing) {
   // The index survives reloading the contents.
   ds.SetData(ds.Data());
   EXPECT_EQ(codes(), (V{"C1", "C3", "C2"}));
+}
+
+// Sorting compares keys built ahead from the leading fields and the rows
+// only on equal keys: on random rows (codes in mixed case and accents, names
+// alike in their first bytes, nulls) every index orders exactly as the
+// field-by-field comparison does, before and after edits.
+TEST_F(Indexes, EveryIndexOrdersAsTheFieldsCompare) {
+  std::mt19937 rng(7);
+  auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::vector<std::string> codes = {"ab", "AB", "Ab", "b", "B", "\xc3\x89", "\xc3\xa9", "e", "E", "z", "aa", "a"};
+  auto name = [&] {
+    // Same first eight bytes in most names, so that the key alone rarely decides.
+    std::string s = below(3) ? "Restaurante " : "Re";
+    static const char* const tails[] = {"a", "A", "b", "B", "\xc3\x89"};
+    for (int i = below(4); i > 0; --i) s += tails[below(5)];
+    return s;
+  };
+  TClientDataSet t;
+  t.FieldDefs() = {{"CD", TFieldType::String, 4}, {"NM", TFieldType::String, 40}, {"N", TFieldType::Integer}};
+  t.CreateDataSet();
+  struct Row {
+    std::string cd, nm;  // "" for null
+  };
+  std::vector<Row> rows;
+  auto put = [&](int n, const Row& r) {
+    if (r.cd.empty()) t.FieldByName("CD").Clear();
+    else t.FieldByName("CD").SetAsString(r.cd);
+    if (r.nm.empty()) t.FieldByName("NM").Clear();
+    else t.FieldByName("NM").SetAsString(r.nm);
+    t.FieldByName("N").SetAsInteger(n);
+  };
+  auto random = [&] { return Row{below(10) ? codes[static_cast<size_t>(below(12))] : "", below(12) ? name() : ""}; };
+  for (int i = 0; i < 2000; ++i) {
+    rows.push_back(random());
+    t.Append();
+    put(i, rows.back());
+    t.Post();
+  }
+  t.AddIndex("ixDesc", "CD;NM", true);
+  t.AddIndex("ixCase", "CD;NM", false, true);
+  t.AddIndex("ixNameCase", "NM;CD", false, true);
+  t.AddIndex("ixNameDesc", "NM;CD", true);
+
+  auto cmpText = [](const std::string& a, const std::string& b, bool ci) {
+    if (a.empty() || b.empty()) return a.empty() == b.empty() ? 0 : (a.empty() ? -1 : 1);
+    int c = ci ? rtl::AnsiCompareText(a, b) : a.compare(b);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  };
+  auto check = [&](const std::string& index, bool byName, std::vector<std::string> fields, bool desc, bool ci) {
+    SCOPED_TRACE(index);
+    if (byName) t.SetIndexName(index);
+    else t.SetIndexFieldNames(index);
+    std::vector<int> want(rows.size());
+    for (size_t i = 0; i < want.size(); ++i) want[i] = static_cast<int>(i);
+    std::stable_sort(want.begin(), want.end(), [&](int a, int b) {
+      for (auto& f : fields) {
+        auto& ra = rows[static_cast<size_t>(a)];
+        auto& rb = rows[static_cast<size_t>(b)];
+        int c = f == "CD" ? cmpText(ra.cd, rb.cd, ci) : cmpText(ra.nm, rb.nm, ci);
+        if (c) return desc ? c > 0 : c < 0;
+      }
+      return false;
+    });
+    std::vector<int> got;
+    for (t.First(); !t.Eof(); t.Next()) got.push_back(t.FieldByName("N").AsInteger());
+    ASSERT_EQ(got, want);
+  };
+  for (int round = 0; round < 2; ++round) {
+    check("CD;NM", false, {"CD", "NM"}, false, false);
+    check("NM;CD", false, {"NM", "CD"}, false, false);
+    check("CD", false, {"CD"}, false, false);
+    check("ixDesc", true, {"CD", "NM"}, true, false);
+    check("ixCase", true, {"CD", "NM"}, false, true);
+    check("ixNameCase", true, {"NM", "CD"}, false, true);
+    check("ixNameDesc", true, {"NM", "CD"}, true, false);
+    // Edits, then the same again from a fresh sort.
+    t.SetIndexFieldNames("");
+    for (int k = 0; k < 300; ++k) {
+      int i = below(static_cast<int>(rows.size()));
+      t.SetRecNo(i + 1);
+      rows[static_cast<size_t>(i)] = random();
+      t.Edit();
+      put(i, rows[static_cast<size_t>(i)]);
+      t.Post();
+    }
+  }
 }
 
 // ---------------------------------------------------------------- data links

@@ -230,6 +230,7 @@ struct TClientDataSet::Impl {
   bool passes(int32_t r);
   bool less(int32_t a, int32_t b) const;
   bool sorted() const;
+  void sortView();
   void resolveSort();
   RowVector<int32_t>& natural();
   void updateDerived();

@@ -132,7 +132,49 @@ inline void TClientDataSet::Impl::rebuildView() {
     if (st == RowLive && passes(r)) view.push_back(r);
   }
   order.resize(kept);
-  if (sorted()) std::sort(view.begin(), view.end(), [this](int32_t a, int32_t b) { return less(a, b); });
+  if (sorted()) sortView();
+}
+
+// Sorts the view by a 64-bit key per row built ahead from the leading sort
+// fields (a rank per code of a coded text, the first bytes of a
+// case-sensitive text), comparing the rows themselves only on equal keys:
+// most comparisons then read no column, which at a million rows in no
+// particular order is most of the time a sort took.
+inline void TClientDataSet::Impl::sortView() {
+  struct Part {
+    const Column* col;
+    int shift, bytes;  // bytes 0: a rank
+    uint8_t rank[256];
+  };
+  std::vector<Part> parts;
+  int bits = 64;
+  for (int c : sortCols) {
+    const Column& col = cols[static_cast<size_t>(c)];
+    if (col.type() != TFieldType::String || bits < 8) break;
+    if (col.coded()) {
+      bits -= 8;
+      parts.push_back(Part{&col, bits, 0, {}});
+      col.codeRanks(sortCI, parts.back().rank);
+      continue;
+    }
+    if (sortCI) break;
+    parts.push_back(Part{&col, 0, bits / 8, {}});
+    break;
+  }
+  auto byRow = [this](int32_t a, int32_t b) { return less(a, b); };
+  if (parts.empty() || view.size() < 64) return std::sort(view.begin(), view.end(), byRow);
+  std::vector<std::pair<uint64_t, int32_t>> keyed(view.size());
+  for (size_t i = 0; i < view.size(); ++i) {
+    auto r = static_cast<size_t>(view[i]);
+    uint64_t k = 0;
+    for (const Part& p : parts)
+      k |= (p.bytes ? p.col->prefix(r, p.bytes) : uint64_t{p.rank[p.col->codeAt(r)]}) << p.shift;
+    keyed[i] = {sortDesc ? ~k : k, view[i]};
+  }
+  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : byRow(a.second, b.second);
+  });
+  for (size_t i = 0; i < view.size(); ++i) view[i] = keyed[i].second;
 }
 
 inline void TClientDataSet::Impl::placeCursor(int32_t row) {

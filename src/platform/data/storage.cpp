@@ -266,7 +266,7 @@ size_t pooledChunkBytes() {
 
 size_t Column::size() const {
   switch (type_) {
-    case TFieldType::String: return s_.size();
+    case TFieldType::String: return dict_ ? code_.size() : s_.size();
     case TFieldType::Boolean: return b_.size();
     case TFieldType::Integer: return i_.size();
     default: return d_.size();
@@ -275,7 +275,10 @@ size_t Column::size() const {
 
 void Column::reserve(size_t rows) {
   switch (type_) {
-    case TFieldType::String: s_.reserve(rows); break;
+    case TFieldType::String:
+      if (dict_) code_.reserve(rows);
+      else s_.reserve(rows);
+      break;
     case TFieldType::Boolean: b_.reserve(rows); break;
     case TFieldType::Integer: i_.reserve(rows); nul_.reserve(rows); break;
     default: d_.reserve(rows); break;
@@ -290,6 +293,7 @@ void reserveBy(V& v, double f) {
 }  // namespace
 
 void Column::reserveFactor(double f) {
+  reserveBy(code_, f);
   reserveBy(s_, f);
   reserveBy(arena_, f);
   reserveBy(d_, f);
@@ -299,6 +303,7 @@ void Column::reserveFactor(double f) {
 }
 
 void Column::shrink() {
+  code_.shrink();
   s_.shrink();
   arena_.shrink();
   d_.shrink();
@@ -308,6 +313,7 @@ void Column::shrink() {
 }
 
 void Column::clear() {
+  code_.clear();
   s_.clear();
   arena_.clear();
   d_.clear();
@@ -316,6 +322,7 @@ void Column::clear() {
   nul_.clear();
   recent_.reset();
   looked_ = found_ = resting_ = 0;
+  if (type_ == TFieldType::String) dict_ = std::make_unique<Dict>();
 }
 
 double Column::storable(double d) {
@@ -371,6 +378,12 @@ uint32_t Column::store(std::string_view s) {
       looked_ = found_ = 0;
     }
   }
+  uint32_t off = append(s);
+  if (slot) *slot = off;
+  return off;
+}
+
+uint32_t Column::append(std::string_view s) {
   size_t len = s.size(), prefix = 1;
   for (size_t v = len >> 7; v; v >>= 7) ++prefix;
   size_t first = 0;
@@ -386,21 +399,57 @@ uint32_t Column::store(std::string_view s) {
     *p++ = static_cast<char>(b);
   } while (n);
   if (len) std::memcpy(p, s.data(), len);
-  auto off = static_cast<uint32_t>(first);
-  if (slot) *slot = off;
-  return off;
+  return static_cast<uint32_t>(first);
+}
+
+bool Column::codeOf(std::string_view s, uint8_t& code) {
+  Dict& d = *dict_;
+  size_t h = s.size() <= 16 ? hashText(s) : std::hash<std::string_view>{}(s);
+  for (size_t i = h & (Dict::kSlots - 1);; i = (i + 1) & (Dict::kSlots - 1)) {
+    uint8_t c = d.slot[i];
+    if (c != 0) {
+      if (text(d.off[c]) == s) {
+        code = c;
+        return true;
+      }
+      continue;
+    }
+    if (d.count == Dict::kCodes) {
+      uncode();
+      return false;
+    }
+    d.off[d.count + 1] = append(s);
+    code = static_cast<uint8_t>(++d.count);
+    d.slot[i] = code;
+    return true;
+  }
+}
+
+void Column::uncode() {
+  size_t n = code_.size();
+  s_.reserve(n + n / 8 + 16);
+  for (size_t r = 0; r < n; ++r) s_.push_back(dict_->off[code_[r]]);
+  code_.clear();
+  dict_.reset();
 }
 
 void Column::pushNull() {
   switch (type_) {
-    case TFieldType::String: s_.push_back(kNullOff); break;
+    case TFieldType::String:
+      if (dict_) code_.push_back(0);
+      else s_.push_back(kNullOff);
+      break;
     case TFieldType::Boolean: b_.push_back(2); break;
     case TFieldType::Integer: i_.push_back(0); nul_.push_back(1); break;
     default: d_.push_back(nullDouble()); break;
   }
 }
 
-void Column::pushStr(std::string_view s) { s_.push_back(store(s)); }
+void Column::pushStr(std::string_view s) {
+  uint8_t c;
+  if (dict_ && codeOf(s, c)) code_.push_back(c);
+  else s_.push_back(store(s));
+}
 void Column::pushNum(double d) {
   if (type_ == TFieldType::Integer) {
     i_.push_back(static_cast<int64_t>(d));
@@ -421,7 +470,10 @@ void Column::pushBool(bool b) { b_.push_back(b ? 1 : 0); }
 
 void Column::pushCopy(size_t from) {
   switch (type_) {
-    case TFieldType::String: s_.push_back(s_[from]); break;
+    case TFieldType::String:
+      if (dict_) code_.push_back(code_[from]);
+      else s_.push_back(s_[from]);
+      break;
     case TFieldType::Boolean: b_.push_back(b_[from]); break;
     case TFieldType::Integer: i_.push_back(i_[from]); nul_.push_back(nul_[from]); break;
     default: d_.push_back(d_[from]); break;
@@ -441,7 +493,10 @@ void Column::push(const Variant& v) {
 void Column::set(size_t r, const Variant& v) {
   if (v.isNullOrEmpty()) {
     switch (type_) {
-      case TFieldType::String: s_[r] = kNullOff; break;
+      case TFieldType::String:
+        if (dict_) code_[r] = 0;
+        else s_[r] = kNullOff;
+        break;
       case TFieldType::Boolean: b_[r] = 2; break;
       case TFieldType::Integer: nul_[r] = 1; break;
       default: d_[r] = nullDouble(); break;
@@ -449,7 +504,12 @@ void Column::set(size_t r, const Variant& v) {
     return;
   }
   switch (type_) {
-    case TFieldType::String: s_[r] = store(v.asStringRef()); break;
+    case TFieldType::String: {
+      uint8_t c;
+      if (dict_ && codeOf(v.asStringRef(), c)) code_[r] = c;
+      else s_[r] = store(v.asStringRef());
+      break;
+    }
     case TFieldType::Boolean: b_[r] = v.toBool() ? 1 : 0; break;
     case TFieldType::Integer: i_[r] = v.toInt(); nul_[r] = 0; break;
     default: d_[r] = storable(v.toDouble()); break;
@@ -458,7 +518,10 @@ void Column::set(size_t r, const Variant& v) {
 
 void Column::copyCell(size_t from, size_t to) {
   switch (type_) {
-    case TFieldType::String: s_[to] = s_[from]; break;
+    case TFieldType::String:
+      if (dict_) code_[to] = code_[from];
+      else s_[to] = s_[from];
+      break;
     case TFieldType::Boolean: b_[to] = b_[from]; break;
     case TFieldType::Integer: i_[to] = i_[from]; nul_[to] = nul_[from]; break;
     default: d_[to] = d_[from]; break;
@@ -511,7 +574,9 @@ bool Column::equals(size_t r, const Variant& v) const {
 }
 
 bool Column::sameCell(size_t a, size_t b) const {
-  // A copied row shares its texts: the same offset is the same text (or both null).
+  // A copied row shares its texts: the same offset is the same text (or both
+  // null). Codes are of distinct texts: different codes, different texts.
+  if (type_ == TFieldType::String && dict_) return code_[a] == code_[b];
   if (type_ == TFieldType::String && s_[a] == s_[b]) return true;
   if (isNull(a) || isNull(b)) return isNull(a) && isNull(b);
   switch (type_) {
@@ -524,7 +589,7 @@ bool Column::sameCell(size_t a, size_t b) const {
 
 int Column::compare(size_t a, size_t b, bool ci) const {
   // Repeated short texts are stored once: the same offset is the same text.
-  if (type_ == TFieldType::String && s_[a] == s_[b]) return 0;
+  if (type_ == TFieldType::String && offsetOf(a) == offsetOf(b)) return 0;
   bool na = isNull(a), nb = isNull(b);
   if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
   switch (type_) {
@@ -587,8 +652,25 @@ void Column::appendJson(std::string& out, size_t r) const {
   out.append(buf, static_cast<size_t>(p - buf));
 }
 
+void Column::codeRanks(bool ci, uint8_t rank[256]) const {
+  std::fill(rank, rank + 256, 0);
+  if (!dict_) return;
+  std::vector<uint8_t> codes(dict_->count);
+  for (size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<uint8_t>(i + 1);
+  auto cmp = [&](uint8_t a, uint8_t b) {
+    std::string_view x = text(dict_->off[a]), y = text(dict_->off[b]);
+    return ci ? rtl::AnsiCompareText(x, y) : x.compare(y);
+  };
+  std::sort(codes.begin(), codes.end(), [&](uint8_t a, uint8_t b) { return cmp(a, b) < 0; });
+  uint8_t r = 0;
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (i == 0 || cmp(codes[i - 1], codes[i]) != 0) ++r;
+    rank[codes[i]] = r;
+  }
+}
+
 size_t Column::bytes() const {
-  return s_.capacity() * sizeof(uint32_t) + arena_.capacity() + d_.capacity() * 8 + i_.capacity() * 8 +
+  return (dict_ ? sizeof(Dict) : 0) + code_.capacity() + s_.capacity() * sizeof(uint32_t) + arena_.capacity() + d_.capacity() * 8 + i_.capacity() * 8 +
          b_.capacity() + nul_.capacity();
 }
 

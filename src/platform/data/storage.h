@@ -196,7 +196,9 @@ constexpr uint32_t kNullOff = 0xFFFFFFFFu;
 
 class Column {
 public:
-  explicit Column(TFieldType type = TFieldType::String) : type_(type) {}
+  explicit Column(TFieldType type = TFieldType::String) : type_(type) {
+    if (type == TFieldType::String) dict_ = std::make_unique<Dict>();
+  }
   TFieldType type() const { return type_; }
   size_t size() const;
   void reserve(size_t rows);
@@ -208,13 +210,13 @@ public:
 
   bool isNull(size_t r) const {
     switch (type_) {
-      case TFieldType::String: return s_[r] == kNullOff;
+      case TFieldType::String: return dict_ ? code_[r] == 0 : s_[r] == kNullOff;
       case TFieldType::Boolean: return b_[r] == 2;
       case TFieldType::Integer: return nul_[r] != 0;
       default: return isNullBits(d_[r]);
     }
   }
-  std::string_view str(size_t r) const { return text(s_[r]); }
+  std::string_view str(size_t r) const { return text(offsetOf(r)); }
   double num(size_t r) const { return d_[r]; }
   // A float or date cell in one read: its value, 0 for null; false for the
   // other types.
@@ -253,6 +255,22 @@ public:
 
   size_t bytes() const;
 
+  // For sorting by keys built ahead. Whether the cells are codes; a row's
+  // code; per code, its rank in the order of compare (equal texts alike, 0
+  // for null).
+  bool coded() const { return dict_ != nullptr; }
+  uint8_t codeAt(size_t r) const { return code_[r]; }
+  void codeRanks(bool caseInsensitive, uint8_t rank[256]) const;
+  // The first bytes (1 to 8) of a text cell as a number, 0 for null: a
+  // smaller prefix is a smaller text in a case-sensitive comparison.
+  uint64_t prefix(size_t r, int bytes) const {
+    if (isNull(r)) return 0;
+    std::string_view t = str(r);
+    uint64_t w = 0;
+    std::memcpy(&w, t.data(), t.size() < 8 ? t.size() : 8);
+    return __builtin_bswap64(w) >> (64 - 8 * bytes);
+  }
+
 private:
   // Small chunks: a column holds at most one chunk of unused room, which is
   // most of what the storage spends beyond the values themselves.
@@ -289,8 +307,28 @@ private:
     return {reinterpret_cast<const char*>(p), len};
   }
   uint32_t store(std::string_view s);
+  uint32_t append(std::string_view s);
+  uint32_t offsetOf(size_t r) const { return dict_ ? dict_->off[code_[r]] : s_[r]; }
+  // The code of s in a column still coded, added when new; false when the
+  // column has no code left for it (and is then no longer coded).
+  bool codeOf(std::string_view s, uint8_t& code);
+  void uncode();
+
+  // A text column starts coded: each cell is one byte, the code of one of at
+  // most 255 distinct texts (0 for null). Branch, service and plan codes and
+  // flags, repeated on every row, then take a byte a row instead of the four
+  // of an offset. The 256th distinct text turns the column into offsets for
+  // good, so columns of names and numbers pay that once, early.
+  struct Dict {
+    static constexpr size_t kCodes = 255, kSlots = 512;
+    uint32_t off[kCodes + 1] = {kNullOff};  // per code, its text's offset
+    uint8_t slot[kSlots] = {};               // open addressing by the text's hash: codes, 0 empty
+    size_t count = 0;
+  };
 
   TFieldType type_;
+  std::unique_ptr<Dict> dict_;  // text columns while coded
+  Chunked<uint8_t, kRowShift> code_;
   Chunked<uint32_t, kRowShift> s_;
   Chunked<char, kArenaShift> arena_;
   Chunked<double, kRowShift> d_;
