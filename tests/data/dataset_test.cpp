@@ -621,7 +621,7 @@ TEST(Storage, CodedTextColumnsSwitchToOffsetsWithoutLosingAValue) {
     ds.FieldDefs() = {{"CODE", TFieldType::String, 20}, {"N", TFieldType::Integer}};
     ds.CreateDataSet();
     std::vector<std::string> want;  // per row, "" for null
-    const int n = 3000;
+    const int n = 9000;  // more than two chunks of rows, so the switch crosses chunk ends
     for (int i = 0; i < n; ++i) {
       ds.Append();
       // 255 distinct texts, repeated, and nulls between them.
