@@ -210,7 +210,8 @@ wr = our("x_worst_recode", 1000000, "worst_ns")
 if wr is not None:
     w(f"The one insert that changes how a text column stores its texts (x_worst_recode: every one of 1,000,000 rows "
       f"holds one of 255 distinct texts, and the insert brings a 256th; from 256 distinct texts on, a column keeps "
-      f"each row's text offset instead of a one-byte code): slowest of 3 {fmt(wr / 1e3)} µs, with "
+      f"each row's text offset instead of a one-byte code): slowest of 3 such inserts {fmt(wr / 1e3)} µs (median over the "
+      f"repetitions), with "
       f"{fmt(our('x_worst_recode', 1000000, 'worst_faults'), 0)} page faults; at 100,000 rows "
       f"{fmt((our('x_worst_recode', 100000, 'worst_ns') or 0) / 1e3)} µs.")
     w("")
