@@ -613,6 +613,100 @@ TEST(Storage, FreedChunksAreReusedAndShortTextsStayExact) {
 // into offsets at the 256th: whether that happens on an append or on an
 // edit, with originals kept in the change log, every value, null, order,
 // comparison and undo stays what it was.
+// CopyDataFrom copies straight from the other data set's storage; what it
+// leaves must be what loading the other's packet leaves, change log and
+// originals included, whatever was done to the rows.
+TEST(Storage, CopyDataFromLeavesWhatTheDataPacketLeaves) {
+  for (unsigned seed : {1u, 2u, 3u, 4u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    TClientDataSet src;
+    src.FieldDefs() = {{"K", TFieldType::Integer},        {"S", TFieldType::String, 4},
+                       {"T", TFieldType::String, 60},     {"B", TFieldType::Boolean},
+                       {"F", TFieldType::Float},          {"D", TFieldType::DateTime},
+                       {"FX", TFieldType::String, 3, true}};
+    src.CreateDataSet();
+    const char* words[] = {"", "a", "Ação", "coração e maçã", "0001", "um texto bem mais longo que dezesseis"};
+    int next = 0;
+    auto fill = [&]() {
+      auto set = [&](const char* name, auto&& put) {
+        if (pick(6) == 0) src.FieldByName(name).Clear();
+        else put(src.FieldByName(name));
+      };
+      src.FieldByName("K").SetAsInteger(next++);
+      set("S", [&](TField& f) { f.SetAsString("S" + std::to_string(pick(5))); });
+      // Many distinct texts after the first rows, so T leaves its codes.
+      set("T", [&](TField& f) { f.SetAsString(std::string(words[pick(6)]) + std::to_string(pick(400))); });
+      set("B", [&](TField& f) { f.SetAsBoolean(pick(2) == 1); });
+      set("F", [&](TField& f) { f.SetAsFloat(pick(3) == 0 ? -0.0 : (pick(20000) - 10000) / 7.0); });
+      set("D", [&](TField& f) { f.SetAsDateTime(rtl::EncodeDate(2024, 1, 1) + pick(900) / 8.0); });
+      set("FX", [&](TField& f) { f.SetAsString(pick(2) ? "X" : "YZ"); });
+    };
+    for (int i = 0; i < 1500; ++i) {
+      src.Append();
+      fill();
+      src.Post();
+    }
+    src.MergeChangeLog();
+    for (int op = 0; op < 700; ++op) {
+      src.SetRecNo(1 + pick(src.RecordCount()));
+      switch (pick(6)) {
+        case 0: src.Delete(); break;
+        case 1:
+          src.Insert();
+          fill();
+          src.Post();
+          break;
+        case 2: {  // an edit put back by hand
+          std::string was = src.FieldByName("T").AsString();
+          bool wasNull = src.FieldByName("T").IsNull();
+          src.Edit();
+          src.FieldByName("T").SetAsString("outro");
+          src.Post();
+          src.Edit();
+          if (wasNull) src.FieldByName("T").Clear();
+          else src.FieldByName("T").SetAsString(was);
+          src.Post();
+          break;
+        }
+        default:
+          src.Edit();
+          fill();
+          src.FieldByName("K").SetAsInteger(src.FieldByName("K").AsInteger());
+          src.Post();
+      }
+    }
+    // The view's order and a filter are the source's own, not its contents.
+    src.SetIndexFieldNames("T;F");
+    src.SetFilter("B = True");
+    src.SetFiltered(true);
+    src.First();
+    src.Edit();  // pending: both ways post it first
+    src.FieldByName("F").SetAsFloat(0.5);
+
+    TClientDataSet copied, loaded;
+    copied.CopyDataFrom(src);
+    loaded.SetData(src.Data());
+    ASSERT_GT(src.ChangeCount(), 0);
+    EXPECT_EQ(copied.ChangeCount(), loaded.ChangeCount());
+    EXPECT_EQ(copied.RecordCount(), loaded.RecordCount());
+    EXPECT_EQ(copied.Data(), loaded.Data());
+    EXPECT_EQ(copied.Data(), src.Data());
+    EXPECT_EQ(copied.Delta(), loaded.Delta());
+    copied.CancelUpdates();
+    loaded.CancelUpdates();
+    EXPECT_EQ(copied.Data(), loaded.Data());
+    // The copy stands on its own: changing it leaves the source alone.
+    auto before = src.Data();
+    copied.First();
+    copied.Edit();
+    copied.FieldByName("T").SetAsString("só na cópia");
+    copied.Post();
+    EXPECT_EQ(src.Data(), before);
+  }
+}
+
 TEST(Storage, CodedTextColumnsSwitchToOffsetsWithoutLosingAValue) {
   auto code = [](int i) { return "C" + std::to_string(i); };
   for (bool onEdit : {false, true}) {

@@ -277,7 +277,18 @@ void TClientDataSet::SetData(const Variant& packet) {
   SetData(packet.asPacket());
 }
 
-void TClientDataSet::CopyDataFrom(TClientDataSet& other) { SetData(other.Data()); }
+void TClientDataSet::CopyDataFrom(TClientDataSet& other) {
+  // What SetData(other.Data()) leaves, straight from the other's storage.
+  auto& src = *other.impl_;
+  if (src.state == TDataSetState::Inactive) return SetData(rtl::DataPacket());
+  src.checkBrowseMode();
+  Impl::Loaded loaded = src.copyRows();
+  auto& im = *impl_;
+  im.checkBinding(loaded.defs);
+  im.closeInternal();
+  im.install(std::move(loaded));
+  im.openInternal();
+}
 
 const std::string& TClientDataSet::Filter() const { return impl_->filterText; }
 

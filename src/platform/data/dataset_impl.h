@@ -284,6 +284,7 @@ struct TClientDataSet::Impl {
   struct Loaded;
   class LoadSink;
   static Loaded load(const rtl::DataPacket& packet);
+  Loaded copyRows();
   void install(Loaded&& l);
 };
 

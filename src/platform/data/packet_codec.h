@@ -1,6 +1,7 @@
 #pragma once
 // The data set's packets: its rows and change log written as a data packet or
-// a delta, and a data packet loaded into fresh storage.
+// a delta, and a data packet loaded into fresh storage (or another data
+// set's rows, loaded as its packet would load them).
 // Part of TClientDataSet::Impl (dataset_impl.h), which includes it.
 
 #include <charconv>
@@ -203,6 +204,49 @@ inline auto TClientDataSet::Impl::load(const rtl::DataPacket& packet) -> Loaded 
   for (auto& c : l.cols) c.shrink();
   l.rowState.shrink_to_fit();
   l.natural.shrink_to_fit();
+  return l;
+}
+
+// This data set's rows loaded into fresh storage as reading its data packet
+// would load them (the packet's order, statuses and originals, through the
+// same sink), copied cell by cell instead of written as text and parsed back.
+inline auto TClientDataSet::Impl::copyRows() -> Loaded {
+  Loaded l;
+  l.defs = colDefs;
+  for (auto& d : l.defs) {  // as a packet's field list carries them
+    if (d.DataType == TFieldType::String && d.Size <= 0) d.Size = 20;
+    if (d.DataType != TFieldType::String) d.FixedChar = false;
+  }
+  auto seq = packetOrder();
+  size_t rows = seq.size();
+  log.forEach([&](int32_t, LogEntry e) { rows += e.status == TUpdateStatus::Modified; });
+  const size_t n = cols.size();
+  std::vector<Column::CodeMap> codes(n);
+  for (auto& d : l.defs) {
+    l.cols.emplace_back(d.DataType);
+    l.cols.back().reserve(rows);
+  }
+  l.rowState.reserve(rows);
+  l.natural.reserve(seq.size());
+  LoadSink sink(l);
+  for (int32_t r : seq) {
+    auto e = log.get(r);
+    TUpdateStatus st = e ? e->status : TUpdateStatus::Unmodified;
+    auto row = static_cast<size_t>(r);
+    sink.beginRow(st);
+    if (st == TUpdateStatus::Modified) {
+      auto orig = static_cast<size_t>(e->orig);
+      for (size_t f = 0; f < n; ++f) l.cols[f].pushFrom(cols[f], row, codes[f]);
+      for (size_t f = 0; f < n; ++f)
+        if (cols[f].sameCell(row, orig)) sink.sameOriginal(static_cast<int>(f));
+        else l.cols[f].pushFrom(cols[f], orig, codes[f]);
+    } else {
+      size_t from = st == TUpdateStatus::Deleted && e->orig >= 0 ? static_cast<size_t>(e->orig) : row;
+      for (size_t f = 0; f < n; ++f) l.cols[f].pushFrom(cols[f], from, codes[f]);
+    }
+    sink.endRow();
+  }
+  for (auto& c : l.cols) c.shrink();
   return l;
 }
 

@@ -490,6 +490,27 @@ void Column::pushCopy(size_t from) {
   }
 }
 
+void Column::pushFrom(const Column& o, size_t r, CodeMap& map) {
+  switch (type_) {
+    case TFieldType::String: {
+      if (o.dict_ && dict_) {
+        uint8_t c = o.code_[r], &mine = map[c];
+        if (c == 0 || mine != 0 || codeOf(o.text(o.dict_->off[c]), mine)) {
+          code_.push_back(c == 0 ? 0 : mine);
+          return;
+        }
+      }
+      uint32_t off = o.offsetOf(r);
+      if (off == kNullOff) return pushNull();
+      return pushStr(o.text(off));
+    }
+    // Stored values are already as a push would store them, nulls included.
+    case TFieldType::Boolean: return b_.push_back(o.b_[r]);
+    case TFieldType::Integer: i_.push_back(o.i_[r]); return nul_.push_back(o.nul_[r]);
+    default: return d_.push_back(o.d_[r]);
+  }
+}
+
 void Column::push(const Variant& v) {
   if (v.isNullOrEmpty()) return pushNull();
   switch (type_) {

@@ -10,6 +10,7 @@
 // already stored, so no insert or edit stalls while a whole column moves, and
 // a column holds at most one chunk of unused room.
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -236,6 +237,11 @@ public:
   void pushInt(int64_t i);
   void pushBool(bool b);
   void pushCopy(size_t from);  // a copy of row from
+  // Appends row r of another column of this type. A copy of a coded column
+  // translates each code once: map[code] is this column's code for it, 0
+  // until known (start with it all 0).
+  using CodeMap = std::array<uint8_t, 256>;
+  void pushFrom(const Column& o, size_t r, CodeMap& map);
   void push(const Variant& v);  // v already of this column's type, or Null
 
   // Changing a row.
