@@ -609,10 +609,6 @@ TEST(Storage, FreedChunksAreReusedAndShortTextsStayExact) {
   check(*e, "E", n);
 }
 
-// A text column keeps its first distinct values as one-byte codes and turns
-// into offsets at the 256th: whether that happens on an append or on an
-// edit, with originals kept in the change log, every value, null, order,
-// comparison and undo stays what it was.
 // CopyDataFrom copies straight from the other data set's storage; what it
 // leaves must be what loading the other's packet leaves, change log and
 // originals included, whatever was done to the rows.
@@ -707,6 +703,10 @@ TEST(Storage, CopyDataFromLeavesWhatTheDataPacketLeaves) {
   }
 }
 
+// A text column keeps its first distinct values as one-byte codes and turns
+// into offsets at the 256th: whether that happens on an append or on an
+// edit, with originals kept in the change log, every value, null, order,
+// comparison and undo stays what it was.
 TEST(Storage, CodedTextColumnsSwitchToOffsetsWithoutLosingAValue) {
   auto code = [](int i) { return "C" + std::to_string(i); };
   for (bool onEdit : {false, true}) {
