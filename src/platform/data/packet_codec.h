@@ -226,8 +226,9 @@ inline auto TClientDataSet::Impl::copyRows() -> Loaded {
     l.cols.emplace_back(d.DataType);
     l.cols.back().reserve(rows);
   }
-  l.rowState.reserve(rows);
-  l.natural.reserve(seq.size());
+  // As a load leaves them: the first edit or append grows them in place.
+  l.rowState.reserveToGrow(rows);
+  l.natural.reserveToGrow(seq.size());
   LoadSink sink(l);
   for (int32_t r : seq) {
     auto e = log.get(r);
