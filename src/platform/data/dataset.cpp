@@ -264,11 +264,7 @@ void TClientDataSet::SetData(const rtl::DataPacket& packet) {
     return;
   }
   // Everything that can refuse the packet happens before the current contents go.
-  Impl::Loaded loaded = Impl::load(packet);
-  im.checkBinding(loaded.defs);
-  im.closeInternal();
-  im.install(std::move(loaded));
-  im.openInternal();
+  im.install(Impl::load(packet));
 }
 
 void TClientDataSet::SetData(const Variant& packet) {
@@ -282,12 +278,7 @@ void TClientDataSet::CopyDataFrom(TClientDataSet& other) {
   auto& src = *other.impl_;
   if (src.state == TDataSetState::Inactive) return SetData(rtl::DataPacket());
   src.checkBrowseMode();
-  Impl::Loaded loaded = src.copyRows();
-  auto& im = *impl_;
-  im.checkBinding(loaded.defs);
-  im.closeInternal();
-  im.install(std::move(loaded));
-  im.openInternal();
+  impl_->install(src.copyRows());
 }
 
 const std::string& TClientDataSet::Filter() const { return impl_->filterText; }

@@ -251,7 +251,11 @@ inline auto TClientDataSet::Impl::copyRows() -> Loaded {
   return l;
 }
 
+// Loaded rows replace the contents, once the bound fields accept them (a
+// refusal leaves the contents as they were), and the data set opens on them.
 inline void TClientDataSet::Impl::install(Loaded&& l) {
+  checkBinding(l.defs);
+  closeInternal();
   resetStorage(l.defs);
   cols = std::move(l.cols);
   rowState = std::move(l.rowState);
@@ -264,6 +268,7 @@ inline void TClientDataSet::Impl::install(Loaded&& l) {
   view = std::move(l.natural);
   // Deleted rows stay out of the natural order; CancelUpdates and Data put
   // them back by row number.
+  openInternal();
 }
 
 }  // namespace data
