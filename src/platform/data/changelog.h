@@ -89,6 +89,47 @@ private:
   std::vector<Page> pages_;
 };
 
+// Which cells of a row of original values hold an original. An edit keeps
+// a field's original only when it first changes that field, so that editing
+// one field of a row in a large data set reads none of the row's other
+// cells: a cell not kept is the row's current value, unchanged since. Rows
+// not marked here keep every cell (rows a packet loaded, and rows of data
+// sets of more than 64 columns). In pages of 4,096 rows made when a row of
+// the page is first marked; rows of original values gather at the end of
+// storage, so a few pages serve any number of edits.
+class SavedCells {
+public:
+  static constexpr uint64_t kAll = ~uint64_t{0};
+  static constexpr int kShift = 12;
+  static constexpr size_t kPage = size_t{1} << kShift;
+
+  uint64_t get(size_t o) const {
+    size_t p = o >> kShift;
+    return p < pages_.size() && pages_[p] ? pages_[p][o & (kPage - 1)] : kAll;
+  }
+  bool has(size_t o, size_t c) const { return c >= 64 || (get(o) >> c) & 1; }
+  void set(size_t o, uint64_t m) {
+    size_t p = o >> kShift;
+    if (p >= pages_.size()) {
+      if (m == kAll) return;
+      pages_.resize(p + 1);
+    }
+    if (!pages_[p]) {
+      if (m == kAll) return;
+      pages_[p].reset(new uint64_t[kPage]);
+      std::fill(pages_[p].get(), pages_[p].get() + kPage, kAll);
+    }
+    pages_[p][o & (kPage - 1)] = m;
+  }
+  void add(size_t o, size_t c) {
+    if (c < 64) set(o, get(o) | uint64_t{1} << c);
+  }
+  void clear() { pages_.clear(); }
+
+private:
+  std::vector<std::unique_ptr<uint64_t[]>> pages_;
+};
+
 class ChangeLog {
 public:
   std::optional<LogEntry> get(int32_t r) const {

@@ -207,7 +207,7 @@ void TClientDataSet::CancelUpdates() {
       case TUpdateStatus::Modified:
       case TUpdateStatus::Deleted:
         if (e.orig >= 0) {
-          im.copyValues(e.orig, r);
+          im.restoreOriginals(e.orig, r);
           im.releaseOrig(e.orig);
         }
         if (e.status == TUpdateStatus::Deleted) revived.push_back(r);
@@ -239,7 +239,7 @@ void TClientDataSet::RevertRecord() {
     im.view.erase(im.view.begin() + im.cur);
     im.clampCursor();
   } else if (e->orig >= 0) {
-    im.copyValues(e->orig, r);
+    im.restoreOriginals(e->orig, r);
     im.releaseOrig(e->orig);
   }
   im.log.erase(r);

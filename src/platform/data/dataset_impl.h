@@ -108,6 +108,7 @@ struct TClientDataSet::Impl {
   std::vector<Column> cols;
   RowVector<uint8_t> rowState;
   std::vector<int32_t> spareOrig;  // dead rows that held original values, for reuse
+  detail::SavedCells saved;        // which cells of those rows hold an original
   ChangeLog log;
   bool hasStorage = false;
   uint32_t generation = 0;  // changes whenever row numbers do
@@ -192,10 +193,17 @@ struct TClientDataSet::Impl {
   // ---- storage (row_storage.h)
   int32_t newRow(uint8_t st);
   int32_t copyRow(int32_t from, uint8_t st);
-  int32_t origCopy(int32_t from);
+  int32_t origRow(int32_t from);
   void releaseOrig(int32_t o);
   void copyValues(int32_t from, int32_t to);
-  bool sameRow(int32_t a, int32_t b) const;
+  size_t origCell(size_t c, int32_t r, int32_t o) const {
+    return o >= 0 && saved.has(static_cast<size_t>(o), c) ? static_cast<size_t>(o) : static_cast<size_t>(r);
+  }
+  bool keptDiffers(size_t c, int32_t r, int32_t o) const {
+    return saved.has(static_cast<size_t>(o), c) && !cols[c].sameCell(static_cast<size_t>(r), static_cast<size_t>(o));
+  }
+  bool unchanged(int32_t r, int32_t o) const;
+  void restoreOriginals(int32_t o, int32_t r);
   void resetStorage(const std::vector<TFieldDef>& defs);
   void compactIfWorthIt();
 
@@ -244,7 +252,7 @@ struct TClientDataSet::Impl {
   void updateRecord();
   void loadEditBuf(int32_t);
   void checkRequired();
-  void writeEditBuf(int32_t r);
+  void writeEditBuf(int32_t r, int32_t o);
   void internalPost();
   void endEdit();
   void post();
@@ -277,6 +285,7 @@ struct TClientDataSet::Impl {
   // ---- packets (packet_codec.h)
   std::vector<int32_t> packetOrder();
   void writeRow(std::string& out, int32_t r) const;
+  void writeOriginals(std::string& out, int32_t r, int32_t o) const;
   void writeLogged(PacketWriter& w, int32_t r, const LogEntry* e) const;
   size_t estimateBytes(size_t rows) const;
   rtl::DataPacket encodeData();

@@ -19,10 +19,18 @@ inline void TClientDataSet::Impl::checkRequired() {
   }
 }
 
-inline void TClientDataSet::Impl::writeEditBuf(int32_t r) {
+// Writes the edit buffer into row r, first keeping in row o (when r has one)
+// the original of each field it changes for the first time.
+inline void TClientDataSet::Impl::writeEditBuf(int32_t r, int32_t o) {
+  auto row = static_cast<size_t>(r);
   for (size_t c = 0; c < cols.size(); ++c)
-    if (!editBuf[c].isEmpty() && !cols[c].equals(static_cast<size_t>(r), editBuf[c]))
-      cols[c].set(static_cast<size_t>(r), editBuf[c]);
+    if (!editBuf[c].isEmpty() && !cols[c].equals(row, editBuf[c])) {
+      if (o >= 0 && !saved.has(static_cast<size_t>(o), c)) {
+        cols[c].copyCell(row, static_cast<size_t>(o));
+        saved.add(static_cast<size_t>(o), c);
+      }
+      cols[c].set(row, editBuf[c]);
+    }
 }
 
 inline void TClientDataSet::Impl::internalPost() {
@@ -34,11 +42,11 @@ inline void TClientDataSet::Impl::internalPost() {
     if (differs) {
       auto e = log.get(r);
       if (!e && ds.LogChanges) {
-        e = LogEntry{TUpdateStatus::Modified, origCopy(r)};
+        e = LogEntry{TUpdateStatus::Modified, origRow(r)};
         log.set(r, *e);
       }
-      writeEditBuf(r);
-      if (e && e->status == TUpdateStatus::Modified && sameRow(r, e->orig)) {
+      writeEditBuf(r, e ? e->orig : -1);
+      if (e && e->status == TUpdateStatus::Modified && e->orig >= 0 && unchanged(r, e->orig)) {
         releaseOrig(e->orig);
         log.erase(r);
       }
@@ -46,7 +54,7 @@ inline void TClientDataSet::Impl::internalPost() {
     reposition(r, cur);
   } else {
     int32_t r = newRow(RowLive);
-    writeEditBuf(r);
+    writeEditBuf(r, -1);
     if (ds.LogChanges) log.set(r, LogEntry{TUpdateStatus::Inserted, -1});
     if (derived) {
       order.push_back(r);

@@ -173,7 +173,7 @@ inline Variant TClientDataSet::Impl::oldValue(const TField& f) {
   int c = fieldCol[static_cast<size_t>(f.index_)];
   if (auto e = log.get(r)) {
     if (e->status == TUpdateStatus::Inserted) return Variant::Null();
-    if (e->orig >= 0) return cols[static_cast<size_t>(c)].get(static_cast<size_t>(e->orig));
+    if (e->orig >= 0) return cols[static_cast<size_t>(c)].get(origCell(static_cast<size_t>(c), r, e->orig));
   }
   return cols[static_cast<size_t>(c)].get(static_cast<size_t>(r));
 }

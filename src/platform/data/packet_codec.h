@@ -43,6 +43,11 @@ inline void TClientDataSet::Impl::writeRow(std::string& out, int32_t r) const {
   for (auto& c : cols) c.appendJson(out, static_cast<size_t>(r));
 }
 
+// The originals of row r kept in row o, the others r's own values.
+inline void TClientDataSet::Impl::writeOriginals(std::string& out, int32_t r, int32_t o) const {
+  for (size_t c = 0; c < cols.size(); ++c) cols[c].appendJson(out, origCell(c, r, o));
+}
+
 inline void TClientDataSet::Impl::writeLogged(PacketWriter& w, int32_t r, const LogEntry* e) const {
   using detail::WriterAccess;
   TUpdateStatus st = e ? e->status : TUpdateStatus::Unmodified;
@@ -51,10 +56,10 @@ inline void TClientDataSet::Impl::writeLogged(PacketWriter& w, int32_t r, const 
     // an unchanged field's original is its value.
     std::string& out = WriterAccess::beginCompactRow(w);
     out += ",[";
-    auto row = static_cast<size_t>(r), orig = static_cast<size_t>(e->orig);
+    auto orig = static_cast<size_t>(e->orig);
     uint64_t changed = 0;  // one bit per column below 64; the others compared again
     for (size_t c = 0; c < cols.size(); ++c)
-      if (!cols[c].sameCell(row, orig)) {
+      if (keptDiffers(c, r, e->orig)) {
         if (out.back() != '[') out.push_back(',');
         char buf[12];
         out.append(buf, std::to_chars(buf, buf + sizeof buf, c).ptr);
@@ -63,13 +68,13 @@ inline void TClientDataSet::Impl::writeLogged(PacketWriter& w, int32_t r, const 
     out.push_back(']');
     writeRow(out, r);
     for (size_t c = 0; c < cols.size(); ++c)
-      if (c < 64 ? (changed >> c) & 1 : !cols[c].sameCell(row, orig)) cols[c].appendJson(out, orig);
+      if (c < 64 ? (changed >> c) & 1 : keptDiffers(c, r, e->orig)) cols[c].appendJson(out, orig);
     WriterAccess::endRow(w);
     return;
   }
   std::string& out = WriterAccess::beginRow(w, st);
   if (st == TUpdateStatus::Deleted) {
-    writeRow(out, e->orig >= 0 ? e->orig : r);
+    writeOriginals(out, r, e->orig);
   } else {
     writeRow(out, r);
   }
@@ -108,12 +113,12 @@ inline rtl::DataPacket TClientDataSet::Impl::encodeDelta() const {
   size_t touched = 0;
   auto touch = [&](size_t from, size_t to) {
     for (size_t i = from; i < to && i < entries.size(); ++i)
-      for (int32_t row : {entries[i].first, entries[i].second.orig}) {
-        if (row < 0) continue;
-        for (auto& c : cols) {
-          auto cell = static_cast<size_t>(row);
-          bool null = c.isNull(cell);
-          touched += null || c.type() != TFieldType::String ? null : c.str(cell).size();
+      // The row's own cells, then the originals it keeps elsewhere.
+      for (int32_t o : {int32_t{-1}, entries[i].second.orig}) {
+        for (size_t c = 0; c < cols.size(); ++c) {
+          auto cell = origCell(c, entries[i].first, o);
+          bool null = cols[c].isNull(cell);
+          touched += null || cols[c].type() != TFieldType::String ? null : cols[c].str(cell).size();
         }
       }
   };
@@ -239,11 +244,11 @@ inline auto TClientDataSet::Impl::copyRows() -> Loaded {
       auto orig = static_cast<size_t>(e->orig);
       for (size_t f = 0; f < n; ++f) l.cols[f].pushFrom(cols[f], row, codes[f]);
       for (size_t f = 0; f < n; ++f)
-        if (cols[f].sameCell(row, orig)) sink.sameOriginal(static_cast<int>(f));
+        if (!keptDiffers(f, r, e->orig)) sink.sameOriginal(static_cast<int>(f));
         else l.cols[f].pushFrom(cols[f], orig, codes[f]);
     } else {
-      size_t from = st == TUpdateStatus::Deleted && e->orig >= 0 ? static_cast<size_t>(e->orig) : row;
-      for (size_t f = 0; f < n; ++f) l.cols[f].pushFrom(cols[f], from, codes[f]);
+      int32_t o = st == TUpdateStatus::Deleted ? e->orig : -1;
+      for (size_t f = 0; f < n; ++f) l.cols[f].pushFrom(cols[f], origCell(f, r, o), codes[f]);
     }
     sink.endRow();
   }

@@ -21,13 +21,21 @@ inline int32_t TClientDataSet::Impl::copyRow(int32_t from, uint8_t st) {
 
 // A row for the original values of row from: one given back by an earlier
 // merge when there is one, so that editing and merging in turn does not
-// grow the storage.
-inline int32_t TClientDataSet::Impl::origCopy(int32_t from) {
-  if (spareOrig.empty()) return copyRow(from, RowOrig);
-  int32_t o = spareOrig.back();
-  spareOrig.pop_back();
-  copyValues(from, o);
-  rowState[static_cast<size_t>(o)] = RowOrig;
+// grow the storage. It keeps no original yet: writeEditBuf keeps each as its
+// field first changes. Beyond 64 columns, which SavedCells does not track,
+// it keeps them all at once.
+inline int32_t TClientDataSet::Impl::origRow(int32_t from) {
+  const bool lazy = cols.size() <= 64;
+  int32_t o;
+  if (spareOrig.empty()) {
+    o = lazy ? newRow(RowOrig) : copyRow(from, RowOrig);
+  } else {
+    o = spareOrig.back();
+    spareOrig.pop_back();
+    if (!lazy) copyValues(from, o);
+    rowState[static_cast<size_t>(o)] = RowOrig;
+  }
+  saved.set(static_cast<size_t>(o), lazy ? 0 : detail::SavedCells::kAll);
   return o;
 }
 
@@ -40,10 +48,17 @@ inline void TClientDataSet::Impl::copyValues(int32_t from, int32_t to) {
   for (auto& c : cols) c.copyCell(static_cast<size_t>(from), static_cast<size_t>(to));
 }
 
-inline bool TClientDataSet::Impl::sameRow(int32_t a, int32_t b) const {
-  for (auto& c : cols)
-    if (!c.sameCell(static_cast<size_t>(a), static_cast<size_t>(b))) return false;
+// Whether row r holds again every original kept in row o.
+inline bool TClientDataSet::Impl::unchanged(int32_t r, int32_t o) const {
+  for (size_t c = 0; c < cols.size(); ++c)
+    if (keptDiffers(c, r, o)) return false;
   return true;
+}
+
+// Puts the originals kept in row o back into row r (the others never left it).
+inline void TClientDataSet::Impl::restoreOriginals(int32_t o, int32_t r) {
+  for (size_t c = 0; c < cols.size(); ++c)
+    if (saved.has(static_cast<size_t>(o), c)) cols[c].copyCell(static_cast<size_t>(o), static_cast<size_t>(r));
 }
 
 inline void TClientDataSet::Impl::resetStorage(const std::vector<TFieldDef>& defs) {
@@ -56,6 +71,7 @@ inline void TClientDataSet::Impl::resetStorage(const std::vector<TFieldDef>& def
   rowState.clear();
   rowState.shrink_to_fit();
   spareOrig.clear();
+  saved.clear();
   log.clear();
   view.clear();
   view.shrink_to_fit();
@@ -87,6 +103,7 @@ inline void TClientDataSet::Impl::compactIfWorthIt() {
   for (auto& c : cols) c.compactTo(keep);
   rowState.assign(keep.size(), RowLive);
   spareOrig.clear();
+  saved.clear();
   auto mapAll = [&](RowVector<int32_t>& v) {
     size_t k = 0;
     for (int32_t r : v)
