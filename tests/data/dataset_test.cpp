@@ -707,9 +707,10 @@ TEST(Storage, CopyDataFromLeavesWhatTheDataPacketLeaves) {
 // An edit keeps a field's original only when it first changes that field,
 // in rows of originals that merges give back and later edits take again.
 // Against a model of every row's base and current values, through random
-// edits of one to three fields, edits put back by hand, deletes, reverts,
-// merges, cancels and reloads: OldValue, the delta's originals, the change
-// count and the undo all show the base, never a stale cell of a reused row.
+// edits of one to three fields, edits put back by hand, inserts, deletes,
+// reverts, merges, cancels and reloads: OldValue, the delta's originals, the
+// change count and the undo all show the base, never a stale cell of a
+// reused row, and inserts logged beside edits keep their status.
 TEST(Storage, OriginalsAreTheBaseWhateverEditsFollow) {
   const std::vector<std::string> names = {"K", "S", "T", "B", "F", "D", "I"};
   using Row = std::vector<std::string>;  // per field: AsString, "\x01" for null
@@ -758,23 +759,29 @@ TEST(Storage, OriginalsAreTheBaseWhateverEditsFollow) {
       ds.Post();
     }
     ds.MergeChangeLog();
-    std::map<int, Row> base, now;  // by K; rows deleted since the base are not in now
+    std::map<int, Row> base, now;  // by K; rows deleted since the base are not in now, inserted not in base
+    int next = n;
     for (ds.First(); !ds.Eof(); ds.Next()) base[ds.FieldByName("K").AsInteger()] = now[ds.FieldByName("K").AsInteger()] = read();
 
     auto check = [&]() {
       int changes = 0;
       for (auto& [k, row] : base) changes += !now.count(k) || now[k] != row;
+      for (auto& [k, row] : now) changes += !base.count(k);
       ASSERT_EQ(ds.ChangeCount(), changes);
       ASSERT_EQ(ds.RecordCount(), static_cast<int>(now.size()));
       for (ds.First(); !ds.Eof(); ds.Next()) {
         int k = ds.FieldByName("K").AsInteger();
         ASSERT_EQ(read(), now[k]) << "row " << k;
-        ASSERT_EQ(old(), base[k]) << "row " << k;
+        ASSERT_EQ(old(), base.count(k) ? base[k] : Row(names.size(), "\x01")) << "row " << k;
       }
       PacketReader d(ds.Delta());
       int rows = 0;
       while (d.Next()) {
         ++rows;
+        if (d.Status() == TUpdateStatus::Inserted) {
+          ASSERT_FALSE(base.count(static_cast<int>(d.Values()[0].toInt())));
+          continue;
+        }
         Row orig;
         for (auto& v : d.OldValues()) orig.push_back(v.isNullOrEmpty() ? "\x01" : v.toString());
         int k = static_cast<int>(d.OldValues()[0].toInt());
@@ -798,14 +805,22 @@ TEST(Storage, OriginalsAreTheBaseWhateverEditsFollow) {
       for (int op = 0; op < 25 && ds.RecordCount() > 0; ++op) {
         ds.SetRecNo(1 + pick(ds.RecordCount()));
         int k = ds.FieldByName("K").AsInteger();
-        switch (pick(8)) {
+        switch (pick(9)) {
           case 0:
             ds.Delete();
             now.erase(k);
             break;
           case 1:
             ds.RevertRecord();
-            now[k] = base[k];
+            if (base.count(k)) now[k] = base[k];
+            else now.erase(k);
+            break;
+          case 8:
+            ds.Insert();
+            ds.FieldByName("K").SetAsInteger(next);
+            for (size_t f = 1; f < names.size(); ++f) setField(f);
+            ds.Post();
+            now[next++] = read();
             break;
           case 2: {  // one field changed, then put back by hand
             size_t f = 1 + static_cast<size_t>(pick(6));
@@ -814,7 +829,8 @@ TEST(Storage, OriginalsAreTheBaseWhateverEditsFollow) {
             ds.Post();
             ds.Edit();
             TField& fld = ds.FieldByName(names[f]);
-            if (base[k][f] == "\x01") fld.Clear();
+            if (!base.count(k)) fld.Clear();
+            else if (base[k][f] == "\x01") fld.Clear();
             else if (f == 4) fld.SetAsFloat(std::stod(base[k][f]));
             else if (f == 5) fld.SetAsString(base[k][f]);
             else fld.SetAsString(base[k][f]);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "dataset.h"
@@ -28,58 +29,80 @@ struct LogEntry {
 
 // Per row: the status of its entry (0 for none) and the row of its original
 // values, in pages of 16,384 rows made when a row of the page first gets an
-// entry (the originals' half only when one needs it). Nothing is ever
-// rehashed or moved as a whole: the millionth entry costs what the first did.
+// entry. A page holds one byte per row while its rows have no originals
+// (inserts), and one word per row, the status and the original's row
+// together, from its first original on: an edited row's entry is one memory
+// access, not two, which is what a merge of edits spread over a million rows
+// pays for. Nothing is ever rehashed or moved as a whole: the millionth
+// entry costs what the first did.
 class RowSlots {
 public:
   static constexpr int kShift = 14;
   static constexpr size_t kPage = size_t{1} << kShift;
+  // A word: the status in the top 2 bits, the original's row + 1 below.
+  static constexpr uint32_t kOrigBits = 0x3FFFFFFFu;
+  static constexpr int32_t kMaxOrig = static_cast<int32_t>(kOrigBits) - 1;
 
   uint8_t status(size_t r) const {
-    size_t p = r >> kShift;
-    return p < pages_.size() && pages_[p].st ? pages_[p].st[r & (kPage - 1)] : 0;
+    size_t p = r >> kShift, i = r & (kPage - 1);
+    if (p >= pages_.size()) return 0;
+    const Page& pg = pages_[p];
+    if (pg.word) return static_cast<uint8_t>(pg.word[i] >> 30);
+    return pg.st ? pg.st[i] : 0;
   }
   int32_t orig(size_t r) const {
     size_t p = r >> kShift;
-    return p < pages_.size() && pages_[p].orig ? pages_[p].orig[r & (kPage - 1)] : -1;
+    if (p >= pages_.size() || !pages_[p].word) return -1;
+    return static_cast<int32_t>(pages_[p].word[r & (kPage - 1)] & kOrigBits) - 1;
   }
   void setStatus(size_t r, uint8_t st) {
     Page& pg = page(r);
+    size_t i = r & (kPage - 1);
+    if (pg.word) {
+      pg.word[i] = (pg.word[i] & kOrigBits) | uint32_t{st} << 30;
+      return;
+    }
     if (!pg.st) {
       if (st == 0) return;
       pg.st.reset(new uint8_t[kPage]());
     }
-    pg.st[r & (kPage - 1)] = st;
+    pg.st[i] = st;
   }
   void setOrig(size_t r, int32_t o) {
+    if (o > kMaxOrig) throw std::length_error("change log: too many rows");
     Page& pg = page(r);
-    if (!pg.orig) {
+    if (!pg.word) {
       if (o < 0) return;
-      pg.orig.reset(new int32_t[kPage]);
-      std::fill(pg.orig.get(), pg.orig.get() + kPage, -1);
+      pg.word.reset(new uint32_t[kPage]);
+      for (size_t i = 0; i < kPage; ++i) pg.word[i] = pg.st ? uint32_t{pg.st[i]} << 30 : 0;
+      pg.st.reset();
     }
-    pg.orig[r & (kPage - 1)] = o;
+    size_t i = r & (kPage - 1);
+    pg.word[i] = (pg.word[i] & ~kOrigBits) | static_cast<uint32_t>(o + 1);
   }
   void clear() { pages_.clear(); }
   // The status and original row of r, then none: one look-up for both.
   uint8_t take(size_t r, int32_t& orig) {
     size_t p = r >> kShift, i = r & (kPage - 1);
     orig = -1;
-    if (p >= pages_.size() || !pages_[p].st) return 0;
+    if (p >= pages_.size()) return 0;
     Page& pg = pages_[p];
+    if (pg.word) {
+      uint32_t w = pg.word[i];
+      pg.word[i] = 0;
+      orig = static_cast<int32_t>(w & kOrigBits) - 1;
+      return static_cast<uint8_t>(w >> 30);
+    }
+    if (!pg.st) return 0;
     uint8_t st = pg.st[i];
     pg.st[i] = 0;
-    if (pg.orig) {
-      orig = pg.orig[i];
-      pg.orig[i] = -1;
-    }
     return st;
   }
 
 private:
   struct Page {
-    std::unique_ptr<uint8_t[]> st;
-    std::unique_ptr<int32_t[]> orig;
+    std::unique_ptr<uint8_t[]> st;     // until the page's first original
+    std::unique_ptr<uint32_t[]> word;  // from then on
   };
   Page& page(size_t r) {
     size_t p = r >> kShift;
