@@ -868,6 +868,38 @@ TEST(Storage, OriginalsAreTheBaseWhateverEditsFollow) {
   }
 }
 
+// A coded column finds a short text's code by the words it hashes: texts
+// that differ in any one byte, at any length, get codes of their own.
+TEST(Storage, CodedTextsThatDifferInOneByteStayApart) {
+  TClientDataSet ds;
+  ds.FieldDefs() = {{"T", TFieldType::String, 30}};
+  ds.CreateDataSet();
+  std::vector<std::string> texts;
+  for (size_t n = 1; n <= 20; ++n) {
+    std::string base(n, 'a');
+    for (size_t i = 0; i < n; ++i) base[i] = static_cast<char>('a' + i % 7);
+    texts.push_back(base);
+    for (size_t i = 0; i < n; ++i) {
+      std::string t = base;
+      t[i] = 'Z';
+      texts.push_back(t);
+    }
+  }
+  ASSERT_LT(texts.size(), 255u);  // all coded
+  for (int pass = 0; pass < 2; ++pass)  // the second pass finds every code
+    for (auto& t : texts) {
+      ds.Append();
+      ds.FieldByName("T").SetAsString(t);
+      ds.Post();
+    }
+  size_t i = 0;
+  for (ds.First(); !ds.Eof(); ds.Next(), ++i) ASSERT_EQ(ds.FieldByName("T").AsString(), texts[i % texts.size()]);
+  EXPECT_EQ(i, 2 * texts.size());
+  ds.SetFilter("T = 'abcdefgabZ'");
+  ds.SetFiltered(true);
+  EXPECT_EQ(ds.RecordCount(), 2);
+}
+
 // Beyond 64 fields an edit keeps every original at once: the same results.
 TEST(Storage, OriginalsOfWideRowsAreKeptWhole) {
   TClientDataSet ds;

@@ -322,7 +322,7 @@ void Column::clear() {
   nul_.clear();
   recent_.reset();
   looked_ = found_ = resting_ = 0;
-  if (type_ == TFieldType::String) dict_ = std::make_unique<Dict>();
+  if (type_ == TFieldType::String) dict_ = newDict();
 }
 
 double Column::storable(double d) {
@@ -330,9 +330,20 @@ double Column::storable(double d) {
 }
 
 namespace {
-// Short texts only (at most 16 bytes): two words read at once (overlapping
-// when the text is shorter) and mixed, rather than a loop over the bytes.
-inline uint32_t hashText(std::string_view s) {
+// A short text (at most 16 bytes) as two words read at once, overlapping
+// when the text is shorter, and its length. Together they are the text: from
+// 8 bytes on, the first and the last 8; from 4, the first and last 4; below
+// that, every byte.
+struct ShortKey {
+  uint64_t a = 0, b = 0;
+  size_t n = 0;
+  uint32_t hash() const {
+    uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ULL) ^ n) * 0xBF58476D1CE4E5B9ULL;
+    return static_cast<uint32_t>(h >> 32);
+  }
+};
+
+inline ShortKey shortKey(std::string_view s) {
   const char* p = s.data();
   size_t n = s.size();
   uint64_t a = 0, b = 0;
@@ -349,9 +360,11 @@ inline uint32_t hashText(std::string_view s) {
     a = static_cast<unsigned char>(p[0]) | static_cast<unsigned>(static_cast<unsigned char>(p[n / 2])) << 8 |
         static_cast<unsigned>(static_cast<unsigned char>(p[n - 1])) << 16;
   }
-  uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ULL) ^ n) * 0xBF58476D1CE4E5B9ULL;
-  return static_cast<uint32_t>(h >> 32);
+  return ShortKey{a, b, n};
 }
+
+// Short texts only: two words mixed, rather than a loop over the bytes.
+inline uint32_t hashText(std::string_view s) { return shortKey(s).hash(); }
 }  // namespace
 
 uint32_t Column::store(std::string_view s) {
@@ -404,11 +417,14 @@ uint32_t Column::append(std::string_view s) {
 
 bool Column::codeOf(std::string_view s, uint8_t& code) {
   Dict& d = *dict_;
-  size_t h = s.size() <= 16 ? hashText(s) : std::hash<std::string_view>{}(s);
+  const bool isShort = s.size() <= 16;
+  const ShortKey k = isShort ? shortKey(s) : ShortKey{};
+  size_t h = isShort ? k.hash() : std::hash<std::string_view>{}(s);
   for (size_t i = h & (Dict::kSlots - 1);; i = (i + 1) & (Dict::kSlots - 1)) {
     uint8_t c = d.slot[i];
     if (c != 0) {
-      if (text(d.off[c]) == s) {
+      if (isShort ? d.keyLen[c] == k.n && d.keyA[c] == k.a && d.keyB[c] == k.b
+                  : d.keyLen[c] == Dict::kLong && text(d.off[c]) == s) {
         code = c;
         return true;
       }
@@ -418,9 +434,14 @@ bool Column::codeOf(std::string_view s, uint8_t& code) {
       uncode();
       return false;
     }
-    d.off[d.count + 1] = append(s);
-    code = static_cast<uint8_t>(++d.count);
-    d.slot[i] = code;
+    c = static_cast<uint8_t>(d.count + 1);
+    d.off[c] = append(s);
+    d.keyA[c] = k.a;
+    d.keyB[c] = k.b;
+    d.keyLen[c] = isShort ? static_cast<uint8_t>(k.n) : Dict::kLong;
+    d.count = c;
+    code = c;
+    d.slot[i] = c;
     return true;
   }
 }

@@ -198,7 +198,7 @@ constexpr uint32_t kNullOff = 0xFFFFFFFFu;
 class Column {
 public:
   explicit Column(TFieldType type = TFieldType::String) : type_(type) {
-    if (type == TFieldType::String) dict_ = std::make_unique<Dict>();
+    if (type == TFieldType::String) dict_ = newDict();
   }
   TFieldType type() const { return type_; }
   size_t size() const;
@@ -330,7 +330,14 @@ private:
     uint32_t off[kCodes + 1] = {kNullOff};  // per code, its text's offset
     uint8_t slot[kSlots] = {};               // open addressing by the text's hash: codes, 0 empty
     size_t count = 0;
+    // Per code up to count, the words a short text is hashed from, which
+    // with its length tell it apart from any other (ShortKey): a look-up
+    // compares them instead of reading the text back. Left uninitialized.
+    uint64_t keyA[kCodes + 1], keyB[kCodes + 1];
+    uint8_t keyLen[kCodes + 1];  // kLong: a longer text, compared in full
+    static constexpr uint8_t kLong = 0xFF;
   };
+  static std::unique_ptr<Dict> newDict() { return std::unique_ptr<Dict>(new Dict); }
 
   TFieldType type_;
   std::unique_ptr<Dict> dict_;  // text columns while coded
