@@ -365,6 +365,16 @@ inline ShortKey shortKey(std::string_view s) {
 
 // Short texts only: two words mixed, rather than a loop over the bytes.
 inline uint32_t hashText(std::string_view s) { return shortKey(s).hash(); }
+
+// A text cell of a packet: at most this many bytes written at once, quotes
+// and separator included; longer texts, and texts to escape, go their way.
+constexpr size_t kJsonRoom = 128;
+bool plainJson(std::string_view t) { return t.size() <= kJsonRoom - 3 && !NeedsJsonEscape(t); }
+void appendNull(std::string& out) { out.append(",null", 5); }
+void appendEscaped(std::string& out, std::string_view t) {
+  out.push_back(',');
+  AppendJsonString(out, t);
+}
 }  // namespace
 
 uint32_t Column::store(std::string_view s) {
@@ -439,6 +449,7 @@ bool Column::codeOf(std::string_view s, uint8_t& code) {
     d.keyA[c] = k.a;
     d.keyB[c] = k.b;
     d.keyLen[c] = isShort ? static_cast<uint8_t>(k.n) : Dict::kLong;
+    d.plain[c] = plainJson(s);
     d.count = c;
     code = c;
     d.slot[i] = c;
@@ -671,22 +682,25 @@ void Column::write(PacketWriter& w, size_t r) const {
 
 void Column::appendJson(std::string& out, size_t r) const {
   // The separator and the value go in with one append: the string's growth
-  // checks, several per cell, were a large share of writing a packet.
-  constexpr size_t kRoom = 128;
-  char buf[kRoom];
+  // checks, several per cell, were a large share of writing a packet. Each
+  // type tells its own null, from the cell it reads anyway.
+  char buf[kJsonRoom];
   char* p = buf;
   *p++ = ',';
-  if (isNull(r)) {
-    out.append(",null", 5);
-    return;
-  }
   switch (type_) {
     case TFieldType::String: {
-      std::string_view t = str(r);
-      if (t.size() > kRoom - 3 || NeedsJsonEscape(t)) {
-        out.push_back(',');
-        AppendJsonString(out, t);
-        return;
+      std::string_view t;
+      if (dict_) {
+        // Whether a code's text needs escaping was settled when it was coded.
+        uint8_t c = code_[r];
+        if (c == 0) return appendNull(out);
+        t = text(dict_->off[c]);
+        if (!dict_->plain[c]) return appendEscaped(out, t);
+      } else {
+        uint32_t off = s_[r];
+        if (off == kNullOff) return appendNull(out);
+        t = text(off);
+        if (!plainJson(t)) return appendEscaped(out, t);
       }
       *p++ = '"';
       std::memcpy(p, t.data(), t.size());
@@ -695,11 +709,20 @@ void Column::appendJson(std::string& out, size_t r) const {
       break;
     }
     case TFieldType::Boolean:
+      if (b_[r] == 2) return appendNull(out);
       if (b_[r] == 1) out.append(",true", 5);
       else out.append(",false", 6);
       return;
-    case TFieldType::Integer: p = std::to_chars(p, buf + kRoom, i_[r]).ptr; break;
-    default: p = WriteJsonDouble(p, d_[r]); break;
+    case TFieldType::Integer:
+      if (nul_[r] != 0) return appendNull(out);
+      p = std::to_chars(p, buf + kJsonRoom, i_[r]).ptr;
+      break;
+    default: {
+      double d = d_[r];
+      if (isNullBits(d)) return appendNull(out);
+      p = WriteJsonDouble(p, d);
+      break;
+    }
   }
   out.append(buf, static_cast<size_t>(p - buf));
 }

@@ -335,6 +335,7 @@ private:
     // compares them instead of reading the text back. Left uninitialized.
     uint64_t keyA[kCodes + 1], keyB[kCodes + 1];
     uint8_t keyLen[kCodes + 1];  // kLong: a longer text, compared in full
+    bool plain[kCodes + 1];      // written in a packet as it is, between quotes
     static constexpr uint8_t kLong = 0xFF;
   };
   static std::unique_ptr<Dict> newDict() { return std::unique_ptr<Dict>(new Dict); }
