@@ -112,15 +112,19 @@ inline rtl::DataPacket TClientDataSet::Impl::encodeDelta() const {
   constexpr size_t kAhead = 16;
   size_t touched = 0;
   auto touch = [&](size_t from, size_t to) {
-    for (size_t i = from; i < to && i < entries.size(); ++i)
-      // The row's own cells, then the originals it keeps elsewhere.
-      for (int32_t o : {int32_t{-1}, entries[i].second.orig}) {
-        for (size_t c = 0; c < cols.size(); ++c) {
-          auto cell = origCell(c, entries[i].first, o);
-          bool null = cols[c].isNull(cell);
-          touched += null || cols[c].type() != TFieldType::String ? null : cols[c].str(cell).size();
-        }
+    auto read = [&](size_t c, int32_t row) {
+      auto cell = static_cast<size_t>(row);
+      bool null = cols[c].isNull(cell);
+      touched += null || cols[c].type() != TFieldType::String ? null : cols[c].str(cell).size();
+    };
+    // The row's own cells, and the originals it keeps apart.
+    for (size_t i = from; i < to && i < entries.size(); ++i) {
+      int32_t r = entries[i].first, o = entries[i].second.orig;
+      for (size_t c = 0; c < cols.size(); ++c) {
+        read(c, r);
+        if (o >= 0 && saved.has(static_cast<size_t>(o), c)) read(c, o);
       }
+    }
   };
   touch(0, kAhead);
   for (size_t i = 0; i < entries.size(); ++i) {
