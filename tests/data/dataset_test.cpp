@@ -336,6 +336,43 @@ TEST_F(Fields, PersistentFieldsMustMatchThePacket) {
   EXPECT_THROW(ds.FieldByName("NAOEXISTE"), rtl::EDatabaseError);
 }
 
+// Float reads take a short way while browsing: it must give what Value gives in
+// every state, and follow a persistent field to its column in each new packet.
+TEST_F(Fields, FloatReadsFollowStateAndColumn) {
+  TClientDataSet other;
+  other.FieldDefs() = {{"DTEFETCLIE", TFieldType::DateTime}, {"QTCOMEFETCLI", TFieldType::Float}};
+  other.CreateDataSet();
+  other.Append();
+  other.Fields(0).SetAsDateTime(7.0);
+  other.Fields(1).SetAsFloat(99.0);
+  other.Post();
+  other.MergeChangeLog();
+
+  TClientDataSet c;
+  TField& qt = c.AddField({"QTCOMEFETCLI", TFieldType::Float});
+  TField& dt = c.AddField({"DTEFETCLIE", TFieldType::DateTime});
+  c.SetData(ds.Data());
+  std::vector<double> seen;
+  for (c.First(); !c.Eof(); c.Next()) seen.push_back(qt.AsFloat());
+  EXPECT_EQ(seen, (std::vector<double>{10, 20, 30}));
+  EXPECT_EQ(dt.AsFloat(), rtl::EncodeDate(2024, 3, 3));
+
+  c.Edit();
+  qt.SetAsFloat(31);
+  EXPECT_EQ(qt.AsFloat(), 31);
+  c.Cancel();
+  EXPECT_EQ(qt.AsFloat(), 30);
+  c.Append();
+  EXPECT_EQ(qt.AsFloat(), 0.0);
+  c.Cancel();
+
+  c.SetData(other.Data());  // the same fields, their columns swapped
+  EXPECT_EQ(qt.AsFloat(), 99.0);
+  EXPECT_EQ(dt.AsFloat(), 7.0);
+  c.Close();
+  EXPECT_EQ(qt.AsFloat(), 0.0);
+}
+
 // ---------------------------------------------------------------- change log
 
 using ChangeLog = Fixture;

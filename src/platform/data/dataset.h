@@ -110,6 +110,7 @@ private:
   TFieldDef def_;
   TFieldKind kind_;
   int index_ = -1;
+  int col_ = -1;  // the stored column read, -1 for calculated or unbound
   std::string displayLabel_;
 };
 

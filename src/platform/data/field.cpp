@@ -76,6 +76,13 @@ void TField::SetAsString(std::string_view s) {
 }
 
 double TField::AsFloat() const {
+  // Browsing is the commonest read (walks that sum a column): kept to the fewest loads.
+  const auto& im = owner_->impl();
+  if (col_ >= 0 && im.state == TDataSetState::Browse && im.ctxRow < 0 && !im.view.empty()) {
+    const auto& c = im.cols[static_cast<size_t>(col_)];
+    double d;
+    if (c.numOrNull(static_cast<size_t>(im.view[static_cast<size_t>(im.cur)]), d)) return d;
+  }
   size_t row;
   if (const auto* c = owner_->impl().storedCell(*this, row)) {
     double d;

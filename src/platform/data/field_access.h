@@ -13,6 +13,7 @@ inline void TClientDataSet::Impl::reindexFields() {
   calcCount = 0;
   for (size_t i = 0; i < fields.size(); ++i) {
     fields[i]->index_ = static_cast<int>(i);
+    fields[i]->col_ = -1;
     if (fields[i]->Calculated()) calcSlot[i] = calcCount++;
   }
 }
@@ -54,7 +55,10 @@ inline void TClientDataSet::Impl::bindFields() {
       std::vector<std::unique_ptr<TField>> calc;
       for (auto& f : fields) {
         if (f->Calculated()) calc.push_back(std::move(f));
-        else retired.push_back(std::move(f));
+        else {
+          f->col_ = -1;
+          retired.push_back(std::move(f));
+        }
       }
       fields.clear();
       for (auto& d : colDefs) {
@@ -66,7 +70,7 @@ inline void TClientDataSet::Impl::bindFields() {
   }
   reindexFields();
   for (size_t i = 0; i < fields.size(); ++i)
-    if (!fields[i]->Calculated()) fieldCol[i] = colIndex(colDefs, fields[i]->FieldName());
+    if (!fields[i]->Calculated()) fields[i]->col_ = fieldCol[i] = colIndex(colDefs, fields[i]->FieldName());
   fieldDefs = colDefs;
 }
 
